@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and starts the program on this desktop.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+if [ -z "${DISPLAY:-}" ]; then
+  echo "tavinor: kein Desktop gefunden (DISPLAY ist nicht gesetzt) - bitte in einer grafischen X11-Sitzung starten." >&2
+  exit 1
+fi
+tools/deps.sh
+tools/build.sh
+exec build/bin/tavinor
