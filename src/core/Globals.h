@@ -1,0 +1,15 @@
+#pragma once
+
+// The program's global state, one copy for the whole run, owned by the main window's life.
+namespace Globals {
+
+// This copy runs as the server; false means station (client).
+inline bool IsServer = false;
+// The orderly end has begun: work that still arrives is not started any more.
+inline bool IsEnding = false;
+// A station's link to the server is up (written only by the station's status routine).
+inline bool IsConnected = false;
+// Handle of the USB emergency button; 0 = none.
+inline long UsbButtonHandle = 0;
+
+} // namespace Globals

@@ -1,0 +1,131 @@
+#include "core/SysTrayUtil.h"
+
+#include <QApplication>
+#include <QMenu>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPointer>
+#include <QSystemTrayIcon>
+#include <QWidget>
+
+namespace {
+
+QPointer<QSystemTrayIcon> g_icon;
+QPointer<QWidget> g_owner;
+int g_picture = 0;
+
+// A white cross on a coloured disc: the colour tells the state at a glance, the shape stays readable at 16
+// to 22 pixels. The server disc carries a dark ring, the unconnected station a diagonal bar.
+QPixmap Draw(int number, int size)
+{
+    QPixmap pm(size, size);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    const qreal s = size;
+    const QRectF disc(s * 0.04, s * 0.04, s * 0.92, s * 0.92);
+    QColor fill = number == 1 ? QColor(0x1f, 0x4e, 0xa8) : number == 2 ? QColor(0x1e, 0x9a, 0x3c) : QColor(0x8a, 0x8a, 0x8a);
+    p.setPen(number == 1 ? QPen(QColor(0x0b, 0x1f, 0x4a), s * 0.08) : Qt::NoPen);
+    p.setBrush(fill);
+    p.drawEllipse(disc);
+
+    const qreal arm = s * 0.2;
+    const qreal len = s * 0.6;
+    QPainterPath cross;
+    cross.addRect(QRectF((s - arm) / 2, (s - len) / 2, arm, len));
+    cross.addRect(QRectF((s - len) / 2, (s - arm) / 2, len, arm));
+    cross.setFillRule(Qt::WindingFill);
+    p.setPen(Qt::NoPen);
+    p.setBrush(Qt::white);
+    p.drawPath(cross.simplified());
+
+    if (number == 3) {
+        p.setPen(QPen(QColor(0xd0, 0x10, 0x10), s * 0.13, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(QPointF(s * 0.2, s * 0.2), QPointF(s * 0.8, s * 0.8));
+    }
+    return pm;
+}
+
+void Activated(QSystemTrayIcon::ActivationReason reason)
+{
+    // A double click brings the main window back, in normal size, in front.
+    if (reason != QSystemTrayIcon::DoubleClick || !g_owner)
+        return;
+    g_owner->setWindowState(g_owner->windowState() & ~Qt::WindowMinimized);
+    g_owner->showNormal();
+    g_owner->raise();
+    g_owner->activateWindow();
+}
+
+} // namespace
+
+namespace SysTrayUtil {
+
+QIcon TrayPicture(int number)
+{
+    QIcon icon;
+    for (int size : {16, 22, 24, 32, 48, 64})
+        icon.addPixmap(Draw(number, size));
+    return icon;
+}
+
+QString TrayTipText(const QString& tip)
+{
+    return tip.left(63);
+}
+
+void TrayAddIcon(QWidget* owner, int picture, const QString& tip, QMenu* menu)
+{
+    g_owner = owner;
+    if (!g_icon) {
+        g_icon = new QSystemTrayIcon(owner);
+        QObject::connect(g_icon, &QSystemTrayIcon::activated, g_icon, &Activated);
+    }
+    g_picture = picture;
+    g_icon->setIcon(TrayPicture(picture));
+    g_icon->setToolTip(TrayTipText(tip));
+    g_icon->setContextMenu(menu);
+    // Without a tray host the icon simply does not appear; the program runs on regardless.
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        qWarning("tavinor: no system tray available; running without a tray icon");
+    g_icon->show();
+}
+
+void TraySetTip(const QString& tip)
+{
+    if (g_icon)
+        g_icon->setToolTip(TrayTipText(tip));
+}
+
+void TraySetIcon(int picture)
+{
+    g_picture = picture;
+    if (g_icon)
+        g_icon->setIcon(TrayPicture(picture));
+}
+
+void TrayRemoveIcon()
+{
+    if (g_icon) {
+        g_icon->hide();
+        delete g_icon.data();
+    }
+    g_picture = 0;
+}
+
+QSystemTrayIcon* TrayIcon()
+{
+    return g_icon;
+}
+
+int CurrentPicture()
+{
+    return g_picture;
+}
+
+QWidget* TrayOwner()
+{
+    return g_owner;
+}
+
+} // namespace SysTrayUtil

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QIcon>
+#include <QString>
+
+class QMenu;
+class QSystemTrayIcon;
+class QWidget;
+
+// The program's icon in the notification area. One icon for the whole run.
+namespace SysTrayUtil {
+
+// Tray pictures by number: 1 server, 2 station connected to the server, 3 station without connection.
+QIcon TrayPicture(int number);
+// The tooltip as the tray holds it: at most 63 characters.
+QString TrayTipText(const QString& tip);
+
+// Shows the icon, owned by `owner` (the main window), with `menu` on the right button.
+void TrayAddIcon(QWidget* owner, int picture, const QString& tip, QMenu* menu);
+void TraySetTip(const QString& tip);
+void TraySetIcon(int picture);
+void TrayRemoveIcon();
+
+// State for the rest of the program and for tests.
+QSystemTrayIcon* TrayIcon();
+int CurrentPicture();
+QWidget* TrayOwner();
+
+} // namespace SysTrayUtil

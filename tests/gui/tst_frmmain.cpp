@@ -1,0 +1,216 @@
+#include "TestFolder.h"
+
+#include "admin/Settings.h"
+#include "admin/XPMsgBox.h"
+#include "admin/frmSettings.h"
+#include "core/Forms.h"
+#include "core/Globals.h"
+#include "core/SysTrayUtil.h"
+#include "core/frmMain.h"
+#include "net/Network.h"
+
+#include <QAction>
+#include <QDir>
+#include <QLabel>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QSystemTrayIcon>
+#include <QPointer>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+
+QStringList LogLines(const TestFolder& folder)
+{
+    QStringList out;
+    for (const QByteArray& line : folder.readFile(QStringLiteral("Log/log.csv")).split('\n')) {
+        if (!line.isEmpty())
+            out << QString::fromLatin1(line).trimmed();
+    }
+    return out;
+}
+
+} // namespace
+
+class tst_frmMain : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        // Stay off the program's real ports, which a running copy on this machine may hold.
+        Network::SetPortsForTests(47161, 47162, QStringLiteral("127.0.0.1"));
+    }
+
+    void init()
+    {
+        Globals::IsEnding = false;
+        Globals::IsServer = false;
+        Globals::IsConnected = false;
+        m_folder.reset(new TestFolder);
+        // A first start opens the settings dialog modally: cancel it as soon as it is up.
+        m_settingsShown = 0;
+        Settings::SetTestResponder([this](frmSettings& dialog) {
+            ++m_settingsShown;
+            m_settingsModal = dialog.isModal();
+            dialog.close();
+        });
+    }
+
+    void cleanup()
+    {
+        XPMsgBox::SetTestResponder(nullptr);
+        Settings::SetTestResponder(nullptr);
+        delete m_main.data();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        m_folder.reset();
+    }
+
+    // A first start in an empty folder: folders, default log path, the start line, a station's menu.
+    void firstStartAsStation()
+    {
+        start();
+        QVERIFY(QDir(m_folder->file(QStringLiteral("Log"))).exists());
+        QVERIFY(QDir(m_folder->file(QStringLiteral("Tmp"))).exists());
+        const QByteArray ini = m_folder->readFile(QStringLiteral("tavinor.ini"));
+        QVERIFY2(ini.contains("Logfile=" + QFile::encodeName(m_folder->path()) + "/Log/log.csv\r\n"), ini.constData());
+
+        QCOMPARE(m_main->windowTitle(), QStringLiteral("tavinor Client"));
+        QVERIFY(!Globals::IsServer);
+        QVERIFY(LogLines(*m_folder).constLast().endsWith(QStringLiteral(";Client gestartet")));
+        QCOMPARE(SysTrayUtil::CurrentPicture(), 3);
+        QCOMPARE(SysTrayUtil::TrayIcon()->toolTip(), QStringLiteral("tavinor Client"));
+
+        const QStringList keys = {"popUp1", "popUp2", "popUp3", "popUp4", "popUp5", "popUp6",
+                                  "popUp7", "popUp8", "popUp9", "popUp10", "popUp14", "popUp15"};
+        const QList<QAction*> actions = m_main->mnuPopup()->actions();
+        QCOMPARE(actions.size(), keys.size());
+        for (int i = 0; i < keys.size(); ++i)
+            QCOMPARE(actions[i]->objectName(), keys[i]);
+        QCOMPARE(actions[0]->text(), QStringLiteral("tavinor"));
+        QVERIFY(actions[0]->font().bold());
+        QVERIFY(actions[3]->isSeparator());
+        QVERIFY(actions[2]->text().startsWith(QStringLiteral("Station: ")));
+        QVERIFY(actions[4]->text().startsWith(QStringLiteral("Status: ")));
+        QCOMPARE(actions[6]->text(), QStringLiteral("Einstellungen"));
+        QCOMPARE(actions[8]->text(), QStringLiteral("Logbuch aufrufen"));
+        QCOMPARE(actions[10]->text(), QStringLiteral("Info..."));
+        QCOMPARE(actions[11]->text(), QStringLiteral("Beenden"));
+
+        for (const char* t : {"connectTimer", "checkConnectTimer", "exitTimer", "ioWarrior"})
+            QVERIFY2(!m_main->findChild<QTimer*>(QLatin1String(t))->isActive(), t);
+        QCOMPARE(m_settingsShown, 1);
+        QVERIFY(m_settingsModal);
+    }
+
+    void serverModeFromSettings()
+    {
+        m_folder->writeIni("[General]\r\nServer=1\r\nInit=1\r\nStationname=Empfang\r\n");
+        start();
+        QVERIFY(Globals::IsServer);
+        QCOMPARE(m_main->windowTitle(), QStringLiteral("tavinor Server"));
+        QCOMPARE(SysTrayUtil::CurrentPicture(), 1);
+        QCOMPARE(m_main->MenuEntry(QStringLiteral("popUp3"))->text(), QStringLiteral("Server: Empfang"));
+        QCOMPARE(m_main->MenuEntry(QStringLiteral("popUp5"))->text(), QStringLiteral("Status: Server"));
+        QCOMPARE(LogLines(*m_folder).constLast().section(QLatin1Char(';'), 2), QStringLiteral("Empfang;Server gestartet"));
+        QCOMPARE(SysTrayUtil::TrayIcon()->toolTip(), QStringLiteral("tavinor Server"));
+    }
+
+    // Only "Ja" ends the program; "Nein" and a box closed by something else (an alarm closing the
+    // program's windows) keep it running and unchanged.
+    void endQuestion_data()
+    {
+        QTest::addColumn<bool>("server");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("ends");
+        QTest::newRow("station Nein") << false << 7 << false;
+        QTest::newRow("station closed") << false << -1 << false;
+        QTest::newRow("station Ja") << false << 6 << true;
+        QTest::newRow("server Nein") << true << 7 << false;
+        QTest::newRow("server Ja") << true << 6 << true;
+    }
+    void endQuestion()
+    {
+        QFETCH(bool, server);
+        QFETCH(int, answer);
+        QFETCH(bool, ends);
+        m_folder->writeIni(server ? "[General]\r\nServer=1\r\nInit=1\r\n" : "[General]\r\nInit=1\r\n");
+        start();
+        QString text, caption, focused;
+        XPMsgBox::SetTestResponder([&](XPMsgBox& box) {
+            text = box.findChild<QLabel*>(QStringLiteral("msgtextlabel"))->text();
+            caption = box.windowTitle();
+            focused = box.focusWidget() ? box.focusWidget()->objectName() : QString();
+            return answer;
+        });
+        m_main->connectTimer()->start();
+        m_main->ExitProgram(true);
+        QCOMPARE(caption, QStringLiteral("tavinor"));
+        // The box shows CR LF as a plain line break.
+        QCOMPARE(text, QString(frmMain::ExitQuestion(server)).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+        QVERIFY(frmMain::ExitQuestion(server).startsWith(QStringLiteral("Soll das Programm wirklich beendet werden?\r\n")));
+        QCOMPARE(focused, QStringLiteral("rechts")); // "Nein" is preselected
+        const QString endLine = server ? QStringLiteral(";Server beendet") : QStringLiteral(";Client beendet");
+        QCOMPARE(Globals::IsEnding, ends);
+        QCOMPARE(LogLines(*m_folder).constLast().endsWith(endLine), ends);
+        QCOMPARE(m_main->connectTimer()->isActive(), !ends);
+        if (ends) {
+            QTRY_VERIFY(m_main.isNull());
+            QVERIFY(!SysTrayUtil::TrayIcon());
+        } else {
+            QVERIFY(m_main->isVisible() == false);
+            QVERIFY(SysTrayUtil::TrayIcon());
+        }
+    }
+
+    void traceEmptiesPast1024()
+    {
+        start();
+        auto* trace = m_main->findChild<QPlainTextEdit*>(QStringLiteral("txtReceive"));
+        m_main->AddReceive(QString(1000, QLatin1Char('a')));
+        QCOMPARE(trace->toPlainText().size(), 1000);
+        m_main->AddReceive(QString(30, QLatin1Char('b')));
+        QCOMPARE(trace->toPlainText().size(), 0);
+    }
+
+    // A station that lost its server waits while the settings dialog is open, then tells and ends.
+    void exitTimerWaitsForSettings()
+    {
+        m_folder->writeIni("[General]\r\nInit=1\r\n");
+        start();
+        auto* settings = new QWidget;
+        settings->setObjectName(QStringLiteral("frmSettings"));
+        Forms::Register(settings);
+        QString notice;
+        XPMsgBox::SetTestResponder([&](XPMsgBox& box) {
+            notice = box.findChild<QLabel*>(QStringLiteral("msgtextlabel"))->text();
+            return 1;
+        });
+        m_main->exitTimer()->setInterval(10);
+        m_main->exitTimer()->start();
+        QTest::qWait(100);
+        QVERIFY(!Globals::IsEnding);
+        QVERIFY(m_main->exitTimer()->isActive());
+        delete settings;
+        QTRY_VERIFY(Globals::IsEnding);
+        QCOMPARE(notice, QStringLiteral("Die Verbindung zum tavinor-Server ging verloren!\n"
+                                        "Das Programm wird beendet. Bitte starten Sie es erneut!"));
+        QVERIFY(LogLines(*m_folder).constLast().endsWith(QStringLiteral(";Client beendet")));
+    }
+
+private:
+    void start()
+    {
+        m_main = new frmMain;
+        m_main->InitProgram();
+    }
+
+    std::unique_ptr<TestFolder> m_folder;
+    QPointer<frmMain> m_main;
+    int m_settingsShown = 0;
+    bool m_settingsModal = false;
+};
+
+QTEST_MAIN(tst_frmMain)
+#include "tst_frmmain.moc"

@@ -1,0 +1,206 @@
+# Start, single-instance refusal, tray icon, main window and the orderly end, for a station and for the
+# server, each in a fresh installation on a private X display with openbox and trayer.
+# Usage: bash test_core_start.sh <path-to-build/bin>
+
+source "$(dirname "$0")/lib.sh"
+
+[ -x "$TV_BIN/tavinor" ] || tv_bail "no program at $TV_BIN/tavinor"
+
+# The last line of the log ends in "text" CR LF.
+log_has_line() { [ -f "$1" ] && grep -q -- "$2"$'\r$' "$1"; }
+log_lacks() { ! grep -q -- "$2" "$1" 2>/dev/null; }
+
+# The visible top-level window of `pid` whose title is exactly `title` (decimal id), empty when none.
+window_titled() {
+    tv_xdo search --all --onlyvisible --pid "$1" --name "^$2\$" 2>/dev/null | head -n1
+}
+has_window_titled() { [ -n "$(window_titled "$@")" ]; }
+lacks_window_titled() { [ -z "$(window_titled "$@")" ]; }
+
+# The open popup menu of `pid` (decimal id), empty when none: a visible override-redirect window that is
+# not the tray icon (Qt does not always mark its menus with the popup-menu window type).
+popup_menu_of() {
+    local w icon
+    icon=$(tv_embedded_icon "$1")
+    for w in $(tv_windows_of "$1"); do
+        [ "$w" = "$icon" ] && continue
+        if tv_x xwininfo -id "$w" 2>/dev/null | grep -q 'Override Redirect State: yes'; then
+            echo "$w"
+            return 0
+        fi
+    done
+    return 1
+}
+has_popup_menu() { [ -n "$(popup_menu_of "$1")" ]; }
+
+click_icon() { # pid button repeat
+    local icon xy
+    icon=$(tv_embedded_icon "$1") || return 1
+    xy=$(tv_window_centre "$icon") || return 1
+    # No --sync: it waits for a motion that never comes when the pointer is already there.
+    # shellcheck disable=SC2086
+    tv_xdo mousemove $xy >/dev/null 2>&1
+    sleep 0.2
+    tv_xdo click --repeat "$3" --delay 120 "$2"
+}
+
+# "Beenden" from the tray menu, the way a person does it: right click on the icon, the last entry.
+ask_via_tray() {
+    local pid=$1 menu geo
+    click_icon "$pid" 3 1 >/dev/null 2>&1
+    tv_wait_for 5 has_popup_menu "$pid" || return 1
+    menu=$(popup_menu_of "$pid")
+    tv_shot "$MODE-tray-menu"
+    # Up from no selection lands on the last entry.
+    tv_xdo key --clearmodifiers Up >/dev/null 2>&1
+    sleep 0.2
+    tv_xdo key --clearmodifiers Return >/dev/null 2>&1
+    tv_wait_for 5 has_window_titled "$pid" tavinor && return 0
+    # The keys went elsewhere: click the bottom entry of the menu instead.
+    if [ -n "$(popup_menu_of "$pid")" ]; then
+        geo=$(tv_x xwininfo -id "$menu" | awk '/Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF}
+            /^ *Width:/ {w=$NF} /^ *Height:/ {h=$NF} END {printf "%d %d", x + w / 2, y + h - 12}')
+        # shellcheck disable=SC2086
+        tv_xdo mousemove $geo click 1 >/dev/null 2>&1
+        tv_wait_for 5 has_window_titled "$pid" tavinor && return 0
+        tv_xdo key Escape >/dev/null 2>&1
+    fi
+    return 1
+}
+
+# The main window's button "Beenden" (cmdCancel): the right one of the two buttons in the bottom row, whose
+# height the 48-pixel picture beside them sets.
+ask_via_button() {
+    local pid=$1 caption=$2 main geo
+    main=$(window_titled "$pid" "$caption")
+    if [ -z "$main" ]; then
+        click_icon "$pid" 1 2 >/dev/null 2>&1
+        tv_wait_for 5 has_window_titled "$pid" "$caption" || return 1
+        main=$(window_titled "$pid" "$caption")
+    fi
+    tv_focus "$main"
+    geo=$(tv_x xwininfo -id "$main" | awk '/Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF}
+        /^ *Width:/ {w=$NF} /^ *Height:/ {h=$NF} END {printf "%d %d", x + w - 52, y + h - 35}')
+    # shellcheck disable=SC2086
+    tv_xdo mousemove $geo >/dev/null 2>&1
+    sleep 0.2
+    tv_xdo click 1 >/dev/null 2>&1
+    tv_wait_for 5 has_window_titled "$pid" tavinor
+}
+
+# scenario client|server
+scenario() {
+    MODE=$1
+    local word caption folder pid pid2 box icon main
+    if [ "$MODE" = server ]; then word=Server; else word=Client; fi
+    caption="tavinor $word"
+
+    folder=$(tv_install "$MODE") || tv_bail "$MODE: cannot make an installation"
+    if [ "$MODE" = server ]; then
+        printf '[General]\r\nServer=1\r\nInit=1\r\n' >"$folder/tavinor.ini"
+    else
+        printf '[General]\r\nInit=1\r\n' >"$folder/tavinor.ini"
+    fi
+    local log=$folder/Log/log.csv
+
+    tv_start_program "$folder" "$MODE-first"
+    pid=$TV_LAST_PID
+    echo "# $MODE: installation $folder, pid $pid"
+
+    # --- start ---
+    tv_check "$MODE: folders Log and Tmp appear" tv_wait_for 15 test -d "$folder/Log" -a -d "$folder/Tmp"
+    tv_check "$MODE: tavinor.ini gets Logfile=$folder/Log/log.csv" \
+        tv_wait_file_contains 15 "$folder/tavinor.ini" "Logfile=$folder/Log/log.csv"
+    tv_check "$MODE: log gets a line ending in ;$word gestartet" tv_wait_for 15 log_has_line "$log" ";$word gestartet"
+    tv_alive "$pid" || tv_bail "$MODE: the program ended on its own (see $TV_ARTIFACTS/$MODE-first.err)"
+
+    if tv_wait_for 20 tv_icon_embedded "$pid"; then
+        icon=$(tv_embedded_icon "$pid")
+        tv_ok "$MODE: tray icon embedded in trayer (window $icon)"
+    else
+        tv_shot "$MODE-no-tray-icon"
+        tv_bail "$MODE: no tray icon of pid $pid inside trayer"
+    fi
+    sleep 0.5
+    tv_shot "$MODE-started"
+    tv_check "$MODE: the main window stays hidden after the start" lacks_window_titled "$pid" "$caption"
+
+    # --- a second copy in the same folder is refused ---
+    tv_start_program "$folder" "$MODE-second"
+    pid2=$TV_LAST_PID
+    if tv_wait_for 15 has_window_titled "$pid2" tavinor; then
+        box=$(window_titled "$pid2" tavinor)
+        tv_ok "$MODE: second copy shows a box titled tavinor"
+        tv_shot "$MODE-second-copy-box"
+        tv_check "$MODE: second copy says Programm bereits gestartet! on stderr" \
+            tv_file_contains "$TV_ARTIFACTS/$MODE-second.err" "Programm bereits gestartet!"
+        tv_focus "$box"
+        tv_xdo key --clearmodifiers Return >/dev/null 2>&1
+        tv_check "$MODE: second copy ends after its box is confirmed" tv_wait_gone 10 "$pid2"
+    else
+        tv_not_ok "$MODE: second copy shows no box (pid $pid2 alive: $(tv_alive "$pid2" && echo yes || echo no))"
+        tv_shot "$MODE-second-copy-no-box"
+    fi
+    tv_check "$MODE: the first copy runs on" tv_alive "$pid"
+    tv_check "$MODE: the second copy wrote no line" test "$(grep -c gestartet "$log")" -eq 1
+
+    # --- main window from a double click on the tray icon ---
+    click_icon "$pid" 1 2 >/dev/null 2>&1
+    if tv_wait_for 10 has_window_titled "$pid" "$caption"; then
+        main=$(window_titled "$pid" "$caption")
+        tv_ok "$MODE: double click on the tray icon shows the window \"$caption\""
+        sleep 0.3
+        tv_shot "$MODE-main-window"
+    else
+        tv_not_ok "$MODE: double click on the tray icon shows no window \"$caption\""
+        tv_shot "$MODE-no-main-window"
+    fi
+
+    # --- Beenden, answered Nein ---
+    if ask_via_tray "$pid"; then
+        tv_ok "$MODE: tray menu entry Beenden asks"
+    else
+        tv_not_ok "$MODE: tray menu entry Beenden brings up no question titled tavinor"
+        ask_via_button "$pid" "$caption" || tv_bail "$MODE: the button Beenden brings up no question either"
+    fi
+    box=$(window_titled "$pid" tavinor)
+    sleep 0.3
+    tv_shot "$MODE-question-1"
+    tv_focus "$box"
+    tv_xdo key --clearmodifiers Return >/dev/null 2>&1 # "Nein" has the focus
+    tv_check "$MODE: the question closes on Return" tv_wait_for 10 lacks_window_titled "$pid" tavinor
+    sleep 1
+    tv_check "$MODE: after Nein the program runs on" tv_alive "$pid"
+    tv_check "$MODE: after Nein no beendet line" log_lacks "$log" "beendet"
+    tv_check "$MODE: after Nein the tray icon stays" tv_icon_embedded "$pid"
+    tv_shot "$MODE-after-nein"
+
+    # --- Beenden, answered Ja ---
+    if ask_via_button "$pid" "$caption"; then
+        tv_ok "$MODE: the main window's button Beenden asks"
+    else
+        tv_not_ok "$MODE: the main window's button Beenden brings up no question titled tavinor"
+        ask_via_tray "$pid" || tv_bail "$MODE: the second Beenden brings up no question"
+    fi
+    box=$(window_titled "$pid" tavinor)
+    sleep 0.3
+    tv_shot "$MODE-question-2"
+    tv_focus "$box"
+    # From "Nein" one step back to "Ja", then press it.
+    tv_xdo key --clearmodifiers shift+Tab >/dev/null 2>&1
+    sleep 0.2
+    tv_shot "$MODE-question-2-ja-focused"
+    tv_xdo key --clearmodifiers space >/dev/null 2>&1
+    tv_check "$MODE: after Ja the log ends in ;$word beendet" tv_wait_for 10 log_has_line "$log" ";$word beendet"
+    tv_check "$MODE: after Ja the program ends" tv_wait_gone 10 "$pid"
+    tv_check "$MODE: the log holds exactly a start and an end line" test "$(grep -c . "$log")" -eq 2
+    tv_shot "$MODE-ended"
+    tv_alive "$pid" && kill "$pid" 2>/dev/null
+    return 0
+}
+
+tv_start_desktop
+tv_shot desktop
+scenario client
+scenario server
+tv_finish
