@@ -1,0 +1,107 @@
+#pragma once
+
+#include "net/LineFramer.h"
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <vector>
+
+class QMessageBox;
+class QTimer;
+class SocketArray;
+
+namespace Network {
+
+class ClientLink;
+class ServerRelay;
+
+// The alarm network of one program: the two socket arrays, the station slots, and the connection handlers
+// that server and station share. The server's relay and the station's link are its two halves.
+class AlarmNet : public QObject
+{
+    Q_OBJECT
+public:
+    struct Config
+    {
+        quint16 serverPort = 10161;
+        quint16 stationPort = 10162;
+        QString listenAddress = QStringLiteral("0.0.0.0");
+        QString outboundAddress; // empty: any local address
+    };
+    // The main window's timers; missing ones are made here (tests).
+    struct Timers
+    {
+        QTimer* connect = nullptr;
+        QTimer* check = nullptr;
+        QTimer* exit = nullptr;
+    };
+
+    AlarmNet(const Timers& timers, const Config& config, QObject* parent = nullptr);
+    ~AlarmNet() override;
+
+    void SetServer(bool server) { m_server = server; }
+    bool IsServer() const { return m_server; }
+    const Config& config() const { return m_config; }
+
+    void StartServerListener();
+    void StartClientListener();
+    void CloseForExit();
+    // The only way a line leaves the program (the line without its CR LF). Station: writes to the uplink,
+    // true when it is connected. Server: writes to every downlink, true.
+    bool doSendData(const QString& value);
+
+    SocketArray* WS_Listener() const { return m_listener; }
+    SocketArray* WS_Writer() const { return m_writer; }
+    ServerRelay* Server() const { return m_relay; }
+    ClientLink* Client() const { return m_client; }
+
+    // Station slots (listener slots 1 and up): the record kept with each.
+    QString StationRecord(int slot) const;
+    void SetStationRecord(int slot, const QString& record);
+    int HighestListenerSlot() const;
+    int HighestWriterSlot() const;
+
+    // Appends an entry to the activity trace of the main window.
+    void Trace(const QString& entry);
+    // An event-log line about the connection on a listener slot (slot 0: no station record).
+    void LogConnection(const QString& peer, const QString& text, int slot = 0);
+
+signals:
+    void Traced(const QString& entry);
+    // A complete received line was handled on a listener slot (after the role's own handling).
+    void LineHandled(int slot, const QString& line);
+
+private:
+    struct SlotState
+    {
+        QString record;
+        LineFramer framer;
+        QList<QByteArray> pending; // complete lines not yet handled
+        bool busy = false;
+    };
+    SlotState& Slot(int index);
+
+    void WS_Listener_ConnectionRequest(int index, qintptr handle);
+    void WS_Listener_Connect(int index);
+    void WS_Listener_Disconnect(int index);
+    void WS_Listener_Error(int index, int code, const QString& description);
+    void WS_Listener_DataArrival(int index, qint64 bytes);
+    void WS_Writer_DataArrival(int index, qint64 bytes);
+    void WS_Writer_Overflow(int index, const QString& peer);
+    void ConnectionEnded(int index);
+    void HandleLine(int index, const QString& line);
+    void OpenListener(quint16 port);
+
+    Config m_config;
+    bool m_server = false;
+    SocketArray* m_listener;
+    SocketArray* m_writer;
+    ServerRelay* m_relay;
+    ClientLink* m_client;
+    std::vector<SlotState> m_slots;
+    QPointer<QMessageBox> m_connectBox;
+};
+
+} // namespace Network

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+// The line protocol between stations and the server: code texts, station records and relay lines.
+namespace Protocol {
+
+inline const QString kSeparator = QStringLiteral("|");
+
+// The code a received line is known by: its first four characters ("004:").
+QString CodeOf(const QString& line);
+// The relay code the server answers a station's code with: "004:" -> "005: ", "006:" -> "007: ",
+// "008:" -> "009: ", "010:" -> "011: "; empty for every other code.
+QString RelayCodeFor(const QString& code);
+// A station's registration: "001: |name|visual|acoustic".
+QString RegistrationLine(const QString& stationName, const QString& visual, const QString& acoustic);
+// The record the server keeps for a slot: the registration line, the separator and the peer address.
+QString StationRecord(const QString& registration, const QString& peer);
+// What the server sends for a station's code: relay code, sender address, separator, sender's record.
+QString RelayLine(const QString& relayCode, const QString& peer, const QString& record);
+// The address a station announces in its 003: the text after "003:", without surrounding blanks.
+QString AnnouncedAddress(const QString& line);
+
+} // namespace Protocol

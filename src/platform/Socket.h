@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+class QTcpServer;
+class QTcpSocket;
+
+// One element of a socket array: either the listening socket of its array or one TCP connection. Every
+// operation returns at once; outcomes arrive as signals on the window thread, each carrying the index.
+// A socket is never destroyed during a run: closing it leaves an element that can be set up again.
+class Socket : public QObject
+{
+    Q_OBJECT
+public:
+    // The state number the error handler looks at: only Connected (3) matters to the program.
+    enum State { Closed = 0, Opening = 1, Waiting = 2, Connected = 3 };
+
+    // Unsent data a peer may leave piled up before its connection is given up. A peer that never reads
+    // would otherwise make the program's memory grow with every broadcast.
+    static constexpr qint64 kMaxUnsent = 256 * 1024;
+
+    Socket(int index, QObject* parent);
+    ~Socket() override;
+
+    int Index() const { return m_index; }
+
+    // Closes whatever is open and forgets the previous binding.
+    void SetUp();
+    void Bind(const QString& localAddress, quint16 localPort);
+    void Listen();
+    // Takes over a waiting connection announced by ConnectionRequest.
+    void Accept(qintptr handle);
+    // IPv4 only: the program speaks in dotted IPv4 addresses.
+    void Connect(const QString& host, quint16 port);
+    QByteArray Read(qint64 count);
+    QByteArray ReadAll();
+    // Sends when connected; otherwise the bytes are dropped, as a failed write is never reported.
+    void Write(const QByteArray& bytes);
+    // Ends the connection or stops listening. No Disconnected event follows a close of our own.
+    void Close();
+
+    bool IsConnected() const;
+    bool IsListening() const;
+    int StateNumber() const;
+    QString PeerAddress() const;
+    QString LocalAddress() const;
+    // Names the connection: "local:port-peer:port".
+    QString ConnectionText() const;
+    qint64 BytesAvailable() const;
+    qint64 BytesToWrite() const;
+
+signals:
+    void ConnectionRequest(int index, qintptr handle);
+    void ConnectedEvent(int index);
+    void Disconnected(int index);
+    void Error(int index, int code, const QString& description);
+    void DataArrival(int index, qint64 bytes);
+    // The peer left too much unsent data; the connection has been closed.
+    void WriteOverflow(int index, const QString& peer);
+
+private:
+    void Adopt(QTcpSocket* socket);
+    void Release();
+    void Incoming(qintptr handle);
+
+    const int m_index;
+    QString m_bindAddress;
+    quint16 m_bindPort = 0;
+    QTcpServer* m_server = nullptr;
+    QTcpSocket* m_socket = nullptr;
+    QString m_lastPeer;
+    quint64 m_generation = 0;
+
+    friend class SocketListener;
+};

@@ -1,0 +1,408 @@
+#include "core/Globals.h"
+#include "net/AlarmNet.h"
+#include "net/ClientLink.h"
+#include "net/ServerRelay.h"
+#include "platform/Cp1252.h"
+#include "platform/SocketArray.h"
+
+#include "TestFolder.h"
+
+#include <QDir>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using Network::AlarmNet;
+
+namespace {
+
+quint16 FreePort(const QString& address)
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress(address), 0);
+    return probe.serverPort();
+}
+
+// A station made of plain sockets: uplink from its own loopback address, listener for the downlink.
+class FakeStation : public QObject
+{
+public:
+    // receiveBuffer > 0: a small system receive buffer on the downlink, so a peer that never reads is full soon.
+    FakeStation(const QString& address, quint16 serverPort, quint16 stationPort, bool readDownlink = true,
+                int receiveBuffer = 0)
+        : m_address(address), m_serverPort(serverPort), m_read(readDownlink)
+    {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        const int one = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        if (receiveBuffer > 0)
+            ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_port = htons(stationPort);
+        sa.sin_addr.s_addr = htonl(QHostAddress(address).toIPv4Address());
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(fd, 16) != 0 ||
+            !m_listener.setSocketDescriptor(fd))
+            qWarning() << "fake listener" << address << "failed";
+        connect(&m_listener, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* s = m_listener.nextPendingConnection()) {
+                m_downs.append(s);
+                if (m_read)
+                    connect(s, &QTcpSocket::readyRead, this, [this, s] { Take(s); });
+            }
+        });
+    }
+
+    bool Connect()
+    {
+        m_up = std::make_unique<QTcpSocket>();
+        m_up->bind(QHostAddress(m_address), 0);
+        m_up->connectToHost(QHostAddress::LocalHost, m_serverPort);
+        return m_up->waitForConnected(3000);
+    }
+    void Send(const QByteArray& bytes)
+    {
+        m_up->write(bytes);
+        m_up->flush();
+    }
+    void Line(const QString& text) { Send(Cp1252::Encode(text) + "\r\n"); }
+    void Register(const QString& name, const char* vis = "1", const char* ak = "1")
+    {
+        Line(QStringLiteral("003: ") + m_address);
+        Line(QStringLiteral("001: |") + name + QLatin1Char('|') + QLatin1String(vis) + QLatin1Char('|') +
+             QLatin1String(ak));
+    }
+    bool HasDownlink() const { return !m_downs.isEmpty() && m_downs.last()->state() == QAbstractSocket::ConnectedState; }
+    void Reset()
+    {
+        // SO_LINGER 0: the close sends a reset instead of an orderly end.
+        struct linger l{1, 0};
+        ::setsockopt(static_cast<int>(m_up->socketDescriptor()), SOL_SOCKET, SO_LINGER, &l, sizeof l);
+        m_up->abort();
+    }
+    void Close() { m_up->disconnectFromHost(); }
+
+    QString address() const { return m_address; }
+    QStringList lines;
+
+private:
+    void Take(QTcpSocket* s)
+    {
+        m_buffer += s->readAll();
+        qsizetype cr;
+        while ((cr = m_buffer.indexOf("\r\n")) >= 0) {
+            lines.append(Cp1252::Decode(m_buffer.left(cr)));
+            m_buffer.remove(0, cr + 2);
+        }
+    }
+
+    QString m_address;
+    quint16 m_serverPort;
+    bool m_read;
+    QTcpServer m_listener;
+    QList<QTcpSocket*> m_downs;
+    std::unique_ptr<QTcpSocket> m_up;
+    QByteArray m_buffer;
+};
+
+} // namespace
+
+class tst_NetLoopback : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void stationRegistersAndIsShownConnected();
+    void relaysEveryCodeInOrderEvenWhenMergedOrSplit();
+    void reusedSlotStartsEmpty();
+    void badInputKeepsServerServing();
+    void peerThatNeverReadsIsCutOff();
+    void serverRestartWithAndWithoutReconnect();
+
+private:
+    std::unique_ptr<AlarmNet> MakeServer();
+    std::unique_ptr<AlarmNet> MakeStation();
+    QByteArray Log() const { return m_folder->readFile(QStringLiteral("Log/log.csv")); }
+
+    std::unique_ptr<TestFolder> m_folder;
+    quint16 m_serverPort = 0;
+    quint16 m_stationPort = 0;
+    std::unique_ptr<AlarmNet> m_server;
+    std::unique_ptr<AlarmNet> m_station;
+    std::unique_ptr<QTimer> m_connectTimer;
+};
+
+void tst_NetLoopback::init()
+{
+    m_folder = std::make_unique<TestFolder>();
+    QDir(m_folder->path()).mkdir(QStringLiteral("Log"));
+    m_folder->writeIni("[General]\r\nStationname=Empfang\r\nVisuell=1\r\nAkustisch=0\r\nAutoreconnect=1\r\n"
+                       "Servername=127.0.0.1\r\n");
+    m_serverPort = FreePort(QStringLiteral("127.0.0.1"));
+    m_stationPort = FreePort(QStringLiteral("127.0.0.2"));
+    Globals::IsEnding = false;
+    m_server = MakeServer();
+    m_station = MakeStation();
+}
+
+void tst_NetLoopback::cleanup()
+{
+    m_station.reset();
+    m_server.reset();
+    m_connectTimer.reset();
+    m_folder.reset();
+}
+
+std::unique_ptr<AlarmNet> tst_NetLoopback::MakeServer()
+{
+    AlarmNet::Config c;
+    c.serverPort = m_serverPort;
+    c.stationPort = m_stationPort;
+    c.listenAddress = QStringLiteral("127.0.0.1");
+    auto net = std::make_unique<AlarmNet>(AlarmNet::Timers{}, c);
+    net->SetServer(true);
+    net->StartServerListener();
+    return net;
+}
+
+// The program's station on 127.0.0.2, with a quick connect timer so the test need not wait 2 s a step.
+std::unique_ptr<AlarmNet> tst_NetLoopback::MakeStation()
+{
+    AlarmNet::Config c;
+    c.serverPort = m_serverPort;
+    c.stationPort = m_stationPort;
+    c.listenAddress = QStringLiteral("127.0.0.2");
+    c.outboundAddress = QStringLiteral("127.0.0.2");
+    m_connectTimer = std::make_unique<QTimer>();
+    m_connectTimer->setInterval(100);
+    auto net = std::make_unique<AlarmNet>(AlarmNet::Timers{m_connectTimer.get(), nullptr, nullptr}, c);
+    net->SetServer(false);
+    net->StartClientListener();
+    return net;
+}
+
+void tst_NetLoopback::stationRegistersAndIsShownConnected()
+{
+    Network::ClientLink* link = m_station->Client();
+    QSignalSpy status(link, &Network::ClientLink::ConnectionStatusChanged);
+    link->doClientConnect(QString());
+    QTRY_VERIFY_WITH_TIMEOUT(link->IsConnected(), 5000);
+    QVERIFY(Globals::IsConnected);
+    QCOMPARE(status.last().at(0).toBool(), true);
+    QVERIFY(!link->connectTimer()->isActive());
+    QCOMPARE(link->checkConnectTimer()->interval(), 60000);
+
+    // The server keeps the record with the address the uplink comes from; the downlink went to the
+    // address announced, which is the uplink's own local address, not the first one of the table.
+    QCOMPARE(m_server->StationRecord(1), QStringLiteral("001: |Empfang|1|0|127.0.0.2"));
+    QCOMPARE(m_server->Server()->DownlinkTarget(1), QStringLiteral("127.0.0.2"));
+    QCOMPARE(link->OwnAddress(), QStringLiteral("127.0.0.2"));
+    const QByteArray log = Log();
+    QVERIFY2(log.contains(";127.0.0.2;Client Anwendung gestartet\r\n"), log);
+    QVERIFY2(log.contains(";127.0.0.2;003:Send Client IP\r\n"), log);
+    // The first registration is logged on arrival, before the slot holds a record.
+    QVERIFY2(log.contains(";127.0.0.2;001:Connect Request\r\n"), log);
+    QVERIFY2(log.contains(";127.0.0.1;002:Connect Response\r\n"), log);
+
+    // Closing the settings-free station's uplink by hand: shown disconnected at once.
+    link->doClientDisconnect();
+    QVERIFY(!link->IsConnected());
+    QVERIFY(!Globals::IsConnected);
+    QVERIFY(!link->connectTimer()->isActive());
+    QVERIFY(!link->checkConnectTimer()->isActive());
+}
+
+void tst_NetLoopback::relaysEveryCodeInOrderEvenWhenMergedOrSplit()
+{
+    Network::ClientLink* link = m_station->Client();
+    link->doClientConnect(QString());
+    QTRY_VERIFY_WITH_TIMEOUT(link->IsConnected(), 5000);
+
+    FakeStation a(QStringLiteral("127.0.0.3"), m_serverPort, m_stationPort);
+    QVERIFY(a.Connect());
+    a.Register(QStringLiteral("Büro|2"));
+    QTRY_VERIFY(a.HasDownlink());
+
+    QSignalSpy alarms(link, &Network::ClientLink::AlarmReceived);
+    QSignalSpy acks(link, &Network::ClientLink::AcknowledgementReceived);
+    QSignalSpy cancels(link, &Network::ClientLink::CancelReceived);
+    QSignalSpy handled(m_station.get(), &AlarmNet::LineHandled);
+
+    const QString relay = QStringLiteral("127.0.0.3|001: |Büro|2|1|1|127.0.0.3");
+    // Four codes in one write, then one split inside its code.
+    a.Send("004: \r\n006: \r\n008: \r\n010: \r\n00");
+    QTest::qWait(50);
+    a.Send("4: \r\n");
+    QTRY_COMPARE(alarms.size(), 3);
+    QCOMPARE(alarms.at(0).at(0).toString(), QStringLiteral("005: ") + relay);
+    QCOMPARE(alarms.at(0).at(1).toBool(), false);
+    QCOMPARE(alarms.at(1).at(0).toString(), QStringLiteral("011: ") + relay);
+    QCOMPARE(alarms.at(1).at(1).toBool(), true);
+    QCOMPARE(alarms.at(2).at(0).toString(), QStringLiteral("005: ") + relay);
+    QCOMPARE(acks.size(), 1);
+    QCOMPARE(acks.at(0).at(0).toString(), QStringLiteral("007: ") + relay);
+    QCOMPARE(cancels.size(), 1);
+    QStringList order;
+    for (const auto& call : handled)
+        order << call.at(1).toString().left(4);
+    QCOMPARE(order, (QStringList{"005:", "007:", "009:", "011:", "005:"}));
+
+    // The sender gets its own relays back, the umlaut as one byte on the wire.
+    QTRY_VERIFY(a.lines.contains(QStringLiteral("009: ") + relay));
+    QVERIFY(a.lines.contains(QStringLiteral("005: ") + relay));
+
+    const QByteArray log = Log();
+    // The separator in the name shifts the record's fields: the log names the station by position.
+    QVERIFY(log.contains(Cp1252::Encode(QStringLiteral(";1 (Büro);004:ALARM von Client ausgelöst\r\n"))));
+    QVERIFY(log.contains(";1 (B\xfcro);010:\r\n"));
+    QVERIFY(log.contains(Cp1252::Encode(QStringLiteral(";127.0.0.1;007:ALARM-Receive an Clients weitergeleitet\r\n"))));
+    // Trace shows what the server made of a line: an alarm with the sender's address appended.
+    QSignalSpy trace(m_server.get(), &AlarmNet::Traced);
+    a.Line(QStringLiteral("006: "));
+    QTRY_VERIFY(trace.size() >= 1);
+    QCOMPARE(trace.last().at(0).toString(), QStringLiteral("006: 127.0.0.3"));
+}
+
+void tst_NetLoopback::reusedSlotStartsEmpty()
+{
+    FakeStation a(QStringLiteral("127.0.0.3"), m_serverPort, m_stationPort);
+    FakeStation b(QStringLiteral("127.0.0.4"), m_serverPort, m_stationPort);
+    FakeStation c(QStringLiteral("127.0.0.5"), m_serverPort, m_stationPort);
+    QVERIFY(a.Connect());
+    a.Register(QStringLiteral("A"));
+    QTRY_VERIFY(a.HasDownlink());
+    QVERIFY(b.Connect());
+    b.Register(QStringLiteral("Bett 4"));
+    QTRY_VERIFY(b.HasDownlink());
+    QTRY_COMPARE(m_server->StationRecord(2), QStringLiteral("001: |Bett 4|1|1|127.0.0.4"));
+
+    b.Close();
+    QTRY_VERIFY(!m_server->WS_Listener()->At(2)->IsConnected());
+    // B's downlink goes with its uplink.
+    QTRY_VERIFY(!b.HasDownlink());
+    QVERIFY(m_server->WS_Writer()->At(2)->StateNumber() == 0);
+    QVERIFY(Log().contains(";127.0.0.4 (Bett 4);Client Anwendung beendet\r\n"));
+
+    QVERIFY(c.Connect());
+    QTRY_VERIFY(m_server->WS_Listener()->At(2)->IsConnected());
+    QCOMPARE(m_server->HighestListenerSlot(), 2);
+    QCOMPARE(m_server->StationRecord(2), QString());
+    QTRY_VERIFY(Log().contains(";127.0.0.5;Client Anwendung gestartet\r\n"));
+    QVERIFY(!Log().contains(";127.0.0.5 (Bett 4)"));
+
+    // An alarm before registering names nobody.
+    c.Line(QStringLiteral("003: 127.0.0.5"));
+    QTRY_VERIFY(c.HasDownlink());
+    QCOMPARE(m_server->HighestWriterSlot(), 2); // the closed downlink slot was taken again
+    c.Line(QStringLiteral("004: "));
+    QTRY_VERIFY(a.lines.contains(QStringLiteral("005: 127.0.0.5|")));
+    QVERIFY(!a.lines.join('\n').contains(QStringLiteral("Bett 4|1|1|127.0.0.5")));
+    c.Line(QStringLiteral("001: |C|0|0"));
+    QTRY_COMPARE(m_server->StationRecord(2), QStringLiteral("001: |C|0|0|127.0.0.5"));
+}
+
+void tst_NetLoopback::badInputKeepsServerServing()
+{
+    FakeStation a(QStringLiteral("127.0.0.3"), m_serverPort, m_stationPort);
+    FakeStation junk(QStringLiteral("127.0.0.6"), m_serverPort, m_stationPort);
+    QVERIFY(a.Connect());
+    a.Register(QStringLiteral("A"));
+    QTRY_VERIFY(a.HasDownlink());
+    QVERIFY(junk.Connect());
+
+    // Binary bytes, then a megabyte without a line end.
+    QByteArray binary(256, '\0');
+    for (int i = 0; i < 256; ++i)
+        binary[i] = static_cast<char>(i == 13 ? 0 : i);
+    junk.Send(binary + "\r\n");
+    junk.Send(QByteArray(1024 * 1024, 'x'));
+    QTRY_VERIFY_WITH_TIMEOUT(Log().contains("Zeile ohne Zeilenende verworfen"), 5000);
+    QCOMPARE(Log().count("Zeile ohne Zeilenende verworfen"), 1);
+    // The connection stays up and its next whole line counts.
+    junk.Send("\r\n001: |Junk|0|0\r\n");
+    QTRY_COMPARE(m_server->StationRecord(2), QStringLiteral("001: |Junk|0|0|127.0.0.6"));
+
+    // Hundreds of idle connections, then a reset in the middle of a line.
+    std::vector<std::unique_ptr<QTcpSocket>> idle;
+    for (int i = 0; i < 300; ++i) {
+        idle.push_back(std::make_unique<QTcpSocket>());
+        idle.back()->connectToHost(QHostAddress::LocalHost, m_serverPort);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(m_server->HighestListenerSlot() >= 302, 10000);
+    junk.Send("004");
+    QTest::qWait(50);
+    junk.Reset();
+    QTRY_VERIFY(!m_server->WS_Listener()->At(2)->IsConnected());
+
+    a.lines.clear();
+    a.Line(QStringLiteral("004: "));
+    QTRY_VERIFY(a.lines.contains(QStringLiteral("005: 127.0.0.3|001: |A|1|1|127.0.0.3")));
+    // The cut-off "004" of the reset connection was never relayed as an alarm of its own.
+    QVERIFY(!a.lines.join('\n').contains(QStringLiteral("005: 127.0.0.6")));
+}
+
+void tst_NetLoopback::peerThatNeverReadsIsCutOff()
+{
+    FakeStation a(QStringLiteral("127.0.0.3"), m_serverPort, m_stationPort);
+    FakeStation deaf(QStringLiteral("127.0.0.7"), m_serverPort, m_stationPort, false, 4096);
+    QVERIFY(a.Connect());
+    a.Register(QString(200, QLatin1Char('n')));
+    QTRY_VERIFY(a.HasDownlink());
+    QVERIFY(deaf.Connect());
+    deaf.Line(QStringLiteral("003: 127.0.0.7"));
+    QTRY_VERIFY(deaf.HasDownlink());
+    Socket* toDeaf = m_server->WS_Writer()->At(2);
+    QVERIFY(toDeaf->IsConnected());
+    QSignalSpy overflow(m_server->WS_Writer(), &SocketArray::WriteOverflow);
+
+    qint64 mostUnsent = 0;
+    for (int round = 0; round < 300 && overflow.isEmpty(); ++round) {
+        a.Send(QByteArray("004: \r\n").repeated(200));
+        QTest::qWait(5);
+        mostUnsent = qMax(mostUnsent, toDeaf->BytesToWrite());
+    }
+    QCOMPARE(overflow.size(), 1);
+    QCOMPARE(overflow.at(0).at(1).toString(), QStringLiteral("127.0.0.7"));
+    QVERIFY(Log().contains(";127.0.0.7;Verbindung getrennt: Gegenstelle nimmt keine Daten an\r\n"));
+    QVERIFY(mostUnsent <= Socket::kMaxUnsent);
+    QVERIFY(!toDeaf->IsConnected());
+    // The well-behaved station is still served.
+    a.lines.clear();
+    a.Line(QStringLiteral("008: "));
+    QTRY_VERIFY(a.lines.filter(QStringLiteral("009: 127.0.0.3|")).size() >= 1);
+}
+
+void tst_NetLoopback::serverRestartWithAndWithoutReconnect()
+{
+    Network::ClientLink* link = m_station->Client();
+    link->doClientConnect(QString());
+    QTRY_VERIFY_WITH_TIMEOUT(link->IsConnected(), 5000);
+
+    m_server.reset();
+    QTRY_VERIFY(!link->IsConnected());
+    QVERIFY(!link->exitTimer()->isActive());
+    QTRY_VERIFY(link->connectTimer()->isActive());
+    m_server = MakeServer();
+    QTRY_VERIFY_WITH_TIMEOUT(link->IsConnected(), 5000);
+    QTRY_COMPARE(m_server->StationRecord(1), QStringLiteral("001: |Empfang|1|0|127.0.0.2"));
+
+    m_folder->writeIni("[General]\r\nStationname=Empfang\r\nAutoreconnect=0\r\nServername=127.0.0.1\r\n");
+    m_server.reset();
+    QTRY_VERIFY(link->exitTimer()->isActive());
+    QVERIFY(!link->IsConnected());
+    QVERIFY(!link->connectTimer()->isActive());
+}
+
+QTEST_GUILESS_MAIN(tst_NetLoopback)
+#include "tst_netloopback.moc"
