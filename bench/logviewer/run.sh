@@ -1,0 +1,45 @@
+#!/bin/bash
+# Log viewer benchmark: generates event logs of the given sizes in /tmp, opens each in the viewer and
+# reports the time until the newest row is shown and the peak memory, first with the file out of the page
+# cache (cold), then again (warm). The generated files are deleted afterwards.
+#
+#   bench/logviewer/run.sh BUILD_DIR [LINES ...]     (default: 100000 1000000 10000000)
+# BUILD_DIR holds tv_loggen and tv_logbench (bench/logviewer/ below it, or directly in it).
+set -euo pipefail
+
+build=${1:?usage: run.sh BUILD_DIR [LINES ...]}
+shift
+sizes=("$@")
+[ ${#sizes[@]} -gt 0 ] || sizes=(100000 1000000 10000000)
+
+tooldir=$build/bench/logviewer
+[ -x "$tooldir/tv_logbench" ] || tooldir=$build
+gen=$tooldir/tv_loggen
+bench=$tooldir/tv_logbench
+for tool in "$gen" "$bench"; do
+    [ -x "$tool" ] || { echo "missing $tool: build the targets tv_loggen and tv_logbench" >&2; exit 1; }
+done
+
+work=$(mktemp -d /tmp/tavinor-logbench.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/Log"
+log=$work/Log/log.csv
+export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
+
+printf '%-10s %-6s %8s %9s %9s %13s %12s %12s\n' lines cache file_mb rows shown_ms max_stall_ms peak_rss_mb time_rss_mb
+for n in "${sizes[@]}"; do
+    "$gen" "$n" "$log"
+    file_mb=$(( $(stat -c %s "$log") / 1048576 ))
+    for cache in cold warm; do
+        if [ "$cache" = cold ]; then "$gen" --evict "$log"; fi
+        out=$(/usr/bin/time -f 'time_rss_kb=%M' "$bench" "$work" 2>&1) || { echo "$out" >&2; exit 1; }
+        rows=$(sed -n 's/.*rows=\([0-9]*\).*/\1/p' <<<"$out")
+        shown=$(sed -n 's/.*shown_ms=\([0-9]*\).*/\1/p' <<<"$out")
+        rss=$(sed -n 's/.*peak_rss_mb=\([0-9.]*\).*/\1/p' <<<"$out")
+        trss=$(sed -n 's/.*time_rss_kb=\([0-9]*\).*/\1/p' <<<"$out")
+        stall=$(sed -n 's/.*max_stall_ms=\([0-9]*\).*/\1/p' <<<"$out")
+        printf '%-10s %-6s %8s %9s %9s %13s %12s %12s\n' "$n" "$cache" "$file_mb" "$rows" "$shown" "$stall" \
+            "$rss" "$(( trss / 1024 ))"
+    done
+    rm -f "$log"
+done

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+
+#include <array>
+#include <vector>
+
+// Where the rows of the event log start in the file. The log is never rotated, so after a year it holds
+// millions of lines: instead of loading it, the viewer keeps only the offset of each usable line (4 bytes
+// per row) and reads the few rows on screen when they are painted. The scan runs in slices so the caller
+// can hand control back to the event loop in between.
+class LogIndex
+{
+public:
+    using Fields = std::array<QString, 4>;
+
+    LogIndex();
+
+    // Opens `path` for reading and starts a new scan; the file's current size is the end of the scan, so
+    // lines appended later are left for the next opening. False when there is no readable file.
+    bool Open(const QString& path);
+    void Close();
+    bool IsOpen() const { return m_file.isOpen(); }
+
+    // Scans at most `maxBytes` further bytes. Returns true once the whole file has been scanned.
+    bool Scan(qint64 maxBytes);
+    bool AtEnd() const { return m_scanPos >= m_size; }
+    qint64 ScannedBytes() const { return m_scanPos; }
+    qint64 Size() const { return m_size; }
+
+    // Lines with at least four ";"-separated fields, in file order.
+    int RowCount() const { return m_rows; }
+    // Fields 0 to 3 of row `row`, decoded from Windows-1252; the fifth field onwards is dropped. A row that
+    // can no longer be read (the file was cut short meanwhile) gives empty fields.
+    Fields Row(int row);
+
+    // A displayed line is read at most this far: a runaway line must not pull megabytes into one cell.
+    static constexpr int MaxLineBytes = 64 * 1024;
+
+    // The fields of one raw line (line end already removed), exactly as the viewer shows them.
+    static Fields SplitLine(const QByteArray& line);
+
+private:
+    // Offsets are kept as 32-bit distances from the start of their block; a block ends after BlockRows
+    // rows or when the next distance would not fit.
+    struct Block
+    {
+        qint64 base = 0;
+        int firstRow = 0;
+        std::vector<quint32> delta;
+    };
+    static constexpr int BlockRows = 65536;
+
+    void AddRow(qint64 offset);
+    void EndLine(qint64 nextLineStart);
+    qint64 RowOffset(int row) const;
+
+    QFile m_file;
+    qint64 m_size = 0;
+    qint64 m_scanPos = 0;
+    qint64 m_lineStart = 0;
+    int m_semicolons = 0; // in the line being scanned, counted up to 3
+    int m_rows = 0;
+    std::vector<Block> m_blocks;
+    QByteArray m_buffer;
+};

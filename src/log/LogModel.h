@@ -1,0 +1,53 @@
+#pragma once
+
+#include "log/LogIndex.h"
+
+#include <QAbstractTableModel>
+#include <QElapsedTimer>
+#include <QTimer>
+
+// The event log as a table for the viewer's grid: "ID" and the four fields of each usable line. Rows are
+// read from the file when the grid asks for them; only a few hundred decoded rows are kept.
+class LogModel : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    enum Column { ColId, ColDate, ColTime, ColStation, ColEvent, ColumnCount };
+
+    explicit LogModel(QObject* parent = nullptr);
+
+    // Starts reading `path` in slices from the event loop; Loaded() follows, also for a missing file.
+    // The grid stays empty until then, so it does not redraw for every slice.
+    void Load(const QString& path);
+    bool IsLoading() const { return m_timer.isActive(); }
+
+    // How long one slice may hold the event loop, and how much it reads at a time. Tests shrink both to
+    // force a load into many slices.
+    void SetSliceLimits(int millis, qint64 chunkBytes);
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+signals:
+    void Loaded();
+
+private:
+    void Step();
+    const LogIndex::Fields& CachedRow(int row) const;
+
+    mutable LogIndex m_index;
+    QTimer m_timer;
+    int m_sliceMillis = 15;
+    qint64 m_chunkBytes = 1 << 20;
+    int m_rows = 0; // rows shown; stays 0 until the scan is complete
+
+    struct CacheEntry
+    {
+        int row = -1;
+        LogIndex::Fields fields;
+    };
+    static constexpr int CacheSize = 512;
+    mutable std::vector<CacheEntry> m_cache;
+};

@@ -1,0 +1,123 @@
+#include "log/LogIndex.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+// The offset index behind the log viewer: which lines become rows, and what a row shows, however the file
+// is cut into scan slices.
+class tst_LogIndex : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+    QString Write(const QByteArray& bytes)
+    {
+        const QString path = m_dir.filePath(QStringLiteral("log.csv"));
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            qFatal("cannot write %s", qPrintable(path));
+        f.write(bytes);
+        return path;
+    }
+
+    static QStringList Rows(LogIndex& index)
+    {
+        QStringList out;
+        for (int r = 0; r < index.RowCount(); ++r) {
+            const LogIndex::Fields f = index.Row(r);
+            out << QStringList{f[0], f[1], f[2], f[3]}.join(QLatin1Char('|'));
+        }
+        return out;
+    }
+
+private slots:
+    void rowsDoNotDependOnSliceSize()
+    {
+        // Empty lines, lines with too few fields, a ";" in the event text, LF-only and CR LF line ends,
+        // a final line without line end.
+        const QByteArray log = "01.02.2026;08:00:00;PC1;Server gestartet\r\n"
+                               "\r\n"
+                               "kaputt;nur;drei\r\n"
+                               "02.02.2026;09:15:00;10.0.0.7 (Empfang);004: ALARM von Client ausgel\xf6st\r\n"
+                               ";;;\r\n"
+                               "03.02.2026;10:00:00;PC;2;Text;mit;Semikolon\n"
+                               "\n"
+                               "04.02.2026;11:00:00;PC3;Client beendet";
+        const QStringList expected = {
+            "01.02.2026|08:00:00|PC1|Server gestartet",
+            "02.02.2026|09:15:00|10.0.0.7 (Empfang)|004: ALARM von Client ausgelöst",
+            "|||",
+            "03.02.2026|10:00:00|PC|2",
+            "04.02.2026|11:00:00|PC3|Client beendet",
+        };
+        const QString path = Write(log);
+        for (qint64 slice : {1, 2, 3, 7, 40, 4096}) {
+            LogIndex index;
+            QVERIFY(index.Open(path));
+            int slices = 0;
+            while (!index.Scan(slice))
+                ++slices;
+            QCOMPARE(Rows(index), expected);
+            QVERIFY2(slice > 1000 || slices > 0, "the scan must have taken several slices");
+        }
+    }
+
+    void missingEmptyAndBlankFiles()
+    {
+        LogIndex index;
+        QVERIFY(!index.Open(m_dir.filePath(QStringLiteral("nicht-da.csv"))));
+        QVERIFY(index.Scan(1 << 20));
+        QCOMPARE(index.RowCount(), 0);
+
+        for (const QByteArray& bytes : {QByteArray(), QByteArray("\r\n\r\n\n"), QByteArray("a;b;c")}) {
+            QVERIFY(index.Open(Write(bytes)));
+            QVERIFY(index.Scan(1 << 20));
+            QCOMPARE(index.RowCount(), 0);
+        }
+    }
+
+    void linesAppendedAfterOpeningAreNotShown()
+    {
+        const QString path = Write("01.01.2026;00:00:01;A;eins\r\n01.01.2026;00:00:02;A;zwei");
+        LogIndex index;
+        QVERIFY(index.Open(path));
+        // The writer finishes its line and adds another while the viewer is open.
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::Append));
+        f.write(" und mehr\r\n01.01.2026;00:00:03;A;drei\r\n");
+        f.close();
+        QVERIFY(index.Scan(1 << 20));
+        QCOMPARE(index.RowCount(), 2);
+        QCOMPARE(index.Row(1)[3], QStringLiteral("zwei"));
+    }
+
+    void longLinesAreReadCompletelyUpToTheLimit()
+    {
+        const QByteArray event(5000, 'x');
+        const QByteArray huge(LogIndex::MaxLineBytes * 2, 'y');
+        const QString path = Write("d;t;s;" + event + "\r\nd;t;s;" + huge + "\r\nd;t;s;kurz\r\n");
+        LogIndex index;
+        QVERIFY(index.Open(path));
+        QVERIFY(index.Scan(1 << 20));
+        QCOMPARE(index.RowCount(), 3);
+        QCOMPARE(index.Row(0)[3], QString::fromLatin1(event));
+        QCOMPARE(index.Row(1)[3].size(), LogIndex::MaxLineBytes - 6);
+        QCOMPARE(index.Row(2)[3], QStringLiteral("kurz"));
+        QCOMPARE(index.Row(3), LogIndex::Fields{});
+        QCOMPARE(index.Row(-1), LogIndex::Fields{});
+    }
+
+    void fileCutShortWhileOpen()
+    {
+        const QString path = Write("d;t;s;eins\r\nd;t;s;zwei\r\n");
+        LogIndex index;
+        QVERIFY(index.Open(path));
+        QVERIFY(index.Scan(1 << 20));
+        QVERIFY(QFile::resize(path, 0));
+        QCOMPARE(index.Row(1), LogIndex::Fields{});
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_LogIndex)
+#include "tst_logindex.moc"
