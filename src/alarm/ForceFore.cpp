@@ -1,0 +1,32 @@
+#include "alarm/ForceFore.h"
+
+#include "platform/Desktop.h"
+
+#include <QWidget>
+
+namespace ForceFore {
+
+bool ForceForeground(QWidget* window)
+{
+    if (!window)
+        return false;
+    Desktop& desktop = Desktop::Instance();
+    // Asking again for the window that already has the focus would only make some window managers flash it.
+    if (window->isVisible() && !window->isMinimized() && desktop.ActiveWindow() != 0 &&
+        desktop.ActiveWindow() == quint64(window->winId()))
+        return true;
+
+    if (window->isMinimized())
+        window->setWindowState((window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    window->show();
+    window->raise();
+    window->activateWindow();
+    return desktop.RequestActivation(window);
+}
+
+bool MinimizeAll()
+{
+    return Desktop::Instance().MinimizeAll();
+}
+
+} // namespace ForceFore

@@ -1,0 +1,36 @@
+#include "alarm/SendAlert.h"
+
+#include "alarm/ForceFore.h"
+#include "core/Forms.h"
+#include "core/Functions.h"
+#include "core/frmMain.h"
+#include "log/EventLog.h"
+#include "windows/AlarmIO.h"
+#include "windows/frmAlarmSenderPopup.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+void SendAlert()
+{
+    // A desktop without a window manager cannot minimise or hand over the foreground; the alarm itself must
+    // go out all the same, so neither result stops anything below.
+    if (!ForceFore::MinimizeAll())
+        std::fputs("tavinor: SendAlert: the other windows could not be minimised\n", stderr);
+    QCoreApplication::processEvents();
+
+    if (frmMain* main = frmMain::Instance())
+        main->AddReceive(QStringLiteral("Alarm wurde ausgelöst!"));
+    Functions::WriteLog(Functions::StationName(), QStringLiteral("ALARM ausgelöst"));
+    AlarmIO::Send(QStringLiteral("004: "));
+
+    AlarmIO::CloseTrayMenu();
+    Forms::UnloadFormsExcept(QStringLiteral("frmMain,frmAlarmSenderPopup"));
+
+    frmAlarmSenderPopup* popup = frmAlarmSenderPopup::Load();
+    popup->ResetForm();
+    popup->show();
+    if (!ForceFore::ForceForeground(popup))
+        std::fputs("tavinor: SendAlert: the sender window could not be brought to the foreground\n", stderr);
+}

@@ -1,0 +1,90 @@
+#include "windows/AlarmIO.h"
+
+#include "alarm/ioWarrior.h"
+#include "core/Globals.h"
+#include "core/frmMain.h"
+#include "net/AlarmNet.h"
+#include "net/IPChecker.h"
+#include "net/Network.h"
+#include "platform/Socket.h"
+#include "platform/SocketArray.h"
+#include "platform/System.h"
+
+#include <QHostAddress>
+#include <QMenu>
+#include <QNetworkInterface>
+
+namespace AlarmIO {
+
+namespace {
+Seams g_seams;
+} // namespace
+
+void SetForTests(const Seams& seams)
+{
+    g_seams = seams;
+}
+
+QDateTime Now()
+{
+    return g_seams.now ? g_seams.now() : QDateTime::currentDateTime();
+}
+
+bool Send(const QString& line)
+{
+    return g_seams.send ? g_seams.send(line) : doSendData(line);
+}
+
+void Beep()
+{
+    if (g_seams.beep)
+        g_seams.beep();
+    else
+        System::Beep();
+}
+
+void WriteOutputs(quint8 pattern)
+{
+    if (Globals::UsbButtonHandle <= 0)
+        return;
+    if (g_seams.outputs)
+        g_seams.outputs(pattern);
+    else
+        ioWarrior::SetButtonOutputs(pattern);
+}
+
+QStringList OwnAddresses()
+{
+    if (g_seams.ownAddresses)
+        return g_seams.ownAddresses();
+    QStringList out;
+    auto add = [&out](const QString& a) {
+        if (!a.isEmpty() && a != QLatin1String("ERROR") && !out.contains(a))
+            out.append(a);
+    };
+    for (const QString& a : IPChecker::GetLocalIP(true).split(QLatin1Char(','), Qt::SkipEmptyParts))
+        add(a.trimmed());
+    for (const QHostAddress& a : QNetworkInterface::allAddresses()) {
+        if (a.protocol() == QAbstractSocket::IPv4Protocol && !a.isLoopback())
+            add(a.toString());
+    }
+    // The address the server sees this station by: exactly what it puts into the relay line, also when the
+    // uplink runs over loopback or an address the lists above do not show.
+    if (frmMain::Instance()) {
+        if (Network::AlarmNet* net = Network::Instance()) {
+            if (Socket* uplink = net->WS_Writer()->At(0))
+                add(uplink->LocalAddress());
+        }
+    }
+    return out;
+}
+
+void CloseTrayMenu()
+{
+    if (frmMain* main = frmMain::Instance()) {
+        if (QMenu* menu = main->mnuPopup(); menu && menu->isVisible())
+            menu->hide();
+    }
+}
+
+} // namespace AlarmIO

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+#include <functional>
+
+// Everything the alarm windows reach outside themselves: the clock, the network, the sound, the button
+// device's outputs, this PC's own addresses and the tray menu. Tests replace the pieces they watch.
+namespace AlarmIO {
+
+// Wall-clock time; the elapsed-time counters are measured on it.
+QDateTime Now();
+// One protocol line to the server (doSendData).
+bool Send(const QString& line);
+// One alarm tone.
+void Beep();
+// The LED/buzzer pattern to every open emergency-button device; nothing when no device is open.
+void WriteOutputs(quint8 pattern);
+// Every address by which other PCs may know this one: the connection table's, the interfaces' (without
+// loopback) and the local address of the uplink to the server.
+QStringList OwnAddresses();
+// Closes the tray menu when it is open.
+void CloseTrayMenu();
+
+struct Seams
+{
+    std::function<QDateTime()> now;
+    std::function<bool(const QString&)> send;
+    std::function<void()> beep;
+    std::function<void(quint8)> outputs; // the device write; the "device open" check stays in front of it
+    std::function<QStringList()> ownAddresses;
+};
+// Test seam: non-empty members replace the real thing; a default-made Seams goes back to it.
+void SetForTests(const Seams& seams);
+
+} // namespace AlarmIO

@@ -1,0 +1,95 @@
+#include "windows/AlarmWindow.h"
+
+#include "core/Forms.h"
+#include "platform/Desktop.h"
+#include "windows/AlarmIO.h"
+
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QTimer>
+
+AlarmWindow::AlarmWindow(const QString& name, const QString& caption, QWidget* owner)
+    : QWidget(owner, Qt::Window | Qt::WindowStaysOnTopHint)
+{
+    setObjectName(name);
+    setWindowTitle(caption);
+    Forms::Register(this);
+    m_start = AlarmIO::Now();
+    m_alertTimer = new QTimer(this);
+    m_alertTimer->setObjectName(QStringLiteral("alertTimer"));
+    m_alertTimer->setInterval(1000);
+    m_alertTimer->start();
+}
+
+qint64 AlarmWindow::ElapsedSeconds() const
+{
+    // Rounded: a tick a few milliseconds early must not show the same second twice.
+    return (m_start.msecsTo(AlarmIO::Now()) + 500) / 1000;
+}
+
+void AlarmWindow::RestartElapsed()
+{
+    m_start = AlarmIO::Now();
+}
+
+QLabel* AlarmWindow::MakeLabel(QWidget* parent, const char* name, const QString& text, qreal scale, bool bold)
+{
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(QLatin1String(name));
+    QFont f = label->font();
+    f.setBold(bold);
+    if (scale != 1.0)
+        f.setPointSizeF(f.pointSizeF() * scale);
+    label->setFont(f);
+    return label;
+}
+
+void AlarmWindow::InstallKeyPreview()
+{
+    for (QWidget* child : findChildren<QWidget*>())
+        child->installEventFilter(this);
+}
+
+bool AlarmWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress && PreviewKey(static_cast<QKeyEvent*>(event)->key()))
+        return true;
+    return QWidget::eventFilter(watched, event);
+}
+
+void AlarmWindow::keyPressEvent(QKeyEvent* event)
+{
+    if (PreviewKey(event->key()))
+        return;
+    QWidget::keyPressEvent(event);
+}
+
+void AlarmWindow::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    // Topmost again on every activation, in case something took the state away meanwhile.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        Desktop::Instance().SetTopmost(this);
+}
+
+void AlarmWindow::closeEvent(QCloseEvent* event)
+{
+    // Still in the window list: the user closed it. The program's own unload takes it off the list first.
+    if (Forms::IsFormLoaded(this)) {
+        ClosedByUser();
+        Forms::Unload(this);
+    }
+    Unload();
+    event->accept();
+}
+
+void AlarmWindow::Unload()
+{
+    if (m_unloaded)
+        return;
+    m_unloaded = true;
+    m_alertTimer->stop();
+    OnUnload();
+    emit Unloaded();
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QDateTime>
+#include <QWidget>
+
+class QLabel;
+class QTimer;
+
+// What the receiver and the sender alarm window share: a single registered instance that stays on top,
+// a one-second timer from load, the elapsed time since the alarm, keys seen before any control (key
+// preview), and one rule for closing: closed by the user (its button or the window manager) it reports
+// that to the network; unloaded by the program it says nothing.
+class AlarmWindow : public QWidget
+{
+    Q_OBJECT
+public:
+    QTimer* alertTimer() const { return m_alertTimer; }
+    // Whole seconds since load or the last restart, on the alarm clock.
+    qint64 ElapsedSeconds() const;
+
+signals:
+    // The window has left the program's window list (closed or unloaded); emitted once.
+    void Unloaded();
+
+protected:
+    AlarmWindow(const QString& name, const QString& caption, QWidget* owner);
+
+    void RestartElapsed();
+    // Call once the controls exist: keys reach PreviewKey first, whichever control has the focus.
+    void InstallKeyPreview();
+    // True when the key was the window's business.
+    virtual bool PreviewKey(int key) = 0;
+    // The user closed the window: tell the network.
+    virtual void ClosedByUser() = 0;
+    // The window goes, however it goes: timer off, then OnUnload, once. Derived destructors call it too.
+    void Unload();
+    virtual void OnUnload() {}
+
+    // Large, bold caption text for the alarm's headline labels.
+    static QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, qreal scale = 1.0,
+                             bool bold = false);
+
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+    QTimer* m_alertTimer;
+
+private:
+    QDateTime m_start;
+    bool m_unloaded = false;
+};

@@ -1,0 +1,222 @@
+#include "windows/frmAlarmPopup.h"
+
+#include "admin/XPMsgBox.h"
+#include "alarm/ForceFore.h"
+#include "core/Forms.h"
+#include "core/IniFiles.h"
+#include "core/SysTrayUtil.h"
+#include "core/frmMain.h"
+#include "windows/AlarmIO.h"
+#include "windows/AlarmLine.h"
+
+#include <QEventLoop>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString kName = QStringLiteral("frmAlarmPopup");
+const QColor kRed(255, 0, 0);
+const QColor kWhite(255, 255, 255);
+const QColor kBlack(0, 0, 0);
+// Output lines are active low: a cleared bit switches the line on.
+constexpr quint8 kAllOff = 255;
+constexpr quint8 kBuzzerOn = 127; // bit 7
+constexpr quint8 kLedOn = 191;    // bit 6
+
+bool Setting(const char* key)
+{
+    return IniFiles::ReadIni(QStringLiteral("General"), QLatin1String(key), QStringLiteral("0")) == QLatin1String("1");
+}
+
+void SetTextColour(QLabel* label, const QColor& colour)
+{
+    QPalette p = label->palette();
+    p.setColor(QPalette::WindowText, colour);
+    label->setPalette(p);
+}
+
+} // namespace
+
+frmAlarmPopup::frmAlarmPopup(QWidget* owner)
+    : AlarmWindow(kName, QStringLiteral("tavinor") + QStringLiteral(" - ALARM-Receiver"), owner)
+{
+    lblTitle = MakeLabel(this, "lblTitle", QStringLiteral("  tavinor"), 1.6, true);
+    lblStation = MakeLabel(this, "lblStation", QString(), 2.0, true);
+    lblAlert = MakeLabel(this, "lblAlert", QStringLiteral("ausgelöst!"), 2.0, true);
+    lblTask1 = MakeLabel(this, "lblTask1", QStringLiteral("1. Quittieren Sie den Notruf mit der Entertaste"), 1.2);
+    lblTask2 = MakeLabel(this, "lblTask2", QStringLiteral("2. Nehmen Sie die Notfallausrüstung"), 1.2);
+    lblTask3 = MakeLabel(this, "lblTask3", QStringLiteral("3. Laufen Sie sofort zum Notfallort"), 1.2);
+    lblTimeleft = MakeLabel(this, "lblTimeleft", QStringLiteral("Zeit seit Auslösung:"));
+    lblTimeCounter = MakeLabel(this, "lblTimeCounter", QStringLiteral("00:00:00"), 1.0, true);
+    picLogo = new QLabel(this);
+    picLogo->setObjectName(QStringLiteral("picLogo"));
+    picLogo->setPixmap(SysTrayUtil::TrayPicture(2).pixmap(64, 64));
+    btnClose = new QPushButton(QStringLiteral("Schließen"), this);
+    btnClose->setObjectName(QStringLiteral("btnClose"));
+    btnClose->setDefault(true);
+
+    fraAlarm = new QFrame(this);
+    fraAlarm->setObjectName(QStringLiteral("fraAlarm"));
+    fraAlarm->setFrameShape(QFrame::Box);
+    auto* tasks = new QVBoxLayout(fraAlarm);
+    tasks->addWidget(lblTask1);
+    tasks->addWidget(lblTask2);
+    tasks->addWidget(lblTask3);
+
+    auto* head = new QHBoxLayout;
+    head->addWidget(picLogo);
+    head->addWidget(lblTitle, 1);
+    auto* time = new QHBoxLayout;
+    time->addWidget(lblTimeleft);
+    time->addWidget(lblTimeCounter);
+    time->addStretch();
+    time->addWidget(btnClose);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(head);
+    layout->addWidget(lblStation);
+    layout->addWidget(lblAlert);
+    layout->addWidget(fraAlarm);
+    layout->addLayout(time);
+    resize(620, 420);
+
+    setAutoFillBackground(true);
+    Paint();
+    connect(btnClose, &QPushButton::clicked, this, &QWidget::close);
+    connect(m_alertTimer, &QTimer::timeout, this, &frmAlarmPopup::alertTimer_Timer);
+    InstallKeyPreview();
+}
+
+frmAlarmPopup::~frmAlarmPopup()
+{
+    Unload();
+}
+
+frmAlarmPopup* frmAlarmPopup::Loaded()
+{
+    return qobject_cast<frmAlarmPopup*>(Forms::Find(kName));
+}
+
+frmAlarmPopup* frmAlarmPopup::Load()
+{
+    if (frmAlarmPopup* open = Loaded())
+        return open;
+    return new frmAlarmPopup(frmMain::Instance());
+}
+
+void frmAlarmPopup::ShowAlertReceiver(const QString& value, bool trainee)
+{
+    const bool visual = Setting("Visuell");
+    const bool acoustic = Setting("Akustisch");
+    if (!visual && !acoustic)
+        return;
+    const AlarmLine::Sender sender = AlarmLine::Parse(value);
+    // The station that raised the alarm gets its own relay back: it shows its sender window, not this one.
+    if (AlarmLine::IsFrom(sender, AlarmIO::OwnAddresses()))
+        return;
+
+    AlarmIO::CloseTrayMenu();
+    // An earlier receiver window goes too, so that the time starts again for the newer alarm.
+    Forms::UnloadFormsExcept(QStringLiteral("frmMain"));
+    frmAlarmPopup* popup = Load();
+    popup->lblStation->setText(sender.station + QStringLiteral(" hat den"));
+
+    quint8 pattern = kAllOff;
+    if (acoustic) {
+        popup->m_acoustic = true;
+        AlarmIO::Beep();
+        pattern &= kBuzzerOn;
+    }
+    if (visual) {
+        popup->lblTitle->setText(QStringLiteral("Trainings-Modus"));
+        popup->lblTitle->setVisible(trainee);
+        popup->show();
+        // The task asks for the Enter key: the window needs the keyboard, not only the top of the stack.
+        ForceFore::ForceForeground(popup);
+        pattern &= kLedOn;
+    }
+    popup->m_pattern = pattern;
+    AlarmIO::WriteOutputs(pattern);
+}
+
+void frmAlarmPopup::TestAlertReceiver(const QString& value, bool akustisch, bool visuell)
+{
+    if (!akustisch && !visuell)
+        return;
+    QPointer<frmAlarmPopup> popup = Load();
+    popup->lblStation->setText(value + QStringLiteral(" hat den"));
+    if (akustisch) {
+        popup->m_acoustic = true;
+        AlarmIO::Beep();
+    }
+    // The timer's pulses repeat what the test wrote.
+    popup->m_pattern = akustisch ? kBuzzerOn : kAllOff;
+    AlarmIO::WriteOutputs(popup->m_pattern);
+
+    if (visuell) {
+        // Modal: the test waits here until the window is closed.
+        QEventLoop loop;
+        connect(popup, &AlarmWindow::Unloaded, &loop, &QEventLoop::quit);
+        popup->setWindowModality(Qt::ApplicationModal);
+        popup->show();
+        ForceFore::ForceForeground(popup);
+        loop.exec();
+        return;
+    }
+    int style = 48;
+    ShowXPMessage(QStringLiteral("Test beenden!"), style, QStringLiteral("tavinor"), nullptr);
+    if (popup)
+        Forms::Unload(popup);
+}
+
+void frmAlarmPopup::Paint()
+{
+    QPalette p = palette();
+    p.setColor(QPalette::Window, m_red ? kRed : kWhite);
+    setPalette(p);
+    SetTextColour(lblTitle, m_red ? kWhite : kRed);
+    const QColor text = m_red ? kWhite : kBlack;
+    for (QLabel* l : {lblStation, lblAlert, lblTask1, lblTask2, lblTask3})
+        SetTextColour(l, text);
+    SetTextColour(lblTimeleft, text);
+    SetTextColour(lblTimeCounter, text);
+}
+
+void frmAlarmPopup::alertTimer_Timer()
+{
+    m_red = !m_red;
+    Paint();
+    const qint64 elapsed = ElapsedSeconds();
+    lblTimeCounter->setText(AlarmLine::Elapsed(elapsed));
+    if (m_acoustic) {
+        AlarmIO::Beep();
+        // Buzzer and LED pulse: off on odd seconds, the alarm's pattern on even ones.
+        AlarmIO::WriteOutputs(elapsed % 2 ? kAllOff : m_pattern);
+    }
+    if (isVisible())
+        btnClose->setFocus(Qt::OtherFocusReason);
+}
+
+bool frmAlarmPopup::PreviewKey(int key)
+{
+    if (key != Qt::Key_Return && key != Qt::Key_Enter)
+        return false;
+    btnClose->click();
+    return true;
+}
+
+void frmAlarmPopup::ClosedByUser()
+{
+    AlarmIO::Send(QStringLiteral("006: "));
+}
+
+void frmAlarmPopup::OnUnload()
+{
+    AlarmIO::WriteOutputs(kAllOff);
+}

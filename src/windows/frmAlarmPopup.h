@@ -1,0 +1,58 @@
+#pragma once
+
+#include "windows/AlarmWindow.h"
+
+class QFrame;
+class QLabel;
+class QPushButton;
+
+// The window of a station that receives an alarm: who needs help, what to do, the time since the alarm;
+// flashes red and white, beeps and pulses the emergency button's LED and buzzer every second. Closing it
+// acknowledges the alarm ("006: ").
+class frmAlarmPopup final : public AlarmWindow
+{
+    Q_OBJECT
+public:
+    // A relay line of an alarm (005, trainee false) or of a training alarm (011, trainee true), as the
+    // station's link received it without CR LF.
+    static void ShowAlertReceiver(const QString& value, bool trainee = false);
+    // The settings dialog's local test: `value` is the name to show.
+    static void TestAlertReceiver(const QString& value, bool akustisch, bool visuell);
+    // The loaded receiver window, or nullptr.
+    static frmAlarmPopup* Loaded();
+
+    explicit frmAlarmPopup(QWidget* owner = nullptr);
+    ~frmAlarmPopup() override;
+
+    // One tick of the one-second timer (public so that tests can drive it with their clock).
+    void alertTimer_Timer();
+
+    bool Acoustic() const { return m_acoustic; }
+    quint8 OutputPattern() const { return m_pattern; }
+    bool ShowsRed() const { return m_red; }
+
+protected:
+    bool PreviewKey(int key) override;
+    void ClosedByUser() override;
+    void OnUnload() override;
+
+private:
+    // Loads the window: the open one, or a fresh one owned by the main window.
+    static frmAlarmPopup* Load();
+    void Paint();
+
+    QLabel* lblTitle;
+    QLabel* lblStation;
+    QLabel* lblAlert;
+    QLabel* lblTask1;
+    QLabel* lblTask2;
+    QLabel* lblTask3;
+    QLabel* lblTimeleft;
+    QLabel* lblTimeCounter;
+    QLabel* picLogo;
+    QFrame* fraAlarm;
+    QPushButton* btnClose;
+    bool m_acoustic = false;
+    quint8 m_pattern = 255;
+    bool m_red = true;
+};

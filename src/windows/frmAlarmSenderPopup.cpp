@@ -1,0 +1,190 @@
+#include "windows/frmAlarmSenderPopup.h"
+
+#include "core/Forms.h"
+#include "core/Functions.h"
+#include "core/SysTrayUtil.h"
+#include "core/frmMain.h"
+#include "log/EventLog.h"
+#include "windows/AlarmIO.h"
+#include "windows/AlarmLine.h"
+
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString kName = QStringLiteral("frmAlarmSenderPopup");
+
+struct StepDef
+{
+    const char* name;
+    const char* caption;
+    Qt::Key key;
+    const char* text;
+};
+
+// Button, caption, key, and the text that goes into the list and the event log.
+const StepDef kSteps[] = {
+    {"btnHelpArrived", "F1 - Hilfe eingetroffen", Qt::Key_F1, "Hilfe eingetroffen"},
+    {"btnEquipment", "F2 - Notfallausrüstung eingetroffen", Qt::Key_F2, "Notfallausrüstung eingetroffen"},
+    {"btnShock", "F3 - 1. Schock gegeben", Qt::Key_F3, "ersten Schock gegeben"},
+    {"btnEnde", "F4 - Ende", Qt::Key_F4, "ALARM aufgehoben"},
+};
+
+} // namespace
+
+frmAlarmSenderPopup::frmAlarmSenderPopup(QWidget* owner)
+    : AlarmWindow(kName, QStringLiteral("tavinor") + QStringLiteral(" - ALARM-Sender"), owner)
+{
+    lblTitle = MakeLabel(this, "lblTitle", QStringLiteral("  tavinor"), 1.6, true);
+    lblStation = MakeLabel(this, "lblStation", QStringLiteral("Sie haben den"), 2.0, true);
+    lblAlert = MakeLabel(this, "lblAlert", QStringLiteral("ausgelöst!"), 2.0, true);
+    lblTimeleft = MakeLabel(this, "lblTimeleft", QStringLiteral("Zeit seit Auslösung:"));
+    lblTimeCounter = MakeLabel(this, "lblTimeCounter", QStringLiteral("00:00:00"), 1.0, true);
+    picLogo = new QLabel(this);
+    picLogo->setObjectName(QStringLiteral("picLogo"));
+    picLogo->setPixmap(SysTrayUtil::TrayPicture(2).pixmap(64, 64));
+
+    fraSteps = new QFrame(this);
+    fraSteps->setObjectName(QStringLiteral("fraSteps"));
+    fraSteps->setFrameShape(QFrame::Box);
+    auto* steps = new QGridLayout(fraSteps);
+    QPushButton** buttons[] = {&btnHelpArrived, &btnEquipment, &btnShock, &btnEnde};
+    for (int i = 0; i < 4; ++i) {
+        auto* b = new QPushButton(QString::fromUtf8(kSteps[i].caption), fraSteps);
+        b->setObjectName(QLatin1String(kSteps[i].name));
+        steps->addWidget(b, i / 2, i % 2);
+        *buttons[i] = b;
+        const QString text = QString::fromUtf8(kSteps[i].text);
+        connect(b, &QPushButton::clicked, this, [this, b, text] { RecordStep(b, text); });
+    }
+    btnClose = new QPushButton(QStringLiteral("Schließen"), this);
+    btnClose->setObjectName(QStringLiteral("btnClose"));
+
+    gridLog = new QTableWidget(0, 2, this);
+    gridLog->setObjectName(QStringLiteral("gridLog"));
+    gridLog->setHorizontalHeaderLabels({QStringLiteral("Ereignis"), QStringLiteral("Zeitpunkt")});
+    gridLog->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    gridLog->setSelectionMode(QAbstractItemView::NoSelection);
+    gridLog->setFocusPolicy(Qt::NoFocus);
+    gridLog->verticalHeader()->hide();
+    gridLog->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    gridLog->horizontalHeader()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+
+    auto* head = new QHBoxLayout;
+    head->addWidget(picLogo);
+    head->addWidget(lblTitle, 1);
+    auto* time = new QHBoxLayout;
+    time->addWidget(lblTimeleft);
+    time->addWidget(lblTimeCounter);
+    time->addStretch();
+    time->addWidget(btnClose);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(head);
+    layout->addWidget(lblStation);
+    layout->addWidget(lblAlert);
+    layout->addWidget(fraSteps);
+    layout->addWidget(gridLog, 1);
+    layout->addLayout(time);
+    resize(620, 520);
+
+    connect(btnClose, &QPushButton::clicked, this, &QWidget::close);
+    connect(m_alertTimer, &QTimer::timeout, this, &frmAlarmSenderPopup::alertTimer_Timer);
+    InstallKeyPreview();
+}
+
+frmAlarmSenderPopup::~frmAlarmSenderPopup()
+{
+    Unload();
+}
+
+frmAlarmSenderPopup* frmAlarmSenderPopup::Loaded()
+{
+    return qobject_cast<frmAlarmSenderPopup*>(Forms::Find(kName));
+}
+
+frmAlarmSenderPopup* frmAlarmSenderPopup::Load()
+{
+    if (frmAlarmSenderPopup* open = Loaded())
+        return open;
+    return new frmAlarmSenderPopup(frmMain::Instance());
+}
+
+QString frmAlarmSenderPopup::TimeNow()
+{
+    return AlarmIO::Now().toString(QStringLiteral("hh:mm:ss"));
+}
+
+void frmAlarmSenderPopup::AddEntry(const QString& text, const QString& time)
+{
+    gridLog->setUpdatesEnabled(false);
+    const int row = gridLog->rowCount();
+    gridLog->insertRow(row);
+    gridLog->setItem(row, 0, new QTableWidgetItem(text));
+    gridLog->setItem(row, 1, new QTableWidgetItem(time));
+    // The scroll range follows new rows only on the next layout pass: lay out now, then scroll.
+    gridLog->doItemsLayout();
+    gridLog->scrollToBottom();
+    gridLog->setUpdatesEnabled(true);
+}
+
+void frmAlarmSenderPopup::ResetForm()
+{
+    RestartElapsed();
+    lblTimeCounter->setText(AlarmLine::Elapsed(0));
+    gridLog->setUpdatesEnabled(false);
+    gridLog->setRowCount(0);
+    gridLog->setUpdatesEnabled(true);
+    for (QPushButton* b : {btnHelpArrived, btnEquipment, btnShock, btnEnde})
+        b->setEnabled(true);
+    lblTitle->hide();
+    AddEntry(Functions::StationName() + QStringLiteral(" hat Notruf ausgelöst "), TimeNow());
+}
+
+void frmAlarmSenderPopup::addTextMessage(const QString& value)
+{
+    AddEntry(AlarmLine::Parse(value).station + QStringLiteral(" hat Notruf gehört"), TimeNow());
+}
+
+void frmAlarmSenderPopup::RecordStep(QPushButton* button, const QString& text)
+{
+    // Each step once per alarm.
+    if (!button->isEnabled())
+        return;
+    button->setEnabled(false);
+    Functions::WriteLog(Functions::StationName(), text);
+    AddEntry(text, TimeNow());
+    if (button == btnEnde)
+        AlarmIO::Send(QStringLiteral("008: "));
+}
+
+bool frmAlarmSenderPopup::PreviewKey(int key)
+{
+    QPushButton* buttons[] = {btnHelpArrived, btnEquipment, btnShock, btnEnde};
+    for (int i = 0; i < 4; ++i) {
+        if (key == kSteps[i].key) {
+            RecordStep(buttons[i], QString::fromUtf8(kSteps[i].text));
+            return true;
+        }
+    }
+    return false;
+}
+
+void frmAlarmSenderPopup::alertTimer_Timer()
+{
+    lblTimeCounter->setText(AlarmLine::Elapsed(ElapsedSeconds()));
+    if (isVisible() && !focusWidget())
+        setFocus(Qt::OtherFocusReason);
+}
+
+void frmAlarmSenderPopup::ClosedByUser()
+{
+    AlarmIO::Send(QStringLiteral("008: "));
+}

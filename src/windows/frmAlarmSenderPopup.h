@@ -1,0 +1,54 @@
+#pragma once
+
+#include "windows/AlarmWindow.h"
+
+class QFrame;
+class QLabel;
+class QPushButton;
+class QTableWidget;
+
+// The window of the station that raised the alarm: the time since the alarm and the incident's course,
+// the acknowledgements of the other stations and the steps recorded with F1 to F4. Ending the incident
+// (F4) and closing the window cancel the alarm everywhere ("008: ").
+class frmAlarmSenderPopup final : public AlarmWindow
+{
+    Q_OBJECT
+public:
+    // The loaded sender window, or nullptr.
+    static frmAlarmSenderPopup* Loaded();
+    // The open one, or a fresh one owned by the main window.
+    static frmAlarmSenderPopup* Load();
+
+    explicit frmAlarmSenderPopup(QWidget* owner = nullptr);
+    ~frmAlarmSenderPopup() override;
+
+    // Ready for a new alarm: time 0, empty list, all four steps usable, first entry "... hat Notruf ausgelöst ".
+    void ResetForm();
+    // The relay line of an acknowledgement (007) without CR LF.
+    void addTextMessage(const QString& value);
+    // One tick of the one-second timer (public so that tests can drive it with their clock).
+    void alertTimer_Timer();
+
+protected:
+    bool PreviewKey(int key) override;
+    void ClosedByUser() override;
+
+private:
+    void AddEntry(const QString& text, const QString& time);
+    void RecordStep(QPushButton* button, const QString& text);
+    static QString TimeNow();
+
+    QLabel* lblTitle;
+    QLabel* lblStation;
+    QLabel* lblAlert;
+    QLabel* lblTimeleft;
+    QLabel* lblTimeCounter;
+    QLabel* picLogo;
+    QFrame* fraSteps;
+    QPushButton* btnHelpArrived;
+    QPushButton* btnEquipment;
+    QPushButton* btnShock;
+    QPushButton* btnEnde;
+    QPushButton* btnClose;
+    QTableWidget* gridLog;
+};

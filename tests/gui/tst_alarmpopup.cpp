@@ -1,0 +1,332 @@
+#include "TestFolder.h"
+
+#include "admin/XPMsgBox.h"
+#include "core/Forms.h"
+#include "core/Globals.h"
+#include "windows/AlarmIO.h"
+#include "windows/frmAlarmPopup.h"
+#include "windows/frmAlarmSenderPopup.h"
+
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+
+const QString kAlarm = QStringLiteral("005: 10.0.0.4|001: |Empfang|1|0|10.0.0.4");
+const QColor kRed(255, 0, 0);
+const QColor kWhite(255, 255, 255);
+const QColor kBlack(0, 0, 0);
+
+QColor Background(QWidget* w)
+{
+    return w->palette().color(QPalette::Window);
+}
+
+QColor TextOf(QWidget* w, const char* label)
+{
+    return w->findChild<QLabel*>(QLatin1String(label))->palette().color(QPalette::WindowText);
+}
+
+QString Text(QWidget* w, const char* label)
+{
+    return w->findChild<QLabel*>(QLatin1String(label))->text();
+}
+
+} // namespace
+
+class tst_AlarmPopup : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init()
+    {
+        m_folder.reset(new TestFolder);
+        settings("1", "0");
+        m_sent.clear();
+        m_outputs.clear();
+        m_beeps = 0;
+        m_now = QDateTime(QDate(2024, 3, 1), QTime(10, 0, 0));
+        m_own = {"192.168.0.5", "10.0.0.99"};
+        Globals::UsbButtonHandle = 1;
+        AlarmIO::Seams seams;
+        seams.now = [this] { return m_now; };
+        seams.send = [this](const QString& l) { m_sent << l; return true; };
+        seams.beep = [this] { ++m_beeps; };
+        seams.outputs = [this](quint8 p) { m_outputs << p; };
+        seams.ownAddresses = [this] { return m_own; };
+        AlarmIO::SetForTests(seams);
+    }
+
+    void cleanup()
+    {
+        XPMsgBox::SetTestResponder(nullptr);
+        for (QWidget* w : Forms::Loaded())
+            Forms::Unload(w);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        AlarmIO::SetForTests({});
+        Globals::UsbButtonHandle = 0;
+        m_folder.reset();
+    }
+
+    // The fixed texts, the station from the relay line, LED and buzzer patterns for both kinds of alerting.
+    void showsTheAlarm()
+    {
+        settings("1", "1");
+        frmAlarmPopup::ShowAlertReceiver(kAlarm);
+        frmAlarmPopup* w = frmAlarmPopup::Loaded();
+        QVERIFY(w);
+        QVERIFY(w->isVisible());
+        QCOMPARE(w->windowTitle(), QStringLiteral("tavinor - ALARM-Receiver"));
+        QVERIFY(w->windowFlags() & Qt::WindowStaysOnTopHint);
+        QCOMPARE(Text(w, "lblStation"), QStringLiteral("Empfang hat den"));
+        QCOMPARE(Text(w, "lblAlert"), QStringLiteral("ausgelöst!"));
+        QCOMPARE(Text(w, "lblTask1"), QStringLiteral("1. Quittieren Sie den Notruf mit der Entertaste"));
+        QCOMPARE(Text(w, "lblTask2"), QStringLiteral("2. Nehmen Sie die Notfallausrüstung"));
+        QCOMPARE(Text(w, "lblTask3"), QStringLiteral("3. Laufen Sie sofort zum Notfallort"));
+        QCOMPARE(Text(w, "lblTimeleft"), QStringLiteral("Zeit seit Auslösung:"));
+        QCOMPARE(Text(w, "lblTimeCounter"), QStringLiteral("00:00:00"));
+        QCOMPARE(w->findChild<QPushButton*>("btnClose")->text(), QStringLiteral("Schließen"));
+        QVERIFY(w->alertTimer()->isActive());
+        QCOMPARE(w->alertTimer()->interval(), 1000);
+        QCOMPARE(m_beeps, 1);
+        QCOMPARE(m_outputs, QList<quint8>{63}); // buzzer (bit 7) and LED (bit 6) on
+        QVERIFY(m_sent.isEmpty());
+    }
+
+    void relayLines_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("station");
+        QTest::newRow("separator in name") << "005: 10.0.0.4|001: |OP|Saal|1|0|10.0.0.4" << "OP hat den";
+        QTest::newRow("not registered") << "005: 10.0.0.6|" << "10.0.0.6 hat den";
+        QTest::newRow("four fields") << "005: 10.0.0.7|001: |Labor|1" << "Labor hat den";
+    }
+
+    // Short and odd lines still alarm: nothing is dropped.
+    void relayLines()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, station);
+        frmAlarmPopup::ShowAlertReceiver(line);
+        QVERIFY(frmAlarmPopup::Loaded());
+        QCOMPARE(Text(frmAlarmPopup::Loaded(), "lblStation"), station);
+        QCOMPARE(m_outputs, QList<quint8>{191});
+    }
+
+    // This PC raised the alarm: whichever of its addresses the server saw, nothing shows and the sender
+    // window with the incident's record stays.
+    void ownAlarmShowsNothing()
+    {
+        auto* sender = frmAlarmSenderPopup::Load();
+        frmAlarmPopup::ShowAlertReceiver("005: 10.0.0.99|001: |Ich|1|1|10.0.0.99");
+        frmAlarmPopup::ShowAlertReceiver("005: 10.0.0.99|001: |Ich|mit|Strich|1|1|10.0.0.99");
+        frmAlarmPopup::ShowAlertReceiver("005: 10.0.0.99|");
+        QVERIFY(!frmAlarmPopup::Loaded());
+        QCOMPARE(frmAlarmSenderPopup::Loaded(), sender);
+        QVERIFY(m_outputs.isEmpty());
+        QCOMPARE(m_beeps, 0);
+    }
+
+    // Another station's alarm closes the program's other windows, the main window excepted.
+    void closesOtherWindows()
+    {
+        QWidget main;
+        main.setObjectName("frmMain");
+        Forms::Register(&main);
+        auto* log = new QWidget;
+        log->setObjectName("frmLog");
+        Forms::Register(log);
+        QPointer<QWidget> sender = frmAlarmSenderPopup::Load();
+        frmAlarmPopup::ShowAlertReceiver(kAlarm);
+        QVERIFY(Forms::IsFormLoaded("frmMain"));
+        QVERIFY(!Forms::IsFormLoaded("frmLog"));
+        QVERIFY(!Forms::IsFormLoaded("frmAlarmSenderPopup"));
+        QVERIFY(Forms::IsFormLoaded("frmAlarmPopup"));
+        QVERIFY(m_sent.isEmpty()); // the sender window was unloaded, not closed by its user: no 008
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!sender);
+    }
+
+    void bothOffShowsNothing()
+    {
+        settings("0", "0");
+        auto* log = new QWidget;
+        log->setObjectName("frmLog");
+        Forms::Register(log);
+        frmAlarmPopup::ShowAlertReceiver(kAlarm);
+        QVERIFY(!frmAlarmPopup::Loaded());
+        QVERIFY(Forms::IsFormLoaded("frmLog"));
+        QVERIFY(m_outputs.isEmpty());
+        QCOMPARE(m_beeps, 0);
+        // Only "1" switches on.
+        settings("ja", "true");
+        frmAlarmPopup::ShowAlertReceiver(kAlarm);
+        QVERIFY(!frmAlarmPopup::Loaded());
+    }
+
+    // Red and white in turn, title and texts in the opposite colours.
+    void flashesTickByTick()
+    {
+        frmAlarmPopup::ShowAlertReceiver(kAlarm);
+        frmAlarmPopup* w = frmAlarmPopup::Loaded();
+        QCOMPARE(Background(w), kRed);
+        QCOMPARE(TextOf(w, "lblTitle"), kWhite);
+        QCOMPARE(TextOf(w, "lblStation"), kWhite);
+        for (int tick = 1; tick <= 4; ++tick) {
+            w->alertTimer_Timer();
+            const bool red = tick % 2 == 0;
+            QCOMPARE(Background(w), red ? kRed : kWhite);
+            QCOMPARE(TextOf(w, "lblTitle"), red ? kWhite : kRed);
+            for (const char* l : {"lblStation", "lblAlert", "lblTask1", "lblTask2", "lblTask3"})
+                QCOMPARE(TextOf(w, l), red ? kWhite : kBlack);
+        }
+        // Visual only: the ticks neither beep nor touch the device.
+        QCOMPARE(m_beeps, 0);
+        QCOMPARE(m_outputs, QList<quint8>{191});
+    }
+
+    void elapsedTimeAndRestart()
+    {
+        frmAlarmPopup::ShowAlertReceiver(kAlarm);
+        frmAlarmPopup* w = frmAlarmPopup::Loaded();
+        m_now = m_now.addSecs(1);
+        w->alertTimer_Timer();
+        QCOMPARE(Text(w, "lblTimeCounter"), QStringLiteral("00:00:01"));
+        m_now = m_now.addMSecs(3663 * 1000 + 980); // a late tick still shows whole seconds
+        w->alertTimer_Timer();
+        QCOMPARE(Text(w, "lblTimeCounter"), QStringLiteral("01:01:05"));
+
+        // A second alarm replaces the window and starts the time again.
+        frmAlarmPopup::ShowAlertReceiver("005: 10.0.0.8|001: |Labor|1|0|10.0.0.8");
+        frmAlarmPopup* second = frmAlarmPopup::Loaded();
+        QVERIFY(second && second != w);
+        QCOMPARE(Text(second, "lblStation"), QStringLiteral("Labor hat den"));
+        QCOMPARE(Text(second, "lblTimeCounter"), QStringLiteral("00:00:00"));
+        m_now = m_now.addSecs(2);
+        second->alertTimer_Timer();
+        QCOMPARE(Text(second, "lblTimeCounter"), QStringLiteral("00:00:02"));
+    }
+
+    void trainingTitle()
+    {
+        frmAlarmPopup::ShowAlertReceiver("011: 10.0.0.4|001: |Empfang|1|0|10.0.0.4", true);
+        auto* title = frmAlarmPopup::Loaded()->findChild<QLabel*>("lblTitle");
+        QCOMPARE(title->text(), QStringLiteral("Trainings-Modus"));
+        QVERIFY(title->isVisible());
+        frmAlarmPopup::ShowAlertReceiver(kAlarm, false);
+        title = frmAlarmPopup::Loaded()->findChild<QLabel*>("lblTitle");
+        QVERIFY(!title->isVisibleTo(frmAlarmPopup::Loaded()));
+    }
+
+    // Acoustic alerting alone: a hidden window that beeps every second and pulses the buzzer until the
+    // cancel unloads it; the unload switches everything off and acknowledges nothing.
+    void acousticOnlyRunsHidden()
+    {
+        settings("0", "1");
+        frmAlarmPopup::ShowAlertReceiver(kAlarm);
+        frmAlarmPopup* w = frmAlarmPopup::Loaded();
+        QVERIFY(w);
+        QVERIFY(!w->isVisible());
+        QCOMPARE(m_beeps, 1);
+        QCOMPARE(m_outputs, QList<quint8>{127});
+        for (int s = 1; s <= 4; ++s) {
+            m_now = m_now.addSecs(1);
+            w->alertTimer_Timer();
+        }
+        QCOMPARE(m_beeps, 5);
+        QCOMPARE(m_outputs, (QList<quint8>{127, 255, 127, 255, 127}));
+        Forms::Unload(w);
+        QCOMPARE(m_outputs.last(), quint8(255));
+        QVERIFY(m_sent.isEmpty());
+        QVERIFY(!frmAlarmPopup::Loaded());
+    }
+
+    void noDeviceNoWrites()
+    {
+        Globals::UsbButtonHandle = 0;
+        settings("1", "1");
+        frmAlarmPopup::ShowAlertReceiver(kAlarm);
+        frmAlarmPopup::Loaded()->alertTimer_Timer();
+        QCOMPARE(m_beeps, 2);
+        QVERIFY(m_outputs.isEmpty());
+    }
+
+    // Enter, the button and the window manager's close all acknowledge once; the program's own unload does not.
+    void closingAcknowledges()
+    {
+        frmAlarmPopup::ShowAlertReceiver(kAlarm);
+        QTest::keyClick(frmAlarmPopup::Loaded()->findChild<QPushButton*>("btnClose"), Qt::Key_Return);
+        QCOMPARE(m_sent, QStringList{"006: "});
+        QVERIFY(!frmAlarmPopup::Loaded());
+        QCOMPARE(m_outputs.last(), quint8(255));
+
+        frmAlarmPopup::ShowAlertReceiver(kAlarm);
+        frmAlarmPopup::Loaded()->close(); // title-bar close
+        QCOMPARE(m_sent, (QStringList{"006: ", "006: "}));
+
+        frmAlarmPopup::ShowAlertReceiver(kAlarm);
+        frmAlarmPopup* w = frmAlarmPopup::Loaded();
+        Forms::Unload(w); // a cancel (009), a newer alarm, the end of the program
+        QCOMPARE(m_sent.size(), 2);
+        QVERIFY(!w->alertTimer()->isActive());
+    }
+
+    void testWithoutWindow()
+    {
+        QStringList prompts;
+        XPMsgBox::SetTestResponder([&](XPMsgBox& box) {
+            prompts << box.findChild<QLabel*>("msgtextlabel")->text() + "|" + box.windowTitle();
+            // While the box is up the hidden window is loaded and beeping.
+            if (frmAlarmPopup::Loaded() && !frmAlarmPopup::Loaded()->isVisible())
+                frmAlarmPopup::Loaded()->alertTimer_Timer();
+            return 1;
+        });
+        frmAlarmPopup::TestAlertReceiver("Meine Station", true, false);
+        QCOMPARE(prompts, QStringList{"Test beenden!|tavinor"});
+        QVERIFY(!frmAlarmPopup::Loaded());
+        QCOMPARE(m_beeps, 2);
+        QCOMPARE(m_outputs.first(), quint8(127));
+        QCOMPARE(m_outputs.last(), quint8(255));
+        QVERIFY(m_sent.isEmpty());
+
+        frmAlarmPopup::TestAlertReceiver("Meine Station", false, false);
+        QCOMPARE(prompts.size(), 1);
+    }
+
+    void testWithWindowWaitsAndAcknowledges()
+    {
+        bool seen = false;
+        QTimer::singleShot(0, this, [&] {
+            frmAlarmPopup* w = frmAlarmPopup::Loaded();
+            seen = w && w->isVisible() && Text(w, "lblStation") == QStringLiteral("Meine Station hat den") &&
+                   Text(w, "lblTitle") == QStringLiteral("  tavinor");
+            if (w)
+                w->findChild<QPushButton*>("btnClose")->click();
+        });
+        frmAlarmPopup::TestAlertReceiver("Meine Station", false, true);
+        QVERIFY(seen);
+        QVERIFY(!frmAlarmPopup::Loaded());
+        QCOMPARE(m_sent, QStringList{"006: "});
+        QCOMPARE(m_beeps, 0);
+    }
+
+private:
+    void settings(const QByteArray& visual, const QByteArray& acoustic)
+    {
+        m_folder->writeIni("[General]\r\nVisuell=" + visual + "\r\nAkustisch=" + acoustic + "\r\nLogfile=" +
+                           m_folder->file("log.csv").toUtf8() + "\r\n");
+    }
+
+    std::unique_ptr<TestFolder> m_folder;
+    QStringList m_sent;
+    QList<quint8> m_outputs;
+    int m_beeps = 0;
+    QDateTime m_now;
+    QStringList m_own;
+};
+
+QTEST_MAIN(tst_AlarmPopup)
+#include "tst_alarmpopup.moc"

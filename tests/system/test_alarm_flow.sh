@@ -1,0 +1,186 @@
+#!/bin/bash
+# One alarm between real PCs: a server and two program stations B and C, each in its own network namespace
+# with its own X display and window manager, and a fake station A that raises and cancels. B and C show the
+# flashing receiver window on top; B acknowledges with Enter and A hears of it; A's cancel closes C's
+# window; with acoustic alerting only, C shows nothing but plays the alarm tone once a second (captured from
+# a PulseAudio null sink) until the cancel.
+HERE=$(cd "$(dirname "$0")" && pwd)
+source "$HERE/lib.sh" "$1"
+source "$HERE/netlib.sh"
+
+net_require_root
+net_setup
+net_add_pc s 1
+net_add_pc b 2
+net_add_pc c 3
+net_add_pc a 4
+SRV_IP=$NET_PREFIX.1
+A_IP=$NET_PREFIX.4
+RECEIVER='^tavinor - ALARM-Receiver$'
+# The event log is Windows-1252.
+AUSGELOEST=$'ausgel\xf6st'
+
+common=("Server=0" "Init=1" "Servername=$SRV_IP" "Autoreconnect=1" "CheckBuzzer=0" "Visuell=1" "Akustisch=0")
+SRV=$(net_install server "Server=1" "Init=1" "Stationname=Zentrale") || tv_bail "install server"
+B=$(net_install b "${common[@]}" "Stationname=Station B") || tv_bail "install b"
+C=$(net_install c "${common[@]}" "Stationname=Station C") || tv_bail "install c"
+
+# --- a sound server without sound card: a null sink whose monitor we record ---------------------------------
+PA_DIR=$(tv_mktemp pulse)
+PA_SOCKET=$PA_DIR/native
+if command -v pulseaudio >/dev/null && command -v parec >/dev/null; then
+    HOME=$PA_DIR XDG_RUNTIME_DIR=$PA_DIR pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit \
+        --use-pid-file=no --log-target=stderr --load="module-null-sink sink_name=tvsink rate=8000" \
+        --load="module-native-protocol-unix auth-anonymous=1 socket=$PA_SOCKET" >"$TV_ARTIFACTS/pulseaudio.log" 2>&1 &
+    tv_track $!
+    tv_wait_for 10 env PULSE_SERVER=unix:$PA_SOCKET pactl info >/dev/null 2>&1 ||
+        tv_not_ok "PulseAudio with a null sink did not come up (see pulseaudio.log)"
+else
+    tv_not_ok "pulseaudio / parec missing: tools/deps.sh test installs them"
+fi
+# Every program copy plays to it (only C is acoustic).
+export PULSE_SERVER=unix:$PA_SOCKET
+
+tv_start_display; DS=$TV_DISPLAY
+tv_start_desktop; DB=$TV_DISPLAY
+tv_start_desktop; DC=$TV_DISPLAY
+
+net_start_program s "$SRV" "$DS"; SRV_PID=$NET_LAST_PID
+tv_wait_for 15 net_listening s 10161 || tv_bail "server does not listen on 10161"
+net_start_program b "$B" "$DB"; B_PID=$NET_LAST_PID
+net_start_program c "$C" "$DC"; C_PID=$NET_LAST_PID
+tv_wait_file_contains 20 "$B/Log/log.csv" "$SRV_IP;002:" || tv_bail "station B did not register"
+tv_wait_file_contains 20 "$C/Log/log.csv" "$SRV_IP;002:" || tv_bail "station C did not register"
+
+net_start_peer a station --server "$SRV_IP" --bind "$A_IP" --name "Station A" --vis 1 --ak 0
+ALOG=$(net_peer_log a)
+tv_wait_file_contains 10 "$ALOG" "DOWN" || tv_bail "server opened no downlink to fake station A"
+
+# on DISPLAY command...: runs a helper against one PC's display.
+on() { (export DISPLAY=$1 TV_DISPLAY=$1; "${@:2}"); }
+receiver_of() { on "$1" tv_windows_of "$2" --all --name "$RECEIVER" | head -1; }
+prop() { on "$1" tv_x xprop "${@:2}" 2>/dev/null; }
+# The colour of a pixel inside the window's margin, where only the window's background shows.
+bg_colour() { on "$1" timeout 10 import -window "$2" "$3" >/dev/null 2>&1 && convert "$3" -format '%[pixel:p{4,4}]' info: 2>/dev/null; }
+
+# --- A raises: B and C show the receiver window ---------------------------------------------------------
+net_peer_cmd a "send 004: " || tv_bail "fake A took no command"
+tv_check "server logs A's alarm under A's name" \
+    tv_wait_file_contains 5 "$SRV/Log/log.csv" "$A_IP (Station A);004:ALARM von Client $AUSGELOEST"
+for pc in B C; do
+    dir=${!pc}; pid_var=${pc}_PID; disp_var=D$pc
+    tv_check "$pc logs the relayed alarm" tv_wait_file_contains 5 "$dir/Log/log.csv" "$SRV_IP;005:ALARM an Clients weitergeleitet"
+    tv_check "$pc shows the receiver window" tv_wait_for 10 on "${!disp_var}" tv_has_window "${!pid_var}" --all --name "$RECEIVER"
+done
+WB=$(receiver_of "$DB" "$B_PID")
+WC=$(receiver_of "$DC" "$C_PID")
+[ -n "$WB" ] && [ -n "$WC" ] || tv_bail "no receiver window to inspect"
+is_above() { prop "$1" -id "$2" _NET_WM_STATE | grep -q _NET_WM_STATE_ABOVE; }
+tv_check "B's window is topmost (_NET_WM_STATE_ABOVE)" is_above "$DB" "$WB"
+tv_check "C's window is topmost (_NET_WM_STATE_ABOVE)" is_above "$DC" "$WC"
+active_is() { [ "$(prop "$1" -root _NET_ACTIVE_WINDOW | grep -oE '0x[0-9a-f]+' | head -1)" = "$(printf '0x%x' "$2")" ]; }
+tv_check "B's window has the focus" tv_wait_for 3 active_is "$DB" "$WB"
+top_is() { [ "$(prop "$1" -root _NET_CLIENT_LIST_STACKING | grep -oE '0x[0-9a-f]+' | tail -1)" = "$(printf '0x%x' "$2")" ]; }
+tv_check "B's window is in front of every other window" top_is "$DB" "$WB"
+tv_shot "receivers-up"
+
+# Flashing: within a few seconds the background is seen red and white; both screenshots are kept.
+seen_red=0; seen_white=0
+for _ in $(seq 12); do
+    c=$(bg_colour "$DB" "$WB" "$TV_ARTIFACTS/receiver-now.png")
+    case "$c" in
+    *'255,0,0'* | red) [ $seen_red = 1 ] || cp "$TV_ARTIFACTS/receiver-now.png" "$TV_ARTIFACTS/receiver-red.png"; seen_red=1 ;;
+    *'255,255,255'* | white) [ $seen_white = 1 ] || cp "$TV_ARTIFACTS/receiver-now.png" "$TV_ARTIFACTS/receiver-white.png"; seen_white=1 ;;
+    *) echo "# background colour: $c" ;;
+    esac
+    [ $seen_red = 1 ] && [ $seen_white = 1 ] && break
+    sleep 0.4
+done
+rm -f "$TV_ARTIFACTS/receiver-now.png"
+tv_check "the receiver window flashes red and white" test $seen_red = 1 -a $seen_white = 1
+
+# --- B acknowledges with Enter: A receives the 007 with B's record --------------------------------------
+on "$DB" tv_focus "$WB"
+on "$DB" tv_xdo key Return
+tv_check "Enter closes B's window" tv_wait_for 5 on "$DB" tv_lacks_window "$B_PID" --all --name "$RECEIVER"
+tv_check "server logs B's acknowledgement" \
+    tv_wait_file_contains 5 "$SRV/Log/log.csv" "$NET_PREFIX.2 (Station B);006:ALARM-Receive von Client"
+tv_check "A receives 007 naming B" tv_wait_file_contains 5 "$ALOG" \
+    "RECV 007: $NET_PREFIX.2|001: |Station B|1|0|$NET_PREFIX.2"
+tv_check "C's window is still up" on "$DC" tv_has_window "$C_PID" --all --name "$RECEIVER"
+
+# --- A cancels: C's window closes without acknowledging ---------------------------------------------------
+net_peer_cmd a "send 008: "
+tv_check "server logs A's cancel" tv_wait_file_contains 5 "$SRV/Log/log.csv" "$A_IP (Station A);008:ALARM-Cancel von Client"
+tv_check "the cancel closes C's window" tv_wait_for 5 on "$DC" tv_lacks_window "$C_PID" --all --name "$RECEIVER"
+tv_check "C logs the relayed cancel" tv_file_contains "$C/Log/log.csv" "$SRV_IP;009:ALARM-Cancel an Clients weitergeleitet"
+sleep 0.5
+tv_check "C's window closed by the program sends no acknowledgement" \
+    tv_file_lacks "$SRV/Log/log.csv" "$NET_PREFIX.3 (Station C);006:"
+
+# --- acoustic alerting only at C: no window, one tone a second until the cancel ----------------------------
+net_set "$C" Visuell 0
+net_set "$C" Akustisch 1
+net_set "$B" Visuell 0 # B stays out of it: both off, nothing at all
+CAP=$TV_ARTIFACTS/tone-capture.raw
+PULSE_SERVER=unix:$PA_SOCKET parec -d tvsink.monitor --format=s16le --rate=8000 --channels=1 --latency-msec=20 \
+    --raw >"$CAP" 2>"$TV_ARTIFACTS/parec.log" &
+PAREC_PID=$!
+tv_track $PAREC_PID
+# Markers in capture time: the bytes recorded so far (8000 two-byte samples a second).
+captured() { stat -c %s "$CAP" 2>/dev/null || echo 0; }
+tv_wait_for 10 sh -c "[ \$(stat -c %s '$CAP' 2>/dev/null || echo 0) -gt 8000 ]" || tv_not_ok "parec records nothing"
+sleep 1
+T_ALARM=$(captured)
+net_peer_cmd a "send 004: "
+tv_wait_file_contains 5 "$C/Log/log.csv" "$SRV_IP;005:" || tv_not_ok "C did not receive the second alarm"
+sleep 1
+tv_check "acoustic only: C shows no window" on "$DC" tv_lacks_window "$C_PID" --all --name "$RECEIVER"
+tv_check "both off: B shows no window" on "$DB" tv_lacks_window "$B_PID" --all --name "$RECEIVER"
+sleep 3.5
+T_CANCEL=$(captured)
+net_peer_cmd a "send 008: "
+sleep 3
+kill -TERM $PAREC_PID 2>/dev/null
+wait $PAREC_PID 2>/dev/null
+
+# Tone onsets: 20 ms windows louder than the noise floor after at least 300 ms of quiet.
+python3 - "$CAP" "$T_ALARM" "$T_CANCEL" >"$TV_ARTIFACTS/tone-onsets.txt" <<'PY'
+import array, math, sys
+data = array.array("h")
+with open(sys.argv[1], "rb") as f:
+    data.frombytes(f.read())
+alarm, cancel = int(sys.argv[2]) / 16000.0, int(sys.argv[3]) / 16000.0
+win = 160  # 20 ms at 8 kHz
+onsets, quiet = [], 1.0
+for i in range(0, len(data) - win, win):
+    chunk = data[i:i + win]
+    rms = math.sqrt(sum(s * s for s in chunk) / win)
+    t = i / 8000.0
+    if rms > 1000:
+        if quiet >= 0.3:
+            onsets.append(t)
+        quiet = 0.0
+    else:
+        quiet += win / 8000.0
+print("seconds captured %.2f alarm %.2f cancel %.2f" % (len(data) / 8000.0, alarm, cancel))
+print("onsets " + " ".join("%.2f" % t for t in onsets))
+before = [t for t in onsets if t < alarm - 0.3]
+during = [t for t in onsets if alarm - 0.3 <= t <= cancel + 0.3]
+after = [t for t in onsets if t > cancel + 0.8]
+gaps = [b - a for a, b in zip(during, during[1:])]
+print("before %d during %d after %d gaps %s" % (len(before), len(during), len(after), " ".join("%.2f" % g for g in gaps)))
+ok = not before and not after and len(during) >= 4 and all(0.75 <= g <= 1.25 for g in gaps)
+print("RESULT " + ("ok" if ok else "bad"))
+PY
+sed 's/^/# /' "$TV_ARTIFACTS/tone-onsets.txt"
+# The capture as a WAV file to listen to; the raw file goes.
+command -v sox >/dev/null && sox -t raw -r 8000 -e signed -b 16 -c 1 "$CAP" "$TV_ARTIFACTS/tone-capture.wav" 2>/dev/null &&
+    rm -f "$CAP"
+tv_check "C's tone plays once a second while the alarm is up and stops with the cancel" \
+    grep -q "RESULT ok" "$TV_ARTIFACTS/tone-onsets.txt"
+tv_check "C's hidden alarm was cancelled by the 009" tv_wait_for 3 sh -c \
+    "[ \$(grep -ac '$SRV_IP;009:' '$C/Log/log.csv') -ge 2 ]"
+
+tv_check "B and C are still running" sh -c "kill -0 $B_PID && kill -0 $C_PID"
+tv_finish

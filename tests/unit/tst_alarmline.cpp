@@ -1,0 +1,89 @@
+#include "platform/Sound.h"
+#include "windows/AlarmLine.h"
+
+#include <QtEndian>
+#include <QtTest>
+
+class tst_AlarmLine : public QObject
+{
+    Q_OBJECT
+private slots:
+    void parse_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("station");
+        QTest::addColumn<QStringList>("addresses");
+
+        QTest::newRow("registered sender") << "005: 192.168.10.23|001: |Empfang|1|0|192.168.10.23" << "Empfang"
+                                           << QStringList{"192.168.10.23"};
+        // A separator inside the name shifts every later field: field 5 is then the acoustic flag, so the
+        // address the server put in front is what identifies the sender.
+        QTest::newRow("separator in name") << "005: 10.0.0.4|001: |OP|Saal 2|1|0|10.0.0.4" << "OP"
+                                           << QStringList{"10.0.0.4", "0"};
+        QTest::newRow("not registered") << "005: 10.0.0.6|" << "10.0.0.6" << QStringList{"10.0.0.6"};
+        QTest::newRow("no separator at all") << "005: 10.0.0.6" << "10.0.0.6" << QStringList{"10.0.0.6"};
+        QTest::newRow("code only") << "005: " << "" << QStringList{};
+        // Three to five fields: still an alarm, missing fields read as empty.
+        QTest::newRow("three fields") << "005: 10.0.0.7|001: |Labor" << "Labor" << QStringList{"10.0.0.7"};
+        QTest::newRow("five fields") << "011: 10.0.0.7|001: |Labor|1|0" << "Labor" << QStringList{"10.0.0.7"};
+        QTest::newRow("empty name") << "005: 10.0.0.8|001: ||1|0|10.0.0.8" << "10.0.0.8"
+                                    << QStringList{"10.0.0.8"};
+        QTest::newRow("umlaut and blanks kept") << "007: 10.0.0.9|001: | Büro 1 |1|1|10.0.0.9" << " Büro 1 "
+                                                << QStringList{"10.0.0.9"};
+    }
+
+    void parse()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, station);
+        QFETCH(QStringList, addresses);
+        const AlarmLine::Sender s = AlarmLine::Parse(line);
+        QCOMPARE(s.station, station);
+        QCOMPARE(s.addresses, addresses);
+    }
+
+    void selfCheckUsesEveryAddress()
+    {
+        const AlarmLine::Sender s = AlarmLine::Parse("005: 10.1.1.2|001: |A|1|0|10.1.1.2");
+        QVERIFY(AlarmLine::IsFrom(s, {"192.168.0.5", "10.1.1.2"}));
+        QVERIFY(!AlarmLine::IsFrom(s, {"192.168.0.5", "10.1.1.20"}));
+        QVERIFY(!AlarmLine::IsFrom(s, {}));
+        // The shifted field 5 ("0") of a name with a separator must not make anyone the sender.
+        const AlarmLine::Sender shifted = AlarmLine::Parse("005: 10.1.1.3|001: |A|B|1|0|10.1.1.3");
+        QVERIFY(AlarmLine::IsFrom(shifted, {"10.1.1.3"}));
+        QVERIFY(!AlarmLine::IsFrom(shifted, {"10.1.1.2"}));
+    }
+
+    void elapsed()
+    {
+        QCOMPARE(AlarmLine::Elapsed(0), QStringLiteral("00:00:00"));
+        QCOMPARE(AlarmLine::Elapsed(59), QStringLiteral("00:00:59"));
+        QCOMPARE(AlarmLine::Elapsed(61), QStringLiteral("00:01:01"));
+        QCOMPARE(AlarmLine::Elapsed(3600 * 23 + 59 * 60 + 59), QStringLiteral("23:59:59"));
+        QCOMPARE(AlarmLine::Elapsed(3600 * 25 + 5), QStringLiteral("25:00:05"));
+        QCOMPARE(AlarmLine::Elapsed(-3), QStringLiteral("00:00:00"));
+    }
+
+    void toneIsAValidShortWave()
+    {
+        const QByteArray wav = Sound::ToneWav(8000, 1000, 250);
+        QVERIFY(wav.startsWith("RIFF"));
+        QCOMPARE(wav.mid(8, 8), QByteArray("WAVEfmt "));
+        const int samples = 8000 / 4;
+        QCOMPARE(wav.size(), 44 + samples * 2);
+        QCOMPARE(qFromLittleEndian<quint32>(wav.constData() + 4), quint32(wav.size() - 8));
+        QCOMPARE(qFromLittleEndian<quint32>(wav.constData() + 40), quint32(samples * 2));
+        QCOMPARE(qFromLittleEndian<quint32>(wav.constData() + 24), 8000u);
+        auto sample = [&](int i) { return qFromLittleEndian<qint16>(wav.constData() + 44 + 2 * i); };
+        // Faded in and out (no click), loud in the middle.
+        QCOMPARE(sample(0), qint16(0));
+        QVERIFY(qAbs(sample(samples - 1)) < 100);
+        int peak = 0;
+        for (int i = samples / 4; i < samples * 3 / 4; ++i)
+            peak = qMax(peak, qAbs(int(sample(i))));
+        QVERIFY2(peak > 16000, qPrintable(QString::number(peak)));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_AlarmLine)
+#include "tst_alarmline.moc"
