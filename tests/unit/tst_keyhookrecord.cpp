@@ -1,0 +1,125 @@
+// The shared record and the hook library's decision on a key event, without an X server.
+#include "platform/KeyHookRecord.h"
+
+#include <QtTest>
+
+using namespace KeyHookRecord;
+
+namespace {
+const XModifiers kMods; // Shift, Lock, Control, Mod1 = Alt, Mod2 = NumLock
+constexpr std::uint16_t Shift = 1, Lock = 2, Control = 4, Mod1 = 8, Mod2 = 16, Mod4 = 64;
+
+KeyEvent Press(std::vector<int> codes, std::uint16_t state)
+{
+    KeyEvent e;
+    e.keyCodes = std::move(codes);
+    e.state = state;
+    return e;
+}
+} // namespace
+
+class tst_KeyHookRecord : public QObject
+{
+    Q_OBJECT
+private slots:
+    void bytesOfTheRecord()
+    {
+        const auto b = Encode(Make(0x04a00003u, 7, 123, 2 | 1 | 4));
+        const unsigned char expected[24] = {0x03, 0x00, 0xa0, 0x04, 7, 0, 0, 0, 123, 0, 0, 0,
+                                            0, 0x80, 0, 0, 0, 0x80, 0, 0, 0, 0x80, 0, 0};
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(b.data()), 24),
+                 QByteArray(reinterpret_cast<const char*>(expected), 24));
+        // Ctrl alone at offset 12 only, Shift at 16 only, Alt at 20 only.
+        for (const auto& [mask, offset] : {std::pair{2, 12}, std::pair{1, 16}, std::pair{4, 20}}) {
+            const auto r = Encode(Make(1, 0, 65, std::int16_t(mask)));
+            for (int o : {12, 16, 20})
+                QCOMPARE(int(r[std::size_t(o + 1)]), o == offset ? 0x80 : 0);
+        }
+    }
+
+    void codeIsSignExtended()
+    {
+        const auto b = Encode(Make(1, 0, -2, 0));
+        QCOMPARE(int(b[8]), 0xfe);
+        QCOMPARE(int(b[11]), 0xff);
+        QCOMPARE(Decode(b.data()).keyCode, -2);
+    }
+
+    void roundTrip()
+    {
+        const Record r = Make(0xfffffff0u, 3, 0x7B, 5);
+        QCOMPARE(Decode(Encode(r).data()), r);
+        QCOMPARE(Modifiers(r), 5);
+    }
+
+    void oneBlockPerDisplay()
+    {
+        QCOMPARE(SharedMemoryName(":5"), std::string("/tavinor_shared_mem:5"));
+        QCOMPARE(SharedMemoryName(":5.1"), SharedMemoryName(":5"));
+        QVERIFY(SharedMemoryName(":5") != SharedMemoryName(":6"));
+        QCOMPARE(SharedMemoryName("host.example:10.0"), std::string("/tavinor_shared_mem@host.example:10"));
+        // No second "/" may reach the name.
+        QCOMPARE(SharedMemoryName("/tmp/launch/x:0"), std::string("/tavinor_shared_mem@_tmp_launch_x:0"));
+        QCOMPARE(SharedMemoryName(nullptr), std::string("/tavinor_shared_mem"));
+    }
+
+    void modifierStates()
+    {
+        QCOMPARE(MaskOfXState(0, kMods), 0);
+        QCOMPARE(MaskOfXState(Shift | Control | Mod1, kMods), 7);
+        QCOMPARE(MaskOfXState(Control | Lock | Mod2, kMods), 2); // the locks do not count
+        QCOMPARE(MaskOfXState(Mod4, kMods), -1);                 // a modifier the program has no bit for
+        QCOMPARE(MaskOfXState(Shift | 0x100, kMods), 1);         // pointer buttons do not count
+        XModifiers altOnMod4 = kMods;
+        altOnMod4.alt = Mod4;
+        QCOMPARE(MaskOfXState(Mod4, altOnMod4), 4);
+        QCOMPARE(MaskOfXState(Mod1, altOnMod4), -1);
+    }
+
+    void grabVariants()
+    {
+        const auto states = GrabStates(Make(1, 0, 123, 3), kMods);
+        const std::vector<std::uint16_t> expected{Shift | Control, Shift | Control | Lock, Shift | Control | Mod2,
+                                                  Shift | Control | Lock | Mod2};
+        QCOMPARE(states, expected);
+        XModifiers noNumLock = kMods;
+        noNumLock.numLock = 0;
+        QCOMPARE(GrabStates(Make(1, 0, 123, 0), noNumLock), (std::vector<std::uint16_t>{0, Lock}));
+    }
+
+    void whichEventsFire()
+    {
+        const Record f12 = Make(42, 1, 123, 0);
+        QVERIFY(Fires(f12, Press({123}, 0), kMods));
+        QVERIFY(Fires(f12, Press({123}, Lock | Mod2), kMods));
+        QVERIFY(!Fires(f12, Press({123}, Shift), kMods));   // exact modifiers only
+        QVERIFY(!Fires(f12, Press({123}, Mod4), kMods));
+        QVERIFY(!Fires(f12, Press({122}, 0), kMods));       // another key
+        QVERIFY(!Fires(f12, Press({}, 0), kMods));          // a key without a code
+
+        KeyEvent release = Press({123}, 0);
+        release.press = false;
+        QVERIFY(!Fires(f12, release, kMods));
+        KeyEvent repeat = Press({123}, 0);
+        repeat.autoRepeat = true;
+        QVERIFY(!Fires(f12, repeat, kMods)); // holding the key is one alarm
+
+        const Record csf12 = Make(42, 1, 123, 3);
+        QVERIFY(Fires(csf12, Press({123}, Control | Shift), kMods));
+        QVERIFY(!Fires(csf12, Press({123}, Control), kMods));
+        QVERIFY(!Fires(csf12, Press({123}, Control | Shift | Mod1), kMods));
+
+        // A keypad key matches its code with and without NumLock.
+        QVERIFY(Fires(Make(42, 1, 0x61, 0), Press({0x23, 0x61}, Mod2), kMods));
+    }
+
+    void nothingFiresWithoutARecord()
+    {
+        QVERIFY(!Fires(Record{}, Press({0}, 0), kMods));
+        QVERIFY(!Fires(Make(0, 1, 123, 0), Press({123}, 0), kMods)); // no window to notify
+        QVERIFY(!Fires(Make(42, 1, 0, 0), Press({0}, 0), kMods));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_KeyHookRecord)
+#include "tst_keyhookrecord.moc"
