@@ -1,0 +1,143 @@
+#include "net/frmMonitor.h"
+
+#include "admin/XPMsgBox.h"
+#include "core/Forms.h"
+#include "net/AlarmNet.h"
+#include "net/MonitorRows.h"
+#include "net/Network.h"
+#include "platform/SocketArray.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+namespace {
+enum Column { ColId, ColStation, ColStatus, ColAlarm, ColumnCount };
+} // namespace
+
+void frmMonitor::ShowMonitor(QWidget* owner)
+{
+    if (!Forms::Activate(QStringLiteral("frmMonitor")))
+        (new frmMonitor(owner))->exec(); // deletes the form on return (WA_DeleteOnClose)
+}
+
+frmMonitor::frmMonitor(QWidget* owner, Network::AlarmNet* net)
+    : QDialog(owner), lblTitle(new QLabel(this)), lvwStatus(new QTableWidget(this)), lblTime(new QLabel(this)),
+      cmdAktualisieren(new QPushButton(this)), cmdClose(new QPushButton(this)), m_net(net ? net : Network::Instance())
+{
+    setObjectName(QStringLiteral("frmMonitor"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    Forms::Register(this);
+
+    setWindowTitle(QStringLiteral("tavinor") + QStringLiteral(" - Status-Monitor"));
+    lblTitle->setObjectName(QStringLiteral("lblTitle"));
+    lblTitle->setText(QStringLiteral("tavinor"));
+    Forms::StyleTitle(lblTitle);
+
+    lvwStatus->setObjectName(QStringLiteral("lvwStatus"));
+    lvwStatus->setColumnCount(ColumnCount);
+    lvwStatus->setHorizontalHeaderLabels({QStringLiteral("ID"), QStringLiteral("Name (IP) der Station"),
+                                          QStringLiteral("Status"), QStringLiteral("Alarmierung")});
+    lvwStatus->setColumnHidden(ColId, true);
+    lvwStatus->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    lvwStatus->setSelectionBehavior(QAbstractItemView::SelectRows);
+    lvwStatus->setSelectionMode(QAbstractItemView::SingleSelection);
+    lvwStatus->setShowGrid(false);
+    lvwStatus->setWordWrap(false);
+    lvwStatus->verticalHeader()->hide();
+    lvwStatus->horizontalHeader()->setHighlightSections(false);
+    const qreal dpi = logicalDpiX();
+    // The names need the room: the station column takes what the two narrow ones leave.
+    lvwStatus->setColumnWidth(ColId, XPMsgBox::TwipsToPixels(1000, dpi));
+    lvwStatus->setColumnWidth(ColStation, XPMsgBox::TwipsToPixels(3000, dpi));
+    lvwStatus->setColumnWidth(ColStatus, XPMsgBox::TwipsToPixels(2000, dpi));
+    lvwStatus->setColumnWidth(ColAlarm, XPMsgBox::TwipsToPixels(2000, dpi));
+    lvwStatus->horizontalHeader()->setSectionResizeMode(ColStation, QHeaderView::Stretch);
+    lvwStatus->horizontalHeaderItem(ColStatus)->setTextAlignment(Qt::AlignCenter);
+    lvwStatus->horizontalHeaderItem(ColAlarm)->setTextAlignment(Qt::AlignCenter);
+
+    lblTime->setObjectName(QStringLiteral("lblTime"));
+    cmdAktualisieren->setObjectName(QStringLiteral("cmdAktualisieren"));
+    cmdAktualisieren->setText(QStringLiteral("Aktualisieren"));
+    cmdClose->setObjectName(QStringLiteral("cmdClose"));
+    cmdClose->setText(QStringLiteral("Schließen"));
+    connect(cmdAktualisieren, &QPushButton::clicked, this, &frmMonitor::Refresh);
+    connect(cmdClose, &QPushButton::clicked, this, &frmMonitor::close);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(lblTime, 1);
+    buttons->addWidget(cmdAktualisieren);
+    buttons->addWidget(cmdClose);
+    auto* root = new QVBoxLayout(this);
+    root->addWidget(lblTitle);
+    root->addWidget(lvwStatus, 1);
+    root->addLayout(buttons);
+    resize(XPMsgBox::TwipsToPixels(8400, dpi), XPMsgBox::TwipsToPixels(5000, dpi));
+
+    Refresh();
+}
+
+void frmMonitor::Refresh()
+{
+    QPointer<frmMonitor> self(this);
+    lvwStatus->setUpdatesEnabled(false);
+    lvwStatus->setRowCount(0);
+
+    const int n = m_net ? qMax(m_net->HighestListenerSlot(), m_net->HighestWriterSlot()) : 0;
+    for (int i = 1; i <= n; ++i) {
+        // Socket events and timers go on meanwhile; each row shows its slot as it is when the row is built.
+        QCoreApplication::processEvents();
+        if (!self || m_closed)
+            return;
+        Socket* socket = m_net ? m_net->WS_Listener()->At(i) : nullptr;
+        // Numbers above the highest listener slot (more downlinks than uplinks) have no slot to show.
+        AddRow(socket ? Monitor::RowText(i, m_net->StationRecord(i), socket->IsConnected(), socket->PeerAddress())
+                      : Monitor::EmptyRowText(i));
+    }
+
+    lvwStatus->setUpdatesEnabled(true);
+    lblTime->setText(Monitor::TimeText(QDateTime::currentDateTime()));
+}
+
+void frmMonitor::AddRow(const QString& row)
+{
+    const QStringList cells = row.split(QLatin1Char('\t'));
+    const int r = lvwStatus->rowCount();
+    lvwStatus->insertRow(r);
+    for (int c = 0; c < ColumnCount; ++c) {
+        auto* item = new QTableWidgetItem(c < cells.size() ? cells[c] : QString());
+        if (c == ColStatus || c == ColAlarm)
+            item->setTextAlignment(Qt::AlignCenter);
+        lvwStatus->setItem(r, c, item);
+    }
+}
+
+QStringList frmMonitor::RowTexts() const
+{
+    QStringList rows;
+    for (int r = 0; r < lvwStatus->rowCount(); ++r) {
+        QStringList cells;
+        for (int c = 0; c < ColumnCount; ++c)
+            cells << (lvwStatus->item(r, c) ? lvwStatus->item(r, c)->text() : QString());
+        rows << cells.join(QLatin1Char('\t'));
+    }
+    return rows;
+}
+
+void frmMonitor::closeEvent(QCloseEvent* event)
+{
+    m_closed = true;
+    QDialog::closeEvent(event);
+}
+
+void frmMonitor::done(int result)
+{
+    m_closed = true;
+    QDialog::done(result);
+}

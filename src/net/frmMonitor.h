@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QDialog>
+#include <QPointer>
+#include <QStringList>
+
+class QLabel;
+class QPushButton;
+class QTableWidget;
+
+namespace Network {
+class AlarmNet;
+}
+
+// The status monitor: the server's station slots as they were at the last refresh, one row each with
+// the slot number (hidden), name and address, connection state and alarm presentation. Controls: lblTitle,
+// lvwStatus, lblTime, cmdAktualisieren, cmdClose. No timer: it refreshes when opened and on request.
+class frmMonitor : public QDialog
+{
+    Q_OBJECT
+public:
+    // Opens the monitor modally over `owner` (the settings dialog).
+    static void ShowMonitor(QWidget* owner);
+
+    // `net`: the slot table to show; nullptr: the main window's.
+    explicit frmMonitor(QWidget* owner = nullptr, Network::AlarmNet* net = nullptr);
+
+    void Refresh();
+    // The grid's rows as texts, cells joined by tabs (the ID column included).
+    QStringList RowTexts() const;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void done(int result) override;
+
+private:
+    void AddRow(const QString& row);
+
+    QLabel* lblTitle;
+    QTableWidget* lvwStatus;
+    QLabel* lblTime;
+    QPushButton* cmdAktualisieren;
+    QPushButton* cmdClose;
+    QPointer<Network::AlarmNet> m_net;
+    bool m_closed = false;
+};

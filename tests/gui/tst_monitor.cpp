@@ -1,0 +1,228 @@
+#include "TestFolder.h"
+
+#include "core/Forms.h"
+#include "core/Globals.h"
+#include "net/AlarmNet.h"
+#include "net/MonitorRows.h"
+#include "net/frmMonitor.h"
+#include "platform/Cp1252.h"
+#include "platform/SocketArray.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QtTest>
+
+#include <memory>
+
+using Network::AlarmNet;
+
+namespace {
+
+// A station's uplink made of a plain socket from its own loopback address.
+struct Uplink
+{
+    explicit Uplink(const QString& address, quint16 port)
+    {
+        socket.bind(QHostAddress(address), 0);
+        socket.connectToHost(QHostAddress::LocalHost, port);
+    }
+    void Line(const QString& text)
+    {
+        socket.write(Cp1252::Encode(text) + "\r\n");
+        socket.flush();
+    }
+    QTcpSocket socket;
+};
+
+} // namespace
+
+class tst_Monitor : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init()
+    {
+        Globals::IsEnding = false;
+        m_folder = std::make_unique<TestFolder>();
+        QDir(m_folder->path()).mkdir(QStringLiteral("Log"));
+        // The server's downlinks all go to this sink, so they come up and count as outbound slots.
+        QVERIFY(m_sink.listen(QHostAddress(QStringLiteral("127.0.0.1")), 0));
+        connect(&m_sink, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* s = m_sink.nextPendingConnection())
+                m_downlinks.append(s);
+        });
+        AlarmNet::Config c;
+        QTcpServer probe;
+        probe.listen(QHostAddress(QStringLiteral("127.0.0.1")), 0);
+        c.serverPort = probe.serverPort();
+        probe.close();
+        c.stationPort = m_sink.serverPort();
+        c.listenAddress = QStringLiteral("127.0.0.1");
+        m_server = std::make_unique<AlarmNet>(AlarmNet::Timers{}, c);
+        m_server->SetServer(true);
+        m_server->StartServerListener();
+    }
+
+    void cleanup()
+    {
+        for (QWidget* w : Forms::Loaded())
+            Forms::Unload(w);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        m_uplinks.clear();
+        m_server.reset();
+        qDeleteAll(m_downlinks);
+        m_downlinks.clear();
+        m_sink.close();
+        m_folder.reset();
+    }
+
+    // Nobody has connected yet: no rows, but the time of the refresh is shown.
+    void emptyTableStillStampsTheTime()
+    {
+        const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
+        frmMonitor monitor(nullptr, m_server.get());
+        const QDateTime after = QDateTime::currentDateTime().addSecs(1);
+        QVERIFY(monitor.RowTexts().isEmpty());
+        const QString time = monitor.findChild<QLabel*>(QStringLiteral("lblTime"))->text();
+        const QRegularExpression format(
+            QStringLiteral("^Letzte Aktualisierung: (\\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d:\\d\\d)$"));
+        const QRegularExpressionMatch m = format.match(time);
+        QVERIFY2(m.hasMatch(), qPrintable(time));
+        const QDateTime shown = QDateTime::fromString(m.captured(1), QStringLiteral("dd.MM.yyyy HH:mm:ss"));
+        QVERIFY(shown >= before && shown <= after);
+        QCOMPARE(monitor.windowTitle(), QStringLiteral("tavinor - Status-Monitor"));
+    }
+
+    // The real slot table: registered, connected but not registered, ended, a name with the separator, and
+    // slot numbers beyond the listener slots (more downlinks than uplinks).
+    void showsTheSlotTable()
+    {
+        Uplink* a = Connect(QStringLiteral("127.0.0.11"));
+        Uplink* b = Connect(QStringLiteral("127.0.0.12"));
+        Uplink* c = Connect(QStringLiteral("127.0.0.13"));
+        Uplink* d = Connect(QStringLiteral("127.0.0.14"));
+        QCOMPARE(ConnectedSlots(), 4);
+        for (int i = 1; i <= 6; ++i) {
+            a->Line(QStringLiteral("003: 127.0.0.1"));
+            QTRY_COMPARE(ConnectedDownlinks(), i);
+        }
+        a->Line(QStringLiteral("001: |Empfang|1|1"));
+        c->Line(QStringLiteral("001: |Lager|0|1"));
+        d->Line(QStringLiteral("001: |Nord|Süd|1|0"));
+        QTRY_VERIFY(!m_server->StationRecord(4).isEmpty() && !m_server->StationRecord(3).isEmpty() &&
+                    !m_server->StationRecord(1).isEmpty());
+        c->socket.disconnectFromHost();
+        QTRY_VERIFY(!m_server->WS_Listener()->At(3)->IsConnected());
+        QCOMPARE(m_server->HighestListenerSlot(), 4);
+        QCOMPARE(m_server->HighestWriterSlot(), 6);
+
+        auto* monitor = new frmMonitor(nullptr, m_server.get());
+        QPointer<frmMonitor> guard(monitor);
+        const QStringList expected = {
+            "1\tEmpfang (127.0.0.11)\tverbunden\tvis + ak",
+            "2\tn/a (127.0.0.12)\tverbunden\t",
+            "3\tLager (127.0.0.13)\tnicht verbunden\t",
+            "4\tNord (0)\tverbunden\t + ak", // the "|" in the name shifts every field
+            "5\tn/a ()\tnicht verbunden\t",
+            "6\tn/a ()\tnicht verbunden\t",
+        };
+        QCOMPARE(monitor->RowTexts(), expected);
+
+        // Changes show only after "Aktualisieren": B registers with neither presentation, a new station
+        // takes C's slot (which starts without a record) and is shown by its address until it registers.
+        b->Line(QStringLiteral("001: |Kasse|0|0"));
+        Uplink* e = Connect(QStringLiteral("127.0.0.15"));
+        QTRY_VERIFY(m_server->WS_Listener()->At(3)->IsConnected());
+        QTRY_VERIFY(m_server->StationRecord(2).contains(QStringLiteral("Kasse")));
+        QCOMPARE(monitor->RowTexts(), expected);
+        monitor->findChild<QPushButton*>(QStringLiteral("cmdAktualisieren"))->click();
+        QStringList now = expected;
+        now[1] = QStringLiteral("2\tKasse (127.0.0.12)\tverbunden\t + ");
+        now[2] = QStringLiteral("3\tn/a (127.0.0.15)\tverbunden\t");
+        QCOMPARE(monitor->RowTexts(), now);
+        e->Line(QStringLiteral("001: |Keller|1|0"));
+        QTRY_VERIFY(m_server->StationRecord(3).contains(QStringLiteral("Keller")));
+        monitor->findChild<QPushButton*>(QStringLiteral("cmdAktualisieren"))->click();
+        QCOMPARE(monitor->RowTexts().value(2), QStringLiteral("3\tKeller (127.0.0.15)\tverbunden\tvis + "));
+
+        monitor->findChild<QPushButton*>(QStringLiteral("cmdClose"))->click();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(guard.isNull());
+    }
+
+    // The refresh lets events run between rows: a monitor closed meanwhile stops there and goes.
+    void closedDuringRefresh()
+    {
+        Uplink* a = Connect(QStringLiteral("127.0.0.11"));
+        for (int i = 1; i <= 3; ++i) {
+            a->Line(QStringLiteral("003: 127.0.0.1"));
+            QTRY_COMPARE(ConnectedDownlinks(), i);
+        }
+        auto* monitor = new frmMonitor(nullptr, m_server.get());
+        QPointer<frmMonitor> guard(monitor);
+        monitor->show();
+        QCOMPARE(monitor->RowTexts().size(), 3);
+        QTimer::singleShot(0, monitor, [monitor] { Forms::Unload(monitor); });
+        monitor->Refresh();
+        // Either gone already or stopped before its first row; never filled on after the close.
+        QVERIFY(guard.isNull() || guard->RowTexts().isEmpty());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(guard.isNull());
+    }
+
+    // The row rules by themselves, for the cases the table above cannot produce.
+    void rowTexts()
+    {
+        QCOMPARE(Monitor::RowText(7, QStringLiteral("001: |Empfang|0|1|192.168.10.23"), true, QStringLiteral("x")),
+                 QStringLiteral("7\tEmpfang (192.168.10.23)\tverbunden\t + ak"));
+        // Four fields are no registration: the socket's peer is shown.
+        QCOMPARE(Monitor::RowText(2, QStringLiteral("001: |Empfang|1|1"), false, QStringLiteral("10.0.0.9")),
+                 QStringLiteral("2\tn/a (10.0.0.9)\tnicht verbunden\t"));
+        QCOMPARE(Monitor::TimeText(QDateTime(QDate(2024, 3, 5), QTime(7, 8, 9))),
+                 QStringLiteral("Letzte Aktualisierung: 05.03.2024 07:08:09"));
+        QCOMPARE(Monitor::TimeText(QDateTime(QDate(2024, 12, 31), QTime(23, 59, 0))),
+                 QStringLiteral("Letzte Aktualisierung: 31.12.2024 23:59:00"));
+    }
+
+private:
+    // One station at a time, so that the slots are taken in this order.
+    Uplink* Connect(const QString& address)
+    {
+        const int before = ConnectedSlots();
+        m_uplinks.push_back(std::make_unique<Uplink>(address, m_server->config().serverPort));
+        if (!QTest::qWaitFor([&] { return ConnectedSlots() > before; }, 5000))
+            qWarning() << "station" << address << "was not accepted";
+        return m_uplinks.back().get();
+    }
+
+    int ConnectedSlots() const
+    {
+        int n = 0;
+        for (int i = 1; i <= m_server->HighestListenerSlot(); ++i)
+            n += m_server->WS_Listener()->At(i)->IsConnected() ? 1 : 0;
+        return n;
+    }
+
+    int ConnectedDownlinks() const
+    {
+        int n = 0;
+        for (int i = 1; i <= m_server->HighestWriterSlot(); ++i)
+            n += m_server->WS_Writer()->At(i)->IsConnected() ? 1 : 0;
+        return n;
+    }
+
+    std::unique_ptr<TestFolder> m_folder;
+    std::unique_ptr<AlarmNet> m_server;
+    std::vector<std::unique_ptr<Uplink>> m_uplinks;
+    QTcpServer m_sink;
+    QList<QTcpSocket*> m_downlinks;
+};
+
+QTEST_MAIN(tst_Monitor)
+#include "tst_monitor.moc"

@@ -1,0 +1,547 @@
+#include "TestFolder.h"
+
+#include "admin/Settings.h"
+#include "admin/SettingsFolderBrowser.h"
+#include "admin/XPMsgBox.h"
+#include "admin/frmSettings.h"
+#include "alarm/Hooklib.h"
+#include "alarm/ioWarrior.h"
+#include "core/Forms.h"
+#include "core/Globals.h"
+#include "core/frmMain.h"
+#include "net/Network.h"
+#include "net/frmMonitor.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QDeadlineTimer>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTableWidget>
+#include <QTimer>
+#include <QtTest>
+#include <memory>
+
+namespace {
+
+template <typename T = QWidget> T* Child(QWidget* form, const QString& name)
+{
+    T* w = form ? form->findChild<T*>(name) : nullptr;
+    if (!w)
+        qWarning() << "no control" << name;
+    return w;
+}
+
+// Runs `action` on the window named `name` once it is loaded and visible (from inside the modal loop that
+// shows it); gives up after five seconds.
+void WhenShown(QObject* context, const QString& name, std::function<void(QWidget*)> action)
+{
+    auto* poll = new QTimer(context);
+    auto deadline = std::make_shared<QDeadlineTimer>(5000);
+    QObject::connect(poll, &QTimer::timeout, context, [=] {
+        QWidget* w = Forms::Find(name);
+        if ((w && w->isVisible()) || deadline->hasExpired()) {
+            poll->stop();
+            poll->deleteLater();
+            if (w)
+                action(w);
+        }
+    });
+    poll->start(5);
+}
+
+frmSettings* OpenDialog()
+{
+    return qobject_cast<frmSettings*>(Forms::Find(QStringLiteral("frmSettings")));
+}
+
+// Controls that belong to a station and are switched off for the server.
+const QStringList kStationControls = {"lblSettings(0)", "txtServer",      "cmdConnect",     "frameSettings(1)",
+                                      "lblSettings(3)", "txtStationname", "chkAlert(0)",    "chkAlert(1)",
+                                      "cmdAlert(1)",    "chkCheckBuzzer", "lblSettings(1)", "txtAlertkey",
+                                      "cmdSetKey"};
+
+} // namespace
+
+class tst_Settings : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        // Listeners on free loopback ports; the key record in a shared block of this test's own.
+        Network::SetPortsForTests(0, 0, QStringLiteral("127.0.0.1"));
+        Hooklib::SetSharedMemoryNameForTests(
+            QStringLiteral("/tavinor_tst_settings_%1").arg(QCoreApplication::applicationPid()));
+    }
+
+    void init()
+    {
+        Globals::IsEnding = false;
+        Globals::IsServer = false;
+        Globals::IsConnected = false;
+        m_folder.reset(new TestFolder);
+        m_messages.clear();
+        XPMsgBox::SetTestResponder([this](XPMsgBox& box) {
+            const QString text = box.findChild<QLabel*>(QStringLiteral("msgtextlabel"))->text();
+            // No emergency button on the test machine: that notice is not what these tests look at.
+            if (text == QString(ioWarrior::MissingButtonText()).replace(QStringLiteral("\r\n"), QStringLiteral("\n")))
+                return 1;
+            m_messages << text;
+            m_messageTitles << box.windowTitle();
+            return 1;
+        });
+    }
+
+    void cleanup()
+    {
+        Settings::SetTestResponder(nullptr);
+        XPMsgBox::SetTestResponder(nullptr);
+        GetDirLib::SetBrowserForTests(nullptr);
+        Hooklib::SetAlertActionForTests(nullptr);
+        for (QWidget* w : Forms::Loaded())
+            Forms::Unload(w);
+        delete m_main.data();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        Hooklib::RemoveKeyboardHook();
+        m_folder.reset();
+    }
+
+    // A fresh PC: the dialog comes up modally during the start; OK as a station ends the program with the
+    // restart notice and marks the configuration done, so the next start runs without the dialog.
+    void firstStartEndsAndNextStartRunsOn()
+    {
+        bool modal = false;
+        QString title;
+        Settings::SetTestResponder([&](frmSettings& f) {
+            modal = f.isModal();
+            title = f.windowTitle();
+            QVERIFY(Child<QRadioButton>(&f, "optProgramType(0)")->isChecked());
+            Child<QLineEdit>(&f, "txtServer")->setText(QStringLiteral("127.0.0.1"));
+            Child<QPushButton>(&f, "cmdOK")->click();
+        });
+        start();
+        QVERIFY(modal);
+        QCOMPARE(title, QStringLiteral("tavinor - Einstellungen"));
+        QCOMPARE(m_messages, QStringList{QStringLiteral("Das Programm wird beendet, da sich wichtige Einstellungen "
+                                                        "geändert haben!\nStarten Sie es im Anschluss bitte neu.")});
+        QCOMPARE(m_messageTitles.value(0), QStringLiteral("tavinor"));
+        QVERIFY(Globals::IsEnding);
+        QTRY_VERIFY(m_main.isNull());
+        QCOMPARE(ini("Init"), QStringLiteral("1"));
+        QCOMPARE(ini("Server"), QStringLiteral("0"));
+        QCOMPARE(ini("Servername"), QStringLiteral("127.0.0.1"));
+        QVERIFY(log().endsWith(QStringLiteral(";Client beendet")));
+
+        // The next start: no dialog, a running station.
+        bool shown = false;
+        Settings::SetTestResponder([&](frmSettings& f) {
+            shown = true;
+            f.close();
+        });
+        Globals::IsEnding = false;
+        start();
+        QTest::qWait(50);
+        QVERIFY(!shown);
+        QVERIFY(!Globals::IsEnding);
+        QVERIFY(m_main->connectTimer()->isActive()); // it connects to the stored server
+    }
+
+    // Cancel on the first start writes nothing: the next start asks again.
+    void cancelWritesNothing()
+    {
+        m_folder->writeIni("[General]\r\nServername=127.0.0.1\r\nStationname=Empfang\r\n");
+        int shown = 0;
+        Settings::SetTestResponder([&](frmSettings& f) {
+            ++shown;
+            Child<QRadioButton>(&f, "optProgramType(1)")->click();
+            Child<QLineEdit>(&f, "txtLogfile")->setText(QStringLiteral("/elsewhere/log.csv"));
+            Child<QPushButton>(&f, "cmdCancel")->click();
+        });
+        start();
+        const QByteArray before = m_folder->readFile(QStringLiteral("tavinor.ini"));
+        QCOMPARE(shown, 1);
+        QCOMPARE(ini("Init"), QStringLiteral("<missing>"));
+        QVERIFY(!Globals::IsEnding);
+        QVERIFY(m_messages.isEmpty());
+        QVERIFY(!OpenDialog());
+
+        // Opened again from the tray and cancelled after edits: the file stays byte for byte.
+        Settings::SetTestResponder(nullptr);
+        Settings::ShowSettings(m_main, false);
+        frmSettings* f = OpenDialog();
+        QVERIFY(f);
+        Child<QLineEdit>(f, "txtStationname")->setText(QStringLiteral("Anders"));
+        Child<QCheckBox>(f, "chkAlert(0)")->click();
+        Child<QPushButton>(f, "cmdCancel")->click();
+        QTRY_VERIFY(!OpenDialog());
+        QCOMPARE(m_folder->readFile(QStringLiteral("tavinor.ini")), before);
+        QVERIFY(m_messages.isEmpty());
+    }
+
+    // A configured station switched to the server: the server column is written and the program ends.
+    void clientToServerEnds()
+    {
+        m_folder->writeIni("[General]\r\nInit=1\r\nServer=0\r\nServername=127.0.0.1\r\nStationname=Empfang\r\n"
+                           "Visuell=1\r\nAkustisch=1\r\nAlertkey=CTRL+F5\r\nAlertkeyCode=116\r\nCheckBuzzer=0\r\n");
+        start();
+        Settings::ShowSettings(m_main, false);
+        frmSettings* f = OpenDialog();
+        QVERIFY(f);
+        Child<QRadioButton>(f, "optProgramType(1)")->click();
+        Child<QPushButton>(f, "cmdOK")->click();
+
+        QCOMPARE(m_messages.size(), 1);
+        QVERIFY(Globals::IsEnding);
+        QTRY_VERIFY(m_main.isNull());
+        const QByteArray file = m_folder->readFile(QStringLiteral("tavinor.ini"));
+        for (const char* line : {"Server=1\r\n", "Servername=\r\n", "Visuell=0\r\n", "Akustisch=0\r\n", "Alertkey=\r\n",
+                                 "AlertkeyCode=\r\n", "Init=1\r\n", "Stationname=Empfang\r\n", "CheckBuzzer=0\r\n"})
+            QVERIFY2(file.contains(line), line);
+        QVERIFY(log().endsWith(QStringLiteral(";Client beendet")));
+    }
+
+    // Changing only the name: no notice, the program runs on and uses the new name at once.
+    void stationNameAppliesAtOnce()
+    {
+        m_folder->writeIni("[General]\r\nInit=1\r\nStationname=Alt\r\nVisuell=1\r\n");
+        start();
+        Settings::ShowSettings(m_main, false);
+        frmSettings* f = OpenDialog();
+        QVERIFY(f);
+        Child<QLineEdit>(f, "txtStationname")->setText(QStringLiteral("Neu"));
+        Child<QPushButton>(f, "cmdOK")->click();
+        QTRY_VERIFY(!OpenDialog());
+        QVERIFY(m_messages.isEmpty());
+        QVERIFY(!Globals::IsEnding);
+        QVERIFY(m_main);
+        QCOMPARE(ini("Stationname"), QStringLiteral("Neu"));
+        QCOMPARE(ini("Init"), QStringLiteral("1"));
+        QCOMPARE(ini("Visuell"), QStringLiteral("1"));
+        QCOMPARE(m_main->MenuEntry(QStringLiteral("popUp3"))->text(), QStringLiteral("Station: Neu"));
+    }
+
+    // Which controls a program type may use, the border of the server field, the corner placement.
+    void enablingPerType_data()
+    {
+        QTest::addColumn<bool>("server");
+        QTest::addColumn<bool>("connected");
+        QTest::newRow("station, not connected") << false << false;
+        QTest::newRow("station, connected") << false << true;
+        QTest::newRow("server") << true << false;
+    }
+    void enablingPerType()
+    {
+        QFETCH(bool, server);
+        QFETCH(bool, connected);
+        m_folder->writeIni(server ? "[General]\r\nInit=1\r\nServer=1\r\n"
+                                  : "[General]\r\nInit=1\r\nServername=127.0.0.1\r\n");
+        start();
+        Globals::IsConnected = connected;
+        Settings::ShowSettings(m_main, false);
+        frmSettings* f = OpenDialog();
+        QVERIFY(f);
+        for (const QString& name : kStationControls)
+            QVERIFY2(Child(f, name)->isEnabled() == !server, qPrintable(name));
+        QCOMPARE(Child(f, "cmdMonitor")->isEnabled(), server);
+        QCOMPARE(Child<QRadioButton>(f, "optProgramType(1)")->isChecked(), server);
+        QCOMPARE(Child<QRadioButton>(f, "optProgramType(0)")->isChecked(), !server);
+        QCOMPARE(Child<QLineEdit>(f, "txtServer")->text(), server ? QString() : QStringLiteral("127.0.0.1"));
+        const QColor expected = server ? QColor(0x7F, 0x9D, 0xB9) : connected ? QColor(0, 255, 0) : QColor(255, 0, 0);
+        QCOMPARE(f->ServerBorderColour(), expected);
+        QCOMPARE(Child<QPushButton>(f, "cmdConnect")->text(),
+                 connected ? QStringLiteral("Trennen") : QStringLiteral("Verbinden"));
+
+        QScreen* screen = f->screen();
+        QCOMPARE(f->pos(), frmSettings::Placement(screen->geometry(), f->size(), screen->logicalDotsPerInchX(),
+                                                  screen->logicalDotsPerInchY()));
+        QCOMPARE(frmSettings::Placement(QRect(0, 0, 1280, 800), QSize(400, 600), 96, 96), QPoint(877, 167));
+    }
+
+    // Clicking the other program type and back reloads every field from the file: edits are gone.
+    void typeSwitchDiscardsEdits()
+    {
+        m_folder->writeIni("[General]\r\nInit=1\r\nServername=127.0.0.1\r\nStationname=Empfang\r\nAkustisch=1\r\n"
+                           "Alertkey=CTRL+F5\r\nAlertkeyCode=116\r\nCheckBuzzer=0\r\nLogfile=/var/tmp/a.csv\r\n");
+        start();
+        Settings::ShowSettings(m_main, false);
+        frmSettings* f = OpenDialog();
+        QVERIFY(f);
+        auto* server = Child<QLineEdit>(f, "txtServer");
+        auto* name = Child<QLineEdit>(f, "txtStationname");
+        auto* vis = Child<QCheckBox>(f, "chkAlert(0)");
+        auto* ak = Child<QCheckBox>(f, "chkAlert(1)");
+        auto* key = Child<QLineEdit>(f, "txtAlertkey");
+        auto* buzzer = Child<QCheckBox>(f, "chkCheckBuzzer");
+        auto* logfile = Child<QLineEdit>(f, "txtLogfile");
+        QCOMPARE(key->text(), QStringLiteral("CTRL+F5"));
+        QCOMPARE(key->property("tag").toString(), QStringLiteral("116"));
+        QVERIFY(!buzzer->isChecked());
+
+        server->setText(QStringLiteral("127.0.0.9"));
+        name->setText(QStringLiteral("Bearbeitet"));
+        vis->click();
+        ak->click();
+        buzzer->click();
+        logfile->setText(QStringLiteral("/tmp/b.csv"));
+        QTest::keyClick(key, Qt::Key_F7);
+
+        Child<QRadioButton>(f, "optProgramType(1)")->click();
+        QCOMPARE(server->text(), QString());
+        QCOMPARE(f->ServerBorderColour(), QColor(0x7F, 0x9D, 0xB9));
+        Child<QRadioButton>(f, "optProgramType(0)")->click();
+        QCOMPARE(server->text(), QStringLiteral("127.0.0.1"));
+        QCOMPARE(name->text(), QStringLiteral("Empfang"));
+        QVERIFY(!vis->isChecked());
+        QVERIFY(ak->isChecked());
+        QCOMPARE(key->text(), QStringLiteral("CTRL+F5"));
+        QCOMPARE(key->property("tag").toString(), QStringLiteral("116"));
+        QVERIFY(!buzzer->isChecked());
+        QCOMPARE(logfile->text(), QStringLiteral("/var/tmp/a.csv"));
+        QCOMPARE(f->ServerBorderColour(), QColor(255, 0, 0));
+    }
+
+    // The folder browser starts in the program folder; cancelling keeps the path, a choice becomes
+    // folder + "/log.csv" and is what OK stores.
+    void logFolderBrowser()
+    {
+        m_folder->writeIni("[General]\r\nInit=1\r\nLogfile=/var/tmp/a.csv\r\n");
+        start();
+        Settings::ShowSettings(m_main, false);
+        frmSettings* f = OpenDialog();
+        QVERIFY(f);
+        QString start, title, answer;
+        GetDirLib::SetBrowserForTests([&](const QString& s, const QString& t) {
+            start = s;
+            title = t;
+            return answer;
+        });
+        auto* logfile = Child<QLineEdit>(f, "txtLogfile");
+        Child<QPushButton>(f, "cmdLogfile")->click();
+        QCOMPARE(start, m_folder->path());
+        QCOMPARE(title, QStringLiteral("tavinor\r\nBitte wählen Sie das Verzeichnis für die Logdatei aus!"));
+        QCOMPARE(logfile->text(), QStringLiteral("/var/tmp/a.csv"));
+
+        answer = m_folder->path() + QStringLiteral("/Protokolle");
+        Child<QPushButton>(f, "cmdLogfile")->click();
+        QCOMPARE(logfile->text(), answer + QStringLiteral("/log.csv"));
+        Child<QPushButton>(f, "cmdOK")->click();
+        QCOMPARE(ini("Logfile"), answer + QStringLiteral("/log.csv"));
+
+        QCOMPARE(GetDirLib::StartFolder(QStringLiteral("/opt/tavinor/")), QStringLiteral("/opt/tavinor"));
+        QCOMPARE(GetDirLib::StartFolder(QStringLiteral("/")), QStringLiteral("/"));
+        QCOMPARE(GetDirLib::StartFolder(QString()), m_folder->path());
+    }
+
+    // The key field captures combinations and swallows typed text; "Zuweisen" makes the key active at once;
+    // the key does not raise an alarm while the dialog is open.
+    void alertKeyCaptureAndApply()
+    {
+        m_folder->writeIni("[General]\r\nInit=1\r\n");
+        start();
+        int alarms = 0;
+        Hooklib::SetAlertActionForTests([&] { ++alarms; });
+        Settings::ShowSettings(m_main, false);
+        frmSettings* f = OpenDialog();
+        QVERIFY(f);
+        auto* key = Child<QLineEdit>(f, "txtAlertkey");
+        QTest::keyClicks(key, QStringLiteral("ab"));
+        QCOMPARE(key->text(), QStringLiteral("B"));
+        QTest::keyClick(key, Qt::Key_F5, Qt::ControlModifier);
+        QCOMPARE(key->text(), QStringLiteral("CTRL+F5"));
+        QCOMPARE(key->property("tag").toString(), QStringLiteral("116"));
+        QCOMPARE(Hooklib::GetAlertKeyCode(), qint16(123)); // not active before "Zuweisen"
+
+        Child<QPushButton>(f, "cmdSetKey")->click();
+        QCOMPARE(Hooklib::GetAlertKeyCode(), qint16(116));
+        QCOMPARE(Hooklib::GetAlertKeyShift(), qint16(2));
+        Hooklib::AlertKeyDown(116, 2);
+        QCOMPARE(alarms, 0);
+
+        Child<QPushButton>(f, "cmdOK")->click();
+        QTRY_VERIFY(!OpenDialog());
+        QCOMPARE(ini("Alertkey"), QStringLiteral("CTRL+F5"));
+        QCOMPARE(ini("AlertkeyCode"), QStringLiteral("116"));
+        Hooklib::AlertKeyDown(116, 2);
+        QCOMPARE(alarms, 1);
+
+        // A capture that ended on Ctrl alone leaves the field empty: the stored key stays.
+        Settings::ShowSettings(m_main, false);
+        f = OpenDialog();
+        QTest::keyClick(Child<QLineEdit>(f, "txtAlertkey"), Qt::Key_Control, Qt::ControlModifier);
+        QCOMPARE(Child<QLineEdit>(f, "txtAlertkey")->text(), QString());
+        Child<QPushButton>(f, "cmdOK")->click();
+        QCOMPARE(ini("Alertkey"), QStringLiteral("CTRL+F5"));
+        QCOMPARE(ini("AlertkeyCode"), QStringLiteral("116"));
+    }
+
+    // Tab from the program type reaches the server field (the system test types the address this way).
+    void tabReachesServerField()
+    {
+        m_folder->writeIni("[General]\r\nInit=1\r\n");
+        start();
+        Settings::ShowSettings(m_main, false);
+        frmSettings* f = OpenDialog();
+        QVERIFY(QTest::qWaitForWindowActive(f));
+        QCOMPARE(QApplication::focusWidget(), Child(f, "optProgramType(0)"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), Child(f, "txtServer"));
+        // Enter in the field is OK.
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("127.0.0.1"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QTRY_VERIFY(!OpenDialog());
+        QCOMPARE(ini("Servername"), QStringLiteral("127.0.0.1"));
+    }
+
+    // The connect button and the station's connection status while the dialog is open.
+    void connectButtonFollowsStatus()
+    {
+        m_folder->writeIni("[General]\r\nInit=1\r\n");
+        start();
+        Settings::ShowSettings(m_main, false);
+        frmSettings* f = OpenDialog();
+        auto* connectButton = Child<QPushButton>(f, "cmdConnect");
+        auto* server = Child<QLineEdit>(f, "txtServer");
+        server->setText(QStringLiteral("127.0.0.1"));
+        QVERIFY(connectButton->isEnabled());
+        connectButton->click();
+        QVERIFY(!connectButton->isEnabled());
+        QVERIFY(m_main->connectTimer()->isActive());
+        server->setText(QStringLiteral("127.0.0.2"));
+        QVERIFY(connectButton->isEnabled());
+
+        // The link's status routine drives the dialog: a 002 arrived.
+        SetConnectionStatus(true);
+        QCOMPARE(f->ServerBorderColour(), QColor(0, 255, 0));
+        QCOMPARE(connectButton->text(), QStringLiteral("Trennen"));
+        QVERIFY(connectButton->isEnabled());
+        QCOMPARE(m_main->MenuEntry(QStringLiteral("popUp5"))->text(), QStringLiteral("Status: Verbunden mit Server"));
+
+        connectButton->click(); // "Trennen"
+        QVERIFY(!Globals::IsConnected);
+        QCOMPARE(f->ServerBorderColour(), QColor(255, 0, 0));
+        QCOMPARE(connectButton->text(), QStringLiteral("Verbinden"));
+        QVERIFY(connectButton->isEnabled());
+        QVERIFY(!m_main->connectTimer()->isActive());
+
+        // With the server option chosen (not saved) the status leaves the neutral view alone.
+        Child<QRadioButton>(f, "optProgramType(1)")->click();
+        SetConnectionStatus(true);
+        QCOMPARE(f->ServerBorderColour(), QColor(0x7F, 0x9D, 0xB9));
+        QVERIFY(!connectButton->isEnabled());
+    }
+
+    // The test buttons alarm this PC with the boxes as they are now, saved or not.
+    void testAlarms()
+    {
+        m_folder->writeIni("[General]\r\nInit=1\r\nStationname=Empfang\r\nVisuell=0\r\nAkustisch=0\r\n");
+        start();
+        Settings::ShowSettings(m_main, false);
+        frmSettings* f = OpenDialog();
+        auto* vis = Child<QCheckBox>(f, "chkAlert(0)");
+        auto* ak = Child<QCheckBox>(f, "chkAlert(1)");
+        QVERIFY(!Child(f, "cmdAlert(0)")->isEnabled());
+        QVERIFY(Child(f, "cmdAlert(1)")->isEnabled());
+        vis->click();
+        QVERIFY(Child(f, "cmdAlert(0)")->isEnabled());
+
+        QString shownStation;
+        WhenShown(this, QStringLiteral("frmAlarmPopup"), [&](QWidget* popup) {
+            shownStation = Child<QLabel>(popup, "lblStation")->text();
+            Forms::Unload(popup);
+        });
+        Child<QPushButton>(f, "cmdAlert(0)")->click();
+        QCOMPARE(shownStation, QStringLiteral("Empfang hat den"));
+        QVERIFY(m_messages.isEmpty());
+
+        // Only the sound: no window, a notice ends the test.
+        vis->click();
+        ak->click();
+        QVERIFY(!Child(f, "cmdAlert(0)")->isEnabled());
+        Child<QPushButton>(f, "cmdAlert(1)")->click();
+        QCOMPARE(m_messages, QStringList{QStringLiteral("Test beenden!")});
+        QVERIFY(!Forms::Find(QStringLiteral("frmAlarmPopup")));
+        QCOMPARE(ini("Akustisch"), QStringLiteral("0"));
+    }
+
+    // A station that lost its server for good ends only once the dialog is closed.
+    void lostServerWaitsForDialog()
+    {
+        m_folder->writeIni("[General]\r\nInit=1\r\n");
+        start();
+        Settings::ShowSettings(m_main, false);
+        QVERIFY(OpenDialog());
+        m_main->exitTimer()->setInterval(10);
+        m_main->exitTimer()->start();
+        QTest::qWait(100);
+        QVERIFY(!Globals::IsEnding);
+        QVERIFY(m_messages.isEmpty());
+        Child<QPushButton>(OpenDialog(), "cmdCancel")->click();
+        QTRY_VERIFY(Globals::IsEnding);
+        QCOMPARE(m_messages.size(), 1);
+        QVERIFY(m_messages[0].startsWith(QStringLiteral("Die Verbindung zum tavinor-Server ging verloren!")));
+    }
+
+    // The monitor button of the server opens the monitor modally over the dialog.
+    void monitorFromServerDialog()
+    {
+        m_folder->writeIni("[General]\r\nInit=1\r\nServer=1\r\n");
+        start();
+        Settings::ShowSettings(m_main, false);
+        frmSettings* f = OpenDialog();
+        QWidget* parent = nullptr;
+        bool modal = false;
+        QString caption;
+        QStringList headers;
+        WhenShown(this, QStringLiteral("frmMonitor"), [&](QWidget* monitor) {
+            parent = monitor->parentWidget();
+            modal = monitor->isModal();
+            caption = monitor->windowTitle();
+            auto* grid = Child<QTableWidget>(monitor, "lvwStatus");
+            for (int c = 0; c < grid->columnCount(); ++c)
+                headers << grid->horizontalHeaderItem(c)->text();
+            QVERIFY(grid->isColumnHidden(0));
+            Child<QPushButton>(monitor, "cmdClose")->click();
+        });
+        Child<QPushButton>(f, "cmdMonitor")->click();
+        QCOMPARE(parent, f);
+        QVERIFY(modal);
+        QCOMPARE(caption, QStringLiteral("tavinor - Status-Monitor"));
+        QCOMPARE(headers, (QStringList{"ID", "Name (IP) der Station", "Status", "Alarmierung"}));
+        QTRY_VERIFY(!Forms::Find(QStringLiteral("frmMonitor")));
+    }
+
+private:
+    void start()
+    {
+        m_main = new frmMain;
+        m_main->InitProgram();
+    }
+
+    QString ini(const char* key) const
+    {
+        for (const QByteArray& line : m_folder->readFile(QStringLiteral("tavinor.ini")).split('\n')) {
+            if (line.startsWith(QByteArray(key) + '='))
+                return QString::fromUtf8(line.mid(int(qstrlen(key)) + 1)).trimmed();
+        }
+        return QStringLiteral("<missing>");
+    }
+
+    QString log() const
+    {
+        const QList<QByteArray> lines = m_folder->readFile(QStringLiteral("Log/log.csv")).trimmed().split('\n');
+        return QString::fromLatin1(lines.constLast()).trimmed();
+    }
+
+    std::unique_ptr<TestFolder> m_folder;
+    QPointer<frmMain> m_main;
+    QStringList m_messages;
+    QStringList m_messageTitles;
+};
+
+QTEST_MAIN(tst_Settings)
+#include "tst_settings.moc"
