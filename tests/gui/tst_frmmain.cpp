@@ -15,6 +15,8 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QSystemTrayIcon>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QPointer>
 #include <QTimer>
 #include <QtTest>
@@ -197,6 +199,40 @@ private slots:
         QCOMPARE(notice, QStringLiteral("Die Verbindung zum tavinor-Server ging verloren!\n"
                                         "Das Programm wird beendet. Bitte starten Sie es erneut!"));
         QVERIFY(LogLines(*m_folder).constLast().endsWith(QStringLiteral(";Client beendet")));
+    }
+
+    // The tray follows the link: a fake server takes the station's uplink, opens the downlink back on the
+    // address the station announced and answers its registration; then it goes away.
+    void trayShowsTheLink()
+    {
+        m_folder->writeIni("[General]\r\nInit=1\r\nCheckBuzzer=0\r\nAutoreconnect=1\r\nServername=127.0.0.1\r\n");
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost, 47161));
+        QPointer<QTcpSocket> uplink;
+        QTcpSocket downlink;
+        connect(&server, &QTcpServer::newConnection, this, [&] {
+            uplink = server.nextPendingConnection();
+            connect(uplink, &QTcpSocket::readyRead, this, [&] {
+                const QByteArray data = uplink->readAll();
+                if (data.startsWith("003: "))
+                    downlink.connectToHost(QString::fromLatin1(data.mid(5).trimmed()), 47162);
+                if (data.contains("001: ") && downlink.state() == QAbstractSocket::ConnectedState)
+                    downlink.write("002: ok\r\n");
+            });
+        });
+        start();
+        QCOMPARE(SysTrayUtil::CurrentPicture(), 3);
+        QTRY_VERIFY_WITH_TIMEOUT(Globals::IsConnected, 10000);
+        QCOMPARE(SysTrayUtil::CurrentPicture(), 2);
+        QCOMPARE(m_main->MenuEntry(QStringLiteral("popUp5"))->text(), QStringLiteral("Status: Verbunden mit Server"));
+
+        server.close();
+        uplink->abort();
+        downlink.abort();
+        QTRY_VERIFY_WITH_TIMEOUT(!Globals::IsConnected, 10000);
+        QCOMPARE(SysTrayUtil::CurrentPicture(), 3);
+        QCOMPARE(m_main->MenuEntry(QStringLiteral("popUp5"))->text(), QStringLiteral("Status: Keine Verbindung!"));
+        QVERIFY(!Globals::IsEnding);
     }
 
 private:

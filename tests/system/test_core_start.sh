@@ -99,7 +99,8 @@ scenario() {
     if [ "$MODE" = server ]; then
         printf '[General]\r\nServer=1\r\nInit=1\r\n' >"$folder/tavinor.ini"
     else
-        printf '[General]\r\nInit=1\r\n' >"$folder/tavinor.ini"
+        # No emergency button here: without CheckBuzzer=0 its warning, also titled tavinor, would stand beside the question.
+        printf '[General]\r\nInit=1\r\nCheckBuzzer=0\r\n' >"$folder/tavinor.ini"
     fi
     local log=$folder/Log/log.csv
 
