@@ -210,14 +210,22 @@ private slots:
         QVERIFY(server.listen(QHostAddress::LocalHost, 47161));
         QPointer<QTcpSocket> uplink;
         QTcpSocket downlink;
+        bool registered = false;
+        auto answer = [&] {
+            if (registered && downlink.state() == QAbstractSocket::ConnectedState)
+                downlink.write("002: ok\r\n");
+        };
+        connect(&downlink, &QTcpSocket::connected, this, answer);
         connect(&server, &QTcpServer::newConnection, this, [&] {
             uplink = server.nextPendingConnection();
             connect(uplink, &QTcpSocket::readyRead, this, [&] {
                 const QByteArray data = uplink->readAll();
                 if (data.startsWith("003: "))
-                    downlink.connectToHost(QString::fromLatin1(data.mid(5).trimmed()), 47162);
-                if (data.contains("001: ") && downlink.state() == QAbstractSocket::ConnectedState)
-                    downlink.write("002: ok\r\n");
+                    downlink.connectToHost(QString::fromLatin1(data.mid(5, data.indexOf('\r') - 5)), 47162);
+                if (data.contains("001: ")) {
+                    registered = true;
+                    answer();
+                }
             });
         });
         start();

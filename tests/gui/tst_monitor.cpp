@@ -82,23 +82,6 @@ private slots:
         m_folder.reset();
     }
 
-    // Nobody has connected yet: no rows, but the time of the refresh is shown.
-    void emptyTableStillStampsTheTime()
-    {
-        const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
-        frmMonitor monitor(nullptr, m_server.get());
-        const QDateTime after = QDateTime::currentDateTime().addSecs(1);
-        QVERIFY(monitor.RowTexts().isEmpty());
-        const QString time = monitor.findChild<QLabel*>(QStringLiteral("lblTime"))->text();
-        const QRegularExpression format(
-            QStringLiteral("^Letzte Aktualisierung: (\\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d:\\d\\d)$"));
-        const QRegularExpressionMatch m = format.match(time);
-        QVERIFY2(m.hasMatch(), qPrintable(time));
-        const QDateTime shown = QDateTime::fromString(m.captured(1), QStringLiteral("dd.MM.yyyy HH:mm:ss"));
-        QVERIFY(shown >= before && shown <= after);
-        QCOMPARE(monitor.windowTitle(), QStringLiteral("tavinor - Status-Monitor"));
-    }
-
     // The real slot table: registered, connected but not registered, ended, a name with the separator, and
     // slot numbers beyond the listener slots (more downlinks than uplinks).
     void showsTheSlotTable()
@@ -133,6 +116,7 @@ private slots:
             "6\tn/a ()\tnicht verbunden\t",
         };
         QCOMPARE(monitor->RowTexts(), expected);
+        QVERIFY(monitor->findChild<QLabel*>(QStringLiteral("lblTime"))->text().startsWith("Letzte Aktualisierung: "));
 
         // Changes show only after "Aktualisieren": B registers with neither presentation, a new station
         // takes C's slot (which starts without a record) and is shown by its address until it registers.
@@ -186,8 +170,6 @@ private slots:
                  QStringLiteral("2\tn/a (10.0.0.9)\tnicht verbunden\t"));
         QCOMPARE(Monitor::TimeText(QDateTime(QDate(2024, 3, 5), QTime(7, 8, 9))),
                  QStringLiteral("Letzte Aktualisierung: 05.03.2024 07:08:09"));
-        QCOMPARE(Monitor::TimeText(QDateTime(QDate(2024, 12, 31), QTime(23, 59, 0))),
-                 QStringLiteral("Letzte Aktualisierung: 31.12.2024 23:59:00"));
     }
 
 private:

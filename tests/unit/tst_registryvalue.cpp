@@ -12,12 +12,10 @@ private slots:
     {
         const QByteArray buffer("C:\\Tools\\info.exe\0garbage", 25);
         QCOMPARE(RegistryValue::CutData(buffer, 18), QByteArray("C:\\Tools\\info.exe"));
-        QCOMPARE(RegistryValue::CutData(buffer, 17), QByteArray("C:\\Tools\\info.exe"));
         // Only one NUL comes off; the string decoder deals with the rest.
         QCOMPARE(RegistryValue::CutData(QByteArray("ab\0\0", 4), 4), QByteArray("ab\0", 3));
         // A size larger than the buffer cannot read past it.
         QCOMPARE(RegistryValue::CutData(QByteArray("abc"), 1000), QByteArray("abc"));
-        QCOMPARE(RegistryValue::CutData(QByteArray("abc"), 0), QByteArray());
     }
 
     void strings()
@@ -26,7 +24,6 @@ private slots:
                                                              "n\\info.exe"),
                  QStringLiteral("C:\\Programme\\Grün\\info.exe"));
         QCOMPARE(RegistryValue::Decode(RegistryValue::RegSz, QByteArray("ab\0cd", 5)), QStringLiteral("ab"));
-        QCOMPARE(RegistryValue::Decode(RegistryValue::RegSz, QByteArray()), QString());
     }
 
     void numbersAreLittleEndianWithTwoDigitsPerByte()
