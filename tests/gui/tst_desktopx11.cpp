@@ -30,7 +30,7 @@ int RunOnOwnDisplay(const QStringList& args)
         const QString display = QString(":%1").arg(n);
         QProcess server;
         server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        server.start(xvfb, {display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+        server.start(xvfb, {display, "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"});
         if (!server.waitForStarted())
             return -1;
         QDeadlineTimer up(10000);

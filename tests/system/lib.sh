@@ -120,7 +120,8 @@ tv_wait_gone() { tv_wait_for "$1" tv_gone "$2"; }
 tv_xdo() { timeout 10 xdotool "$@"; }
 tv_x() { DISPLAY=$TV_DISPLAY timeout 10 "$@"; }
 
-# Starts Xvfb on the first free display number from 90 up; a number taken meanwhile by a parallel test
+# Starts Xvfb (without the reset after its last client left, which refuses connections for a moment) on
+# the first free display number from 90 up; a number taken meanwhile by a parallel test
 # makes that Xvfb fail on its lock, and the next number is tried.
 tv_start_display() {
     local n=90 pid
@@ -129,7 +130,7 @@ tv_start_display() {
             n=$((n + 1))
             continue
         fi
-        Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >"$TV_ARTIFACTS/xvfb-$n.log" 2>&1 &
+        Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp -noreset >"$TV_ARTIFACTS/xvfb-$n.log" 2>&1 &
         pid=$!
         tv_track "$pid"
         if tv_wait_for 10 tv_display_up "$n" "$pid" && tv_alive "$pid"; then

@@ -106,3 +106,32 @@ net_count() { grep -acF -- "$2" "$1" 2>/dev/null || true; }
 net_count_above() { [ "$(net_count "$1" "$2")" -gt "$3" ]; }
 
 net_listening() { ip netns exec "$NET_ID$1" ss -ltnH "sport = :$2" 2>/dev/null | grep -q LISTEN; }
+
+# net_start_wm [tray]: a new display with openbox, and with "tray" trayer too; sets TV_DISPLAY (exported as
+# DISPLAY), NET_WM_PID and NET_TRAYER_PID. Now and then openbox could not open a display that had just
+# answered the probe ("Failed to open the display"), so each helper gets three tries; the logs keep them all.
+net_start_wm() {
+    tv_start_display
+    NET_TRAYER_PID=
+    for _ in 1 2 3; do
+        openbox --sm-disable >>"$TV_ARTIFACTS/openbox-$TV_DISPLAY.log" 2>&1 &
+        NET_WM_PID=$!
+        tv_track "$NET_WM_PID"
+        tv_wait_for 15 net_settled tv_wm_running "$NET_WM_PID"
+        tv_wm_running && break
+    done
+    tv_wm_running || tv_bail "openbox did not come up on $TV_DISPLAY"
+    [ "${1:-}" = tray ] || return 0
+    for _ in 1 2 3; do
+        trayer --edge bottom --align right --widthtype pixel --width 200 --heighttype pixel --height 28 \
+            --SetDockType true >>"$TV_ARTIFACTS/trayer-$TV_DISPLAY.log" 2>&1 &
+        NET_TRAYER_PID=$!
+        tv_track "$NET_TRAYER_PID"
+        tv_wait_for 15 net_settled tv_tray_owned "$NET_TRAYER_PID"
+        tv_tray_owned && return 0
+    done
+    tv_bail "trayer did not take the tray selection on $TV_DISPLAY"
+}
+
+# net_settled CHECK PID: the check holds, or the process it waits for has given up.
+net_settled() { "$1" || ! tv_alive "$2"; }

@@ -1,8 +1,10 @@
 #!/bin/bash
 # The global alert key between real PCs: a server and stations A, B, C, each in its own network namespace
-# with its own X display and openbox. At A the key is pressed while an xterm has the focus, with a modifier
-# too many, while the tray menu is open and while the end question waits; B watches Ctrl+Shift+F12; C has no
-# hook library. Keys pressed at one display must not reach the stations of the others.
+# with its own X display and openbox. At A the key is pressed while an xterm has the focus: the alarm goes
+# through the server to B and C, B acknowledges, A records the steps with F1-F4 and ends the alarm. Then the
+# key with a modifier too many, while the tray menu is open and while the end question waits (at A, and at B
+# when A's alarm arrives); B watches Ctrl+Shift+F12; C has no hook library. Keys pressed at one display must
+# not reach the stations of the others.
 HERE=$(cd "$(dirname "$0")" && pwd)
 source "$HERE/lib.sh" "$1"
 source "$HERE/netlib.sh"
@@ -16,6 +18,12 @@ net_add_pc a 4
 net_add_pc b 2
 net_add_pc c 3
 SRV_IP=$NET_PREFIX.1
+A_IP=$NET_PREFIX.4
+B_IP=$NET_PREFIX.2
+RECEIVER='^tavinor - ALARM-Receiver$'
+SENDER='^tavinor - ALARM-Sender$'
+# The event logs are Windows-1252.
+AUSGELOEST=$'ausgel\xf6st'
 
 common=("Server=0" "Init=1" "Servername=$SRV_IP" "Autoreconnect=1" "Visuell=1" "Akustisch=0")
 SRV=$(net_install server "Server=1" "Init=1" "Stationname=Zentrale") || tv_bail "install server"
@@ -25,16 +33,11 @@ B=$(net_install b "${common[@]}" "Stationname=Station B" "Alertkey=CTRL+SHIFT+F1
 C=$(net_install c "${common[@]}" "Stationname=Station C") || tv_bail "install c"
 rm -f "$C/libtvkbhk.so"
 
-with_wm() { # a display with openbox on it
-    tv_start_display
-    openbox --sm-disable >"$TV_ARTIFACTS/openbox-$TV_DISPLAY.log" 2>&1 &
-    tv_track $!
-    tv_wait_for 15 tv_wm_running || tv_bail "openbox did not come up on $TV_DISPLAY"
-}
-tv_start_display; DS=$TV_DISPLAY
-with_wm; DB=$TV_DISPLAY
-with_wm; DC=$TV_DISPLAY
-tv_start_desktop; DA=$TV_DISPLAY # A last: the tray helpers of lib.sh look at A's trayer
+net_start_wm; DS=$TV_DISPLAY # openbox on the server's display too: it keeps Xvfb from resetting
+net_start_wm tray; DB=$TV_DISPLAY; B_TRAYER=$NET_TRAYER_PID # B gets a tray too, for its end question
+net_start_wm; DC=$TV_DISPLAY
+net_start_wm tray; DA=$TV_DISPLAY
+TV_TRAYER_PID=$NET_TRAYER_PID # the tray helpers of lib.sh look at A's trayer
 # The stations are ended by signal, which leaves their shared records behind: remove them with the rest.
 trap 'net_cleanup; rm -f "/dev/shm/tavinor_shared_mem$DA" "/dev/shm/tavinor_shared_mem$DB" "/dev/shm/tavinor_shared_mem$DC"' EXIT
 
@@ -53,9 +56,32 @@ BERR=$TV_ARTIFACTS/b.err
 CERR=$TV_ARTIFACTS/c.err
 fired() { net_count "$1" "tavinor: alert key $2"; }   # the main window's key-down handler ran
 key_at() { DISPLAY=$1 timeout 10 xdotool key --clearmodifiers "$2" >/dev/null 2>&1; }
-alarm_logged() { net_count "$A/Log/log.csv" "ALARM ausgel"; }
+alarms_sent() { net_count "$SRV/Log/log.csv" "$A_IP (Station A);004:"; } # alarms the server received from A
 
-# --- F12 at A while an xterm has the focus -------------------------------------------------------------
+# on DISPLAY command...: runs a helper against one PC's display.
+on() { (export DISPLAY=$1 TV_DISPLAY=$1; "${@:2}"); }
+window_of() { on "$1" tv_windows_of "$2" --all --name "$3" | head -1; }
+has_receiver() { on "$1" tv_has_window "$2" --all --name "$RECEIVER"; }
+lacks_receiver() { ! has_receiver "$@"; }
+prop() { on "$1" tv_x xprop "${@:2}" 2>/dev/null; }
+is_above() { prop "$1" -id "$2" _NET_WM_STATE | grep -q _NET_WM_STATE_ABOVE; }
+active_is() { [ "$(prop "$1" -root _NET_ACTIVE_WINDOW | grep -oE '0x[0-9a-f]+' | head -1)" = "$(printf '0x%x' "$2")" ]; }
+top_is() { [ "$(prop "$1" -root _NET_CLIENT_LIST_STACKING | grep -oE '0x[0-9a-f]+' | tail -1)" = "$(printf '0x%x' "$2")" ]; }
+
+# The sender window's list is not visible to X properties: its picture is. Shots of the window without its
+# bottom band (time counter, which ticks every second) differ only when the list or the buttons change.
+LIST_SHOTS=$TV_ROOT/shots
+mkdir -p "$LIST_SHOTS"
+list_shot() { # WINDOW NAME: the upper part of the window as LIST_SHOTS/NAME.png, kept as artefact too
+    on "$DA" timeout 10 import -window "$1" "$TV_ARTIFACTS/sender-$2.png" >/dev/null 2>&1 &&
+        convert "$TV_ARTIFACTS/sender-$2.png" -gravity south -chop 0x70 "$LIST_SHOTS/$2.png" 2>/dev/null
+}
+pixels_changed() { # A B: differing pixels of two list shots
+    compare -metric AE "$LIST_SHOTS/$1.png" "$LIST_SHOTS/$2.png" null: 2>&1 | grep -oE '^[0-9]+' || echo 0
+}
+list_grew() { list_shot "$1" "$2" && [ "$(pixels_changed "$3" "$2")" -gt 200 ]; }
+
+# --- F12 at A while an xterm has the focus: the whole chain ---------------------------------------------
 DISPLAY=$DA xterm -geometry 80x20+100+100 -T keytarget >/dev/null 2>&1 &
 XTERM_PID=$!
 tv_track "$XTERM_PID"
@@ -63,34 +89,75 @@ tv_wait_for 10 tv_has_window "$XTERM_PID" || tv_bail "no xterm at A"
 XTERM_WIN=$(tv_windows_of "$XTERM_PID" | head -n1)
 tv_focus "$XTERM_WIN"
 tv_check "the xterm at A has the focus" test "$(tv_xdo getwindowfocus)" = "$XTERM_WIN"
-before_alarm=$(alarm_logged)
 key_at "$DA" F12
 tv_check "F12 at A reaches A's key-down handler" tv_wait_for 5 net_count_above "$AERR" "alert key 123/0" 0
+tv_wait_file_contains 5 "$A/Log/log.csv" "ALARM $AUSGELOEST" || tv_bail "A logs no ALARM ausgelöst"
+tv_ok "A logs ALARM ausgelöst"
 tv_check "... exactly once" test "$(fired "$AERR" 123/0)" -eq 1
-sleep 0.5
+tv_check "the server receives 004 from A" \
+    tv_wait_file_contains 5 "$SRV/Log/log.csv" "$A_IP (Station A);004:ALARM von Client $AUSGELOEST"
+for pc in B C; do
+    dir=${!pc}; pid_var=${pc}_PID; disp_var=D$pc
+    tv_check "$pc receives the relayed alarm (005)" tv_wait_file_contains 5 "$dir/Log/log.csv" "$SRV_IP;005:"
+    tv_check "$pc shows the receiver window" tv_wait_for 10 has_receiver "${!disp_var}" "${!pid_var}"
+done
 tv_check "F12 at A reaches no handler at B or C (one record per display)" \
     test "$(net_count "$BERR" "alert key")$(net_count "$CERR" "alert key")" = 00
-tv_shot "a-after-f12"
-if tv_wait_for 5 net_count_above "$A/Log/log.csv" "ALARM ausgel" "$before_alarm"; then
-    tv_ok "A logs ALARM ausgelöst"
-    tv_check "A sends 004: the server relays it to B" tv_wait_file_contains 5 "$B/Log/log.csv" "$SRV_IP;005:"
-    tv_check "... and to C" tv_wait_file_contains 5 "$C/Log/log.csv" "$SRV_IP;005:"
-    tv_check "the xterm at A is iconified" tv_wait_for 5 sh -c \
-        "DISPLAY=$DA xprop -id $XTERM_WIN _NET_WM_STATE | grep -q _NET_WM_STATE_HIDDEN"
-else
-    echo "# waiting for SendAlert: ALARM ausgelöst at A, 004/005 to B and C, xterm iconified, sender window"
-    echo "#   in front and topmost, receiver windows at B and C, acknowledgement from B, F1-F4 at A"
-fi
+tv_check "the xterm at A is iconified" tv_wait_for 5 sh -c \
+    "DISPLAY=$DA xprop -id $XTERM_WIN _NET_WM_STATE | grep -q _NET_WM_STATE_HIDDEN"
+tv_wait_for 5 on "$DA" tv_has_window "$A_PID" --all --name "$SENDER" || tv_bail "A shows no sender window"
+SW=$(window_of "$DA" "$A_PID" "$SENDER")
+tv_check "A's sender window is the active window" tv_wait_for 3 active_is "$DA" "$SW"
+tv_check "... in front of every other window" top_is "$DA" "$SW"
+tv_check "... and topmost (_NET_WM_STATE_ABOVE)" is_above "$DA" "$SW"
+tv_shot "a-alarm-raised"
 
-# --- a modifier too many -------------------------------------------------------------------------------
+# --- B acknowledges: A's list names B -------------------------------------------------------------------
+WB=$(window_of "$DB" "$B_PID" "$RECEIVER")
+WC=$(window_of "$DC" "$C_PID" "$RECEIVER")
+[ -n "$WB" ] && [ -n "$WC" ] || tv_bail "no receiver windows to work with"
+list_shot "$SW" 1-raised || tv_not_ok "no picture of A's sender window"
+on "$DB" tv_focus "$WB"
+list_shot "$SW" 1-steady
+tv_check "A's list picture holds still while nothing happens ($(pixels_changed 1-raised 1-steady) pixels)" \
+    test "$(pixels_changed 1-raised 1-steady)" -le 200
+on "$DB" tv_xdo key Return
+tv_check "Enter closes B's receiver window" tv_wait_for 5 lacks_receiver "$DB" "$B_PID"
+tv_check "the server receives B's acknowledgement (006)" \
+    tv_wait_file_contains 5 "$SRV/Log/log.csv" "$B_IP (Station B);006:ALARM-Receive von Client"
+tv_check "A receives it relayed (007)" tv_wait_file_contains 5 "$A/Log/log.csv" "$SRV_IP;007:"
+# The 007 goes into the log before the window adds its row: wait for the picture.
+tv_check "A's list gets a new row (sender-2-acknowledged.png: Station B hat Notruf gehört)" \
+    tv_wait_for 5 list_grew "$SW" 2-acknowledged 1-raised
+tv_check "C's receiver window is still up" has_receiver "$DC" "$C_PID"
+
+# --- the steps at A: F1-F4 recorded once each, F4 ends the alarm everywhere ------------------------------
+STEPS=("Hilfe eingetroffen" $'Notfallausr\xfcstung eingetroffen' "ersten Schock gegeben" "ALARM aufgehoben")
+tv_check "A's sender window still has the focus" active_is "$DA" "$SW"
+for k in F1 F1 F2 F3 F4 F4; do key_at "$DA" "$k"; done
+tv_wait_file_contains 5 "$A/Log/log.csv" "ALARM aufgehoben" || tv_not_ok "F4 at A logs no ALARM aufgehoben"
+tv_check "F4 closes C's receiver window" tv_wait_for 5 lacks_receiver "$DC" "$C_PID"
+tv_check "C receives the cancel (009)" tv_file_contains "$C/Log/log.csv" "$SRV_IP;009:"
+# A's own 009 comes back after the network round trip, long after its second F4 was handled.
+tv_wait_file_contains 5 "$A/Log/log.csv" "$SRV_IP;009:" || tv_not_ok "A receives no 009"
+counts=""
+for s in "${STEPS[@]}"; do counts+="$(net_count "$A/Log/log.csv" "Station A;$s") "; done
+tv_check "F1 twice, F2, F3, F4 twice: each step logged once at A ($counts)" test "$counts" = "1 1 1 1 "
+tv_check "... and one cancel (008) at the server" test "$(net_count "$SRV/Log/log.csv" "$A_IP (Station A);008:")" -eq 1
+tv_check "A's sender window stays open after F4" on "$DA" tv_has_window "$A_PID" --all --name "$SENDER"
+tv_check "A's list shows the four steps (sender-3-steps.png)" list_grew "$SW" 3-steps 2-acknowledged
+tv_shot "a-steps"
+
+# --- a modifier too many ---------------------------------------------------------------------------------
 tv_focus "$XTERM_WIN"
 n=$(net_count "$AERR" "alert key")
 key_at "$DA" shift+F12
 key_at "$DA" ctrl+F12
 sleep 1
-tv_check "shift+F12 and ctrl+F12 at A raise nothing" test "$(net_count "$AERR" "alert key")" -eq "$n"
+tv_check "shift+F12 and ctrl+F12 at A raise nothing" \
+    test "$(net_count "$AERR" "alert key")/$(alarms_sent)" = "$n/1"
 
-# --- B watches Ctrl+Shift+F12 --------------------------------------------------------------------------
+# --- B watches Ctrl+Shift+F12 ----------------------------------------------------------------------------
 key_at "$DB" F12
 key_at "$DB" ctrl+F12
 sleep 1
@@ -99,8 +166,13 @@ key_at "$DB" ctrl+shift+F12
 tv_check "ctrl+shift+F12 at B reaches B's handler as 123 with Ctrl+Shift" \
     tv_wait_for 5 net_count_above "$BERR" "alert key 123/3" 0
 tv_check "... and nobody else's" test "$(net_count "$AERR" "alert key")" -eq "$n"
+receiver_replaced_sender() { has_receiver "$DA" "$A_PID" && ! on "$DA" tv_has_window "$A_PID" --all --name "$SENDER"; }
+tv_check "B's alarm reaches A: the receiver window replaces A's sender window" tv_wait_for 10 receiver_replaced_sender
+tv_wait_for 5 on "$DB" tv_has_window "$B_PID" --all --name "$SENDER" && on "$DB" tv_focus "$(window_of "$DB" "$B_PID" "$SENDER")"
+key_at "$DB" F4
+tv_check "F4 at B ends its alarm at A" tv_wait_for 5 lacks_receiver "$DA" "$A_PID"
 
-# --- C without the hook library ------------------------------------------------------------------------
+# --- C without the hook library --------------------------------------------------------------------------
 tv_check "C says why it has no hook" tv_file_contains "$CERR" "libtvkbhk.so not loaded"
 # The plain box: a small window titled tavinor (the program's own boxes of the start are larger).
 c_has_window() {
@@ -123,35 +195,64 @@ key_at "$DC" F12
 sleep 1
 tv_check "C runs on and F12 there does nothing" sh -c "kill -0 $C_PID && ! grep -q 'alert key' '$CERR'"
 
-# --- A with its tray menu open (the program's own keyboard grab) ----------------------------------------
-n=$(net_count "$AERR" "alert key")
-icon=$(tv_embedded_icon "$A_PID")
-if [ -n "$icon" ]; then
+# --- A with its tray menu open (the program's own keyboard grab) ------------------------------------------
+# tray_menu_at PID: opens the tray menu of that station on the current display.
+tray_menu_at() {
+    local icon
+    icon=$(tv_embedded_icon "$1") || return 1
     # shellcheck disable=SC2046
     tv_xdo mousemove $(tv_window_centre "$icon") >/dev/null 2>&1
     sleep 0.2
     tv_xdo click 3 >/dev/null 2>&1
-    sleep 1
+    sleep 0.5
+}
+# boxes_of PID: the station's message boxes, visible windows titled exactly tavinor (xdotool's name search
+# returns the alarm windows too) other than the tray icon, which bears that name as well.
+boxes_of() {
+    local w
+    for w in $(tv_windows_of "$1" --name '^tavinor$'); do
+        [ "$(tv_xdo getwindowname "$w" 2>/dev/null)" = tavinor ] &&
+            [ "$(tv_x xwininfo -id "$w" | awk '/^ *Width:/ {print $NF}')" -ge 100 ] && echo "$w"
+    done
+}
+has_box() { [ -n "$(boxes_of "$1")" ]; }
+lacks_box() { ! has_box "$1"; }
+# end_question_at PID: opens the end question from the tray menu ("Beenden" is its last entry) and prints
+# the question's window.
+end_question_at() {
+    tray_menu_at "$1" || return 1
+    tv_xdo key Up >/dev/null 2>&1 # from no selection up to the last entry: "Beenden"
+    sleep 0.2
+    tv_xdo key Return >/dev/null 2>&1
+    tv_wait_for 5 has_box "$1" && boxes_of "$1" | head -n1
+}
+# cancel_at_a: F4 in A's sender window; true when B's receiver window is gone again.
+cancel_at_a() {
+    local w
+    w=$(window_of "$DA" "$A_PID" "$SENDER")
+    [ -n "$w" ] && on "$DA" tv_focus "$w"
+    key_at "$DA" F4
+    tv_wait_for 5 lacks_receiver "$DB" "$B_PID"
+}
+
+n=$(net_count "$AERR" "alert key")
+sent=$(alarms_sent)
+if tray_menu_at "$A_PID"; then
     tv_shot "a-tray-menu"
     key_at "$DA" F12
     tv_check "F12 with A's tray menu open reaches the handler" tv_wait_for 5 net_count_above "$AERR" "alert key" "$n"
-    key_at "$DA" Escape
+    tv_check "... and the alarm goes out (004 at the server, receiver window at B)" \
+        tv_wait_for 5 has_receiver "$DB" "$B_PID"
+    tv_check "... once" test "$(alarms_sent)" -eq $((sent + 1))
+    tv_check "F4 at A ends it" cancel_at_a
 else
     tv_not_ok "A has no tray icon to open the menu from"
 fi
 
-# --- A with the end question open -----------------------------------------------------------------------
+# --- A with the end question open -------------------------------------------------------------------------
 n=$(net_count "$AERR" "alert key")
-question=""
-if [ -n "$icon" ]; then
-    tv_xdo mousemove $(tv_window_centre "$icon") >/dev/null 2>&1
-    tv_xdo click 3 >/dev/null 2>&1
-    sleep 0.5
-    tv_xdo key Up >/dev/null 2>&1 # from no selection up to the last entry: "Beenden"
-    sleep 0.2
-    tv_xdo key Return >/dev/null 2>&1
-    tv_wait_for 5 tv_has_window "$A_PID" --name '^tavinor$' && question=$(tv_windows_of "$A_PID" --name '^tavinor$' | head -n1)
-fi
+sent=$(alarms_sent)
+question=$(end_question_at "$A_PID")
 if [ -n "$question" ]; then
     tv_ok "A's end question is open"
     tv_shot "a-end-question"
@@ -159,17 +260,37 @@ if [ -n "$question" ]; then
     key_at "$DA" F12
     tv_check "F12 while the end question waits reaches the handler" \
         tv_wait_for 5 net_count_above "$AERR" "alert key" "$n"
-    sleep 1
+    tv_check "... and the alarm goes out (004 at the server, receiver window at B)" \
+        tv_wait_for 5 has_receiver "$DB" "$B_PID"
+    tv_check "... once" test "$(alarms_sent)" -eq $((sent + 1))
+    tv_check "the alarm closes the end question at A" tv_wait_for 5 lacks_box "$A_PID"
     tv_check "A keeps running" tv_alive "$A_PID"
     tv_check "A logged no end" tv_file_lacks "$A/Log/log.csv" "Client beendet"
-    if tv_has_window "$A_PID" --name '^tavinor$'; then
+    if has_box "$A_PID"; then
         tv_focus "$question"
         tv_xdo key Return >/dev/null 2>&1 # "Nein" has the focus
     fi
+    tv_check "F4 at A ends it" cancel_at_a
 else
     tv_not_ok "A's end question could not be opened from the tray menu"
 fi
+
+# --- B with the end question open when A's alarm arrives ----------------------------------------------------
+question=$(export DISPLAY=$DB TV_DISPLAY=$DB TV_TRAYER_PID=$B_TRAYER; end_question_at "$B_PID")
+if [ -n "$question" ]; then
+    tv_ok "B's end question is open"
+    TV_DISPLAY=$DB tv_shot "b-end-question"
+    key_at "$DA" F12
+    tv_check "A's alarm shows the receiver window at B" tv_wait_for 10 has_receiver "$DB" "$B_PID"
+    tv_check "... and closes B's end question" tv_wait_for 5 on "$DB" lacks_box "$B_PID"
+    TV_DISPLAY=$DB tv_shot "b-alarm-over-question"
+    tv_check "B keeps running" tv_alive "$B_PID"
+    tv_check "B logged no end" tv_file_lacks "$B/Log/log.csv" "Client beendet"
+    tv_check "F4 at A ends it" cancel_at_a
+else
+    tv_not_ok "B's end question could not be opened from its tray menu"
+fi
+tv_check "all stations and the server still run" sh -c "kill -0 $SRV_PID && kill -0 $A_PID && kill -0 $B_PID && kill -0 $C_PID"
 tv_shot "a-end"
-echo "# waiting for the alarm windows: the end question at B closed by an arriving alarm"
 
 tv_finish
