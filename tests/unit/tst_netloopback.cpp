@@ -128,6 +128,7 @@ private slots:
     void reusedSlotStartsEmpty();
     void badInputKeepsServerServing();
     void busyPeerDoesNotHoldUpAnAlarm();
+    void strayLinesLoggedWithinBudget();
     void peerThatNeverReadsIsCutOff();
     void serverRestartWithAndWithoutReconnect();
 
@@ -363,6 +364,30 @@ void tst_NetLoopback::busyPeerDoesNotHoldUpAnAlarm()
             alarmAt = i;
     }
     QVERIFY2(alarmAt >= 0 && alarmAt < kBacklog / 2, qPrintable(QString::number(alarmAt)));
+}
+
+void tst_NetLoopback::strayLinesLoggedWithinBudget()
+{
+    FakeStation junk(QStringLiteral("127.0.0.6"), m_serverPort, m_stationPort);
+    QVERIFY(junk.Connect());
+    junk.Register(QString(3000, QLatin1Char('N')));
+    // Ten stray lines around two alarms, then the end of the connection.
+    junk.Send(QByteArray("123: a\r\n").repeated(5) + "004: \r\n" + QByteArray("\x01\xff\r\n").repeated(5) +
+              "006: \r\n");
+    QTRY_VERIFY(Log().contains("006:ALARM-Receive von Client"));
+    junk.Close();
+    QTRY_VERIFY(Log().contains("Client Anwendung beendet"));
+
+    const QStringList lines = Cp1252::Decode(Log()).split(QStringLiteral("\r\n"));
+    const auto count = [&lines](const char* text) { return lines.filter(QString::fromUtf8(text)).size(); };
+    QCOMPARE(count("Ungültige Zeile verworfen: 123: a"), 3);
+    QCOMPARE(count("Ungültige Zeile verworfen"), 3);
+    QCOMPARE(count("004:ALARM von Client ausgelöst"), 1);
+    QCOMPARE(count("006:ALARM-Receive von Client"), 1);
+    QCOMPARE(count(";7 weitere ungültige Zeilen von 127.0.0.6 verworfen"), 1);
+    // The registered name of 3000 characters is cut in these lines.
+    for (const QString& line : lines.filter(QStringLiteral("ngültige")))
+        QVERIFY2(line.size() < 200, qPrintable(line.left(100)));
 }
 
 void tst_NetLoopback::peerThatNeverReadsIsCutOff()
