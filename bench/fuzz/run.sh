@@ -65,7 +65,7 @@ run_one() {
     nice "$BUILD/bin/$t" "$BUILD/corpus/$t" -max_total_time=$((MINUTES * 60)) -timeout=10 -rss_limit_mb=2048 \
         -print_final_stats=1 -artifact_prefix="$dir/" >"$BUILD/$t.log" 2>&1
     local rc=$? execs found
-    execs=$(awk -F: '/stat::number_of_executed_units/ {gsub(/ /, "", $2); print $2}' "$BUILD/$t.log")
+    execs=$(awk '/stat::number_of_executed_units/ {print $2}' "$BUILD/$t.log")
     found=$(find "$dir" -type f | wc -l)
     echo "$t: executions=${execs:-?} corpus=$(ls "$BUILD/corpus/$t" | wc -l) findings=$found exit=$rc" \
         "sanitizer_reports=$(grep -c 'ERROR: \(Address\|Leak\)Sanitizer\|runtime error:' "$BUILD/$t.log")"
