@@ -338,7 +338,9 @@ void AlarmNet::LogStray(int index, const QString& text)
     Socket* s = m_listener->At(index);
     const QString peer = s ? s->PeerAddress() : QString();
     const QString station = Functions::LogStationField(peer, m_server ? StationRecord(index) : QString());
-    Functions::WriteLog(station.left(kLogStationChars), text);
+    // Longer only with a record: "address (name)", which keeps its closing bracket.
+    Functions::WriteLog(
+        station.size() > kLogStationChars ? station.left(kLogStationChars - 1) + QLatin1Char(')') : station, text);
 }
 
 void AlarmNet::ReportDropped(int index, bool all)
