@@ -307,6 +307,11 @@ int main(int argc, char** argv)
     std::thread sniff;
     if (sniffing)
         sniff = std::thread([&] { sniffer.Run(); });
+    auto stopSniffing = [&] {
+        sniffer.stop = true;
+        if (sniff.joinable())
+            sniff.join();
+    };
 
     std::vector<double> peerMs, peerFirstMs, serverMs, serverFirstMs;
     rusage before{};
@@ -334,6 +339,7 @@ int main(int argc, char** argv)
         }
         if (seen < count) {
             std::printf("# alarm %d: only %d of %d received\n", k, seen, count);
+            stopSniffing();
             return 1;
         }
         int64_t first = INT64_MAX, last = 0;
@@ -371,9 +377,7 @@ int main(int argc, char** argv)
     auto cpuMs = [](const rusage& r) {
         return (r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1000.0 + (r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1000.0;
     };
-    sniffer.stop = true;
-    if (sniff.joinable())
-        sniff.join();
+    stopSniffing();
     std::printf("stations=%d alarms=%d median_ms=%.2f p99_ms=%.2f max_ms=%.2f first_median_ms=%.2f "
                 "server_median_ms=%.2f server_p99_ms=%.2f server_first_median_ms=%.2f server_samples=%zu "
                 "peer_cpu_ms_per_alarm=%.2f\n",
