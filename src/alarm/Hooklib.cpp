@@ -19,6 +19,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <unistd.h>
 
 namespace Hooklib {
 
@@ -207,6 +208,12 @@ void CaptureAlertKey(qint16 keyCode, qint16 shift, QLineEdit* box)
     s.pendingShift = shift;
 }
 
+bool CanArm(int keyCode)
+{
+    return keyCode > 0 && keyCode < 0xFF && keyCode != KeySyms::VK_SHIFT && keyCode != KeySyms::VK_CONTROL &&
+           keyCode != KeySyms::VK_MENU;
+}
+
 QString GetKeyName(qint16 keyCode)
 {
     return KeyCodes::KeyName(keyCode);
@@ -269,7 +276,7 @@ QString SharedMemoryName()
     const State& s = S();
     if (!s.nameForTests.isEmpty())
         return s.nameForTests;
-    return QString::fromStdString(KeyHookRecord::SharedMemoryName(qgetenv("DISPLAY").constData()));
+    return QString::fromStdString(KeyHookRecord::SharedMemoryName(qgetenv("DISPLAY").constData(), unsigned(getuid())));
 }
 
 void SetSharedMemoryNameForTests(const QString& name)
