@@ -260,14 +260,21 @@ QString GetIniFileName()
 
 QString ReadIni(const QString& section, const QString& key, const QString& def)
 {
+    // The default stays out of the code page: it is returned as given, so that a default path below a folder
+    // named outside Windows-1252 keeps its characters.
     const QByteArray raw =
-        ProfileRead(LoadFile(GetIniFileName()), Cp1252::Encode(section), Cp1252::Encode(key), Cp1252::Encode(def), 512);
+        ProfileRead(LoadFile(GetIniFileName()), Cp1252::Encode(section), Cp1252::Encode(key), QByteArray(), 512);
     const QString text = Cp1252::Decode(raw);
     for (QChar c : text) {
         if (c != u' ')
             return text;
     }
     return def;
+}
+
+bool CanStore(const QString& value)
+{
+    return Cp1252::CanEncode(value);
 }
 
 void WriteIni(const QString& section, const QString& key, const QString& value)
