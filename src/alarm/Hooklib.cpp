@@ -176,6 +176,10 @@ void ApplyAlertKey(QWidget* form)
 
 void ApplyAlertKey(const QString& keyText, qint16 keyCode)
 {
+    // A settings file from an earlier version may hold a code that cannot be armed (0): say so at least.
+    if (!CanArm(keyCode))
+        std::fprintf(stderr, "tavinor: the stored alert key %s (code %d) cannot be armed\n", qPrintable(keyText),
+                     int(keyCode));
     ParseAlertKey(keyText, keyCode);
     ApplyAlertKey(S().target.data());
 }
