@@ -260,10 +260,11 @@ QString GetIniFileName()
 
 QString ReadIni(const QString& section, const QString& key, const QString& def)
 {
-    // The default stays out of the code page: it is returned as given, so that a default path below a folder
-    // named outside Windows-1252 keeps its characters.
-    const QByteArray raw =
-        ProfileRead(LoadFile(GetIniFileName()), Cp1252::Encode(section), Cp1252::Encode(key), QByteArray(), 512);
+    // A default the code page cannot hold (a path below a folder named outside Windows-1252) is returned as
+    // given instead of with "?" for those characters.
+    const bool plainDefault = CanStore(def);
+    const QByteArray raw = ProfileRead(LoadFile(GetIniFileName()), Cp1252::Encode(section), Cp1252::Encode(key),
+                                       plainDefault ? Cp1252::Encode(def) : QByteArray(), 512);
     const QString text = Cp1252::Decode(raw);
     for (QChar c : text) {
         if (c != u' ')
