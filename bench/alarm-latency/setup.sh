@@ -22,7 +22,7 @@ net_start_wm; DA=$TV_DISPLAY
 net_start_wm; DB=$TV_DISPLAY
 net_start_wm; DC=$TV_DISPLAY
 # The stations are ended by signal, which leaves their shared records behind.
-trap 'net_cleanup; rm -f "/dev/shm/tavinor_shared_mem$DA" "/dev/shm/tavinor_shared_mem$DB" "/dev/shm/tavinor_shared_mem$DC"' EXIT
+trap 'net_cleanup; rm -f "/dev/shm/tavinor_shared_mem.0$DA" "/dev/shm/tavinor_shared_mem.0$DB" "/dev/shm/tavinor_shared_mem.0$DC"' EXIT
 
 net_start_program s "$SRV" "$DS"; S_PID=$NET_LAST_PID
 tv_wait_for 15 net_listening s 10161 || tv_bail "server does not listen on 10161"
@@ -34,5 +34,5 @@ for pc in A B C; do
     tv_wait_file_contains 20 "$folder/Log/log.csv" "$SRV_IP;002:" || tv_bail "$pc did not register"
 done
 # The key is grabbed once A has applied its record.
-tv_wait_for 10 test -e "/dev/shm/tavinor_shared_mem$DA" || tv_bail "A has no shared record"
+tv_wait_for 10 test -e "/dev/shm/tavinor_shared_mem.0$DA" || tv_bail "A has no shared record"
 

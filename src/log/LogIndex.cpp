@@ -2,6 +2,8 @@
 
 #include "platform/Cp1252.h"
 
+#include <QFileInfo>
+
 #include <algorithm>
 #include <bit>
 #include <climits>
@@ -37,15 +39,38 @@ inline void Classify64(const char* p, quint64& newlines, quint64& semicolons)
 
 } // namespace
 
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 LogIndex::LogIndex() = default;
 
 bool LogIndex::Open(const QString& path)
 {
     Close();
     m_file.setFileName(path);
-    // Unbuffered: the scan reads big slices into its own buffer, a second copy would only cost time.
-    if (!m_file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+#ifdef Q_OS_UNIX
+    // Only a regular file is read: opening a FIFO blocks until somebody writes to it, and a device never
+    // ends. Opened without blocking, checked on the open file, so nothing can be swapped in between.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
         return false;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    // Unbuffered: the scan reads big slices into its own buffer, a second copy would only cost time.
+    if (!m_file.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+#else
+    if (!QFileInfo(path).isFile() || !m_file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return false;
+#endif
     m_size = m_file.size();
 #ifdef Q_OS_UNIX
     // Read once from front to back: a cold file comes in with the largest read-ahead.
