@@ -31,7 +31,7 @@ A=$(net_install a "Server=0" "Init=1" "Servername=$SRV_IP" "Autoreconnect=1" "Ch
     "Akustisch=0" "Stationname=Station A") || tv_bail "install a"
 net_start_wm; DS=$TV_DISPLAY
 net_start_wm; DA=$TV_DISPLAY
-trap 'net_cleanup; rm -f "/dev/shm/tavinor_shared_mem$DA"' EXIT
+trap 'net_cleanup; rm -f "/dev/shm/tavinor_shared_mem.0$DA"' EXIT
 
 SNIFF=$TV_ARTIFACTS/wire.txt
 ip netns exec "$NET_SWITCH" python3 -u "$HERE/../alarm-latency/latency.py" sniff >"$SNIFF" 2>&1 &
@@ -64,7 +64,7 @@ for run in $(seq "$RUNS"); do
     echo "# start run $run: $(ms "$t0" "$(reg_after "$t0")") ms"
     [ "$run" = "$RUNS" ] && break
     kill "$A_PID"; tv_wait_gone 10 "$A_PID"
-    rm -f "/dev/shm/tavinor_shared_mem$DA"
+    rm -f "/dev/shm/tavinor_shared_mem.0$DA"
 done
 echo "start_to_002_ms median=$(printf '%s\n' "${starts[@]}" | median) runs=${starts[*]}"
 
@@ -99,7 +99,7 @@ idle() {
 idle no_button
 
 kill "$A_PID"; tv_wait_gone 10 "$A_PID"
-rm -f "/dev/shm/tavinor_shared_mem$DA"
+rm -f "/dev/shm/tavinor_shared_mem.0$DA"
 cp "$SIM" "$A/libiowkit.so"
 t0=$(now_ns)
 net_start_program a "$A" "$DA"
