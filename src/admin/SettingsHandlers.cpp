@@ -141,7 +141,7 @@ void frmSettings::SaveSettings()
         int style = 64;
         ShowXPMessage(RestartText(), style, QStringLiteral("tavinor"), this);
         if (main)
-            main->ExitProgram(false);
+            main->ExitWhenNoAlarm();
         return;
     }
     if (main)

@@ -6,6 +6,8 @@
 #include <QtGlobal>
 #include <functional>
 
+class QObject;
+
 // Everything the alarm windows reach outside themselves: the clock, the network, the sound, the button
 // device's outputs, this PC's own addresses and the tray menu. Tests replace the pieces they watch.
 namespace AlarmIO {
@@ -23,6 +25,8 @@ void WriteOutputs(quint8 pattern);
 QStringList OwnAddresses();
 // Closes the tray menu when it is open.
 void CloseTrayMenu();
+// Calls `linkUp` (in the context of `receiver`) every time the station is registered with its server.
+void OnLinkUp(QObject* receiver, const std::function<void()>& linkUp);
 
 struct Seams
 {

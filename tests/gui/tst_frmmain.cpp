@@ -82,7 +82,7 @@ private slots:
         QVERIFY(!Globals::IsServer);
         QVERIFY(LogLines(*m_folder).constLast().endsWith(QStringLiteral(";Client gestartet")));
         QCOMPARE(SysTrayUtil::CurrentPicture(), 3);
-        QCOMPARE(SysTrayUtil::TrayIcon()->toolTip(), QStringLiteral("tavinor Client"));
+        QCOMPARE(SysTrayUtil::TrayIcon()->toolTip(), QStringLiteral("tavinor Client - Keine Verbindung zum Server!"));
 
         const QStringList keys = {"popUp1", "popUp2", "popUp3", "popUp4", "popUp5", "popUp6",
                                   "popUp7", "popUp8", "popUp9", "popUp10", "popUp14", "popUp15"};
