@@ -32,8 +32,12 @@ void SendAlert()
     AlarmIO::CloseTrayMenu();
     Forms::UnloadFormsExcept(QStringLiteral("frmMain,frmAlarmSenderPopup"));
 
+    // A second press during the incident (people press twice in a panic) sends the alarm again for stations
+    // that missed it, but keeps the record and the time; after "Ende" a press starts a new incident.
+    frmAlarmSenderPopup* open = frmAlarmSenderPopup::Loaded();
     frmAlarmSenderPopup* popup = frmAlarmSenderPopup::Load();
-    popup->ResetForm();
+    if (popup != open || !popup->IncidentRunning())
+        popup->ResetForm();
     popup->AlarmSent(sent);
     popup->show();
     if (!ForceFore::ForceForeground(popup))

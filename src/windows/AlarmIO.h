@@ -7,6 +7,7 @@
 #include <functional>
 
 class QObject;
+class QWidget;
 
 // Everything the alarm windows reach outside themselves: the clock, the network, the sound, the button
 // device's outputs, this PC's own addresses and the tray menu. Tests replace the pieces they watch.
@@ -27,6 +28,12 @@ QStringList OwnAddresses();
 void CloseTrayMenu();
 // Calls `linkUp` (in the context of `receiver`) every time the station is registered with its server.
 void OnLinkUp(QObject* receiver, const std::function<void()>& linkUp);
+// An alarm that shows no window (acoustic alerting alone) shows in the tray instead: the alarm icon, a
+// tooltip naming the raising station, and the menu entry "Alarm quittieren", which closes `window` as its
+// user would.
+void ShowTrayAlarm(const QString& station, QWidget* window);
+// The tray as before the alarm.
+void ClearTrayAlarm();
 
 struct Seams
 {

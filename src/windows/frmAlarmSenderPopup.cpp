@@ -158,6 +158,11 @@ void frmAlarmSenderPopup::ResetForm()
     AddEntry(Functions::StationName() + QStringLiteral(" hat Notruf ausgelöst "), TimeNow());
 }
 
+QString frmAlarmSenderPopup::SentNotice()
+{
+    return QStringLiteral("Der Alarm wurde um ") + TimeNow() + QStringLiteral(" an den Server gesendet.");
+}
+
 void frmAlarmSenderPopup::ShowDelivery(const QString& text, bool problem)
 {
     lblDelivery->setText(text);
@@ -169,10 +174,7 @@ void frmAlarmSenderPopup::AlarmSent(bool sent)
 {
     if (sent) {
         // Raised again with the link up: a waiting alarm has gone out with this one.
-        ShowDelivery(m_waiting ? QStringLiteral("Der Alarm wurde um ") + TimeNow() +
-                                     QStringLiteral(" an den Server gesendet.")
-                               : QString(),
-                     false);
+        ShowDelivery(m_waiting ? SentNotice() : QString(), false);
         m_waiting = false;
         return;
     }
@@ -196,8 +198,13 @@ void frmAlarmSenderPopup::SendWaitingAlarm()
         return;
     m_waiting = false;
     Functions::WriteLog(Functions::StationName(), QStringLiteral("ALARM nachträglich gesendet"));
-    ShowDelivery(QStringLiteral("Der Alarm wurde um ") + TimeNow() + QStringLiteral(" an den Server gesendet."), false);
+    ShowDelivery(SentNotice(), false);
     AddEntry(QStringLiteral("ALARM gesendet"), TimeNow());
+}
+
+bool frmAlarmSenderPopup::IncidentRunning() const
+{
+    return btnEnde->isEnabled();
 }
 
 void frmAlarmSenderPopup::addTextMessage(const QString& value)

@@ -24,6 +24,8 @@ public:
 
     // Ready for a new alarm: time 0, empty list, all four steps usable, first entry "... hat Notruf ausgelöst ".
     void ResetForm();
+    // True from ResetForm until the incident is ended with "F4 - Ende".
+    bool IncidentRunning() const;
     // Whether the alarm (004) reached the server. An alarm that did not is sent as soon as the station is
     // registered again, as long as this window is open and the incident not ended; the window says which.
     void AlarmSent(bool sent);
@@ -47,6 +49,7 @@ private:
     void SendWaitingAlarm();
     void RecordStep(QPushButton* button, const QString& text);
     static QString TimeNow();
+    static QString SentNotice();
 
     QLabel* lblTitle;
     QLabel* lblStation;
