@@ -30,9 +30,11 @@ LostServerStep NextLostServerStep(bool settingsOpen, bool alarmWindowOpen, bool 
 {
     if (serverBack)
         return LostServerStep::Stop;
-    if (settingsOpen || alarmWindowOpen)
+    if (settingsOpen)
         return LostServerStep::Wait;
-    return noticeShown ? LostServerStep::End : LostServerStep::Notice;
+    if (!noticeShown)
+        return LostServerStep::Notice;
+    return alarmWindowOpen ? LostServerStep::Wait : LostServerStep::End;
 }
 
 } // namespace LinkRules

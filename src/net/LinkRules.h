@@ -59,9 +59,9 @@ private:
 
 // What a station that lost its server for good (no reconnecting) does on the next tick.
 enum class LostServerStep {
-    Wait,   // the settings dialog or an alarm window is open: nothing yet
+    Wait,   // the settings dialog is open, or an alarm window after the notice: nothing yet
     Notice, // tell the user once
-    End,    // end the program
+    End,    // end the program (never over an alarm window)
     Stop    // the server is back: no end
 };
 LostServerStep NextLostServerStep(bool settingsOpen, bool alarmWindowOpen, bool serverBack, bool noticeShown);

@@ -157,7 +157,7 @@ private slots:
         QVERIFY(!frmAlarmPopup::Loaded());
         QVERIFY(!alarm || !alarm->alertTimer()->isActive()); // the tone stops
         QVERIFY(!ack->isVisible());
-        QCOMPARE(icon->toolTip(), QStringLiteral("tavinor Client"));
+        QCOMPARE(icon->toolTip(), QStringLiteral("tavinor Client - Keine Verbindung zum Server!"));
         QVERIFY(picture(2));
     }
 

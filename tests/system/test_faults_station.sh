@@ -28,9 +28,8 @@ offline_alarm() {
     local la t0 b0 c0 t lost=0 pc w ra rb rc
     NET_SITE_SETTINGS=("Visuell=1")
     net_site a b c
+    # Screenshots of A's screen.
     TV_DISPLAY=$DISPLAY_a
-    export DISPLAY=$DISPLAY_a
-    net_start_wm
     la=$(net_losses a)
     stop_server
     tv_wait_for 20 net_losses_above a "$la" || tv_bail "A did not notice the server going"

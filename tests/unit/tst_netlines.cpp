@@ -269,7 +269,8 @@ private slots:
         using S = LinkRules::LostServerStep;
         QTest::newRow("first tick: notice") << false << false << false << false << int(S::Notice);
         QTest::newRow("after the notice: end") << false << false << false << true << int(S::End);
-        QTest::newRow("alarm window open: wait") << false << true << false << true << int(S::Wait);
+        QTest::newRow("alarm window open: notice all the same") << false << true << false << false << int(S::Notice);
+        QTest::newRow("alarm window open after the notice: wait") << false << true << false << true << int(S::Wait);
         QTest::newRow("settings open: wait") << true << false << false << false << int(S::Wait);
         QTest::newRow("server back: stop") << false << false << true << true << int(S::Stop);
         QTest::newRow("server back over an alarm: stop") << false << true << true << false << int(S::Stop);
