@@ -195,7 +195,7 @@ bool frmSettings::SaveSettings()
         int style = 64;
         ShowXPMessage(RestartText(), style, QStringLiteral("tavinor"), this);
         if (main)
-            main->ExitProgram(false);
+            main->ExitWhenNoAlarm();
         return true;
     }
     // What is saved is armed: staff trained on the new key must raise the alarm with it from now on.

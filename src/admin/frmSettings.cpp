@@ -4,6 +4,7 @@
 #include "admin/XPMsgBox.h"
 #include "core/Forms.h"
 #include "core/Globals.h"
+#include "net/Protocol.h"
 #include "platform/KeyCodes.h"
 
 #include <QCheckBox>
@@ -106,6 +107,7 @@ void frmSettings::BuildControls()
     QGroupBox* f1 = frameSettings[1];
     lblSettings[3] = Make<QLabel>(f1, Indexed("lblSettings", 3), QStringLiteral("Stationsname:"));
     txtStationname = Make<QLineEdit>(f1, QStringLiteral("txtStationname"));
+    txtStationname->setMaxLength(Protocol::kMaxStationName);
     chkAlert[0] = Make<QCheckBox>(f1, Indexed("chkAlert", 0), QStringLiteral("visuellen Alarm aktivieren"));
     chkAlert[1] = Make<QCheckBox>(f1, Indexed("chkAlert", 1), QStringLiteral("akustischen Alarm aktivieren"));
     for (int i = 0; i < 2; ++i)

@@ -13,6 +13,8 @@
 #include "core/SysTrayUtil.h"
 #include "log/EventLog.h"
 #include "log/frmLog.h"
+#include "net/AlarmNet.h"
+#include "net/LinkRules.h"
 #include "net/Network.h"
 #include "platform/SingleInstance.h"
 #include "platform/System.h"
@@ -153,9 +155,24 @@ void frmMain::InitProgram()
 
     UpdateVariables(true);
 
-    Functions::WriteLog(Functions::StationName(),
-                        Globals::IsServer ? QStringLiteral("Server gestartet") : QStringLiteral("Client gestartet"));
-    SysTrayUtil::TraySetTip(windowTitle());
+    // A server whose port is taken has not started: its start line follows once the listener is open.
+    Network::AlarmNet* net = Network::Instance();
+    if (Globals::IsServer && net && !net->ListenerUp()) {
+        m_startLogPending = true;
+        connect(net, &Network::AlarmNet::ListenerOpened, this, [this] {
+            if (!m_startLogPending || !Globals::IsServer)
+                return;
+            m_startLogPending = false;
+            Functions::WriteLog(Functions::StationName(), QStringLiteral("Server gestartet"));
+        });
+    } else {
+        Functions::WriteLog(Functions::StationName(), Globals::IsServer ? QStringLiteral("Server gestartet")
+                                                                        : QStringLiteral("Client gestartet"));
+    }
+    if (net)
+        net->UpdateTrayTip();
+    else
+        SysTrayUtil::TraySetTip(windowTitle());
 
     // Off before the first-start dialog, not after it: the link may come up while the dialog is open and
     // start the button poll, which must keep running once the dialog is closed.
@@ -331,16 +348,59 @@ void frmMain::mnuMainbar_Click(QAction* entry)
     }
 }
 
+bool frmMain::AlarmWindowOpen()
+{
+    return Forms::IsFormLoaded(QStringLiteral("frmAlarmPopup")) ||
+           Forms::IsFormLoaded(QStringLiteral("frmAlarmSenderPopup"));
+}
+
+void frmMain::ExitWhenNoAlarm()
+{
+    if (!AlarmWindowOpen()) {
+        ExitProgram(false);
+        return;
+    }
+    if (!m_exitWhenNoAlarm) {
+        m_exitWhenNoAlarm = MakeTimer(this, "exitWhenNoAlarmTimer", 1000);
+        connect(m_exitWhenNoAlarm, &QTimer::timeout, this, [this] {
+            if (AlarmWindowOpen())
+                return;
+            m_exitWhenNoAlarm->stop();
+            ExitProgram(false);
+        });
+    }
+    m_exitWhenNoAlarm->start();
+}
+
 void frmMain::exitTimer_Timer()
 {
-    // The end waits while the settings dialog is open.
-    if (Forms::IsFormLoaded(QStringLiteral("frmSettings")))
+    // One notice at a time: the ticks go on while it is open (the connect timer keeps starting this one).
+    if (m_lostNoticeOpen || Globals::IsEnding)
+        return;
+    using LinkRules::LostServerStep;
+    auto next = [this] {
+        return LinkRules::NextLostServerStep(Forms::IsFormLoaded(QStringLiteral("frmSettings")), AlarmWindowOpen(),
+                                             Globals::IsConnected, m_lostNoticeShown);
+    };
+    LostServerStep step = next();
+    if (step == LostServerStep::Notice) {
+        m_lostNoticeOpen = true;
+        System::Beep();
+        int style = 48;
+        ShowXPMessage(LostServerText(), style, kTitle, nullptr);
+        m_lostNoticeOpen = false;
+        m_lostNoticeShown = true;
+        if (Globals::IsEnding)
+            return;
+        // An alarm may have closed the notice, or the server may be back meanwhile.
+        step = next();
+    }
+    if (step == LostServerStep::Wait)
         return;
     m_exitTimer->stop();
-    System::Beep();
-    int style = 48;
-    ShowXPMessage(LostServerText(), style, kTitle, nullptr);
-    ExitProgram(false);
+    m_lostNoticeShown = false;
+    if (step == LostServerStep::End)
+        ExitProgram(false);
 }
 
 void frmMain::txtReceive_Change()

@@ -1,16 +1,20 @@
 #include "net/AlarmNet.h"
 
+#include "admin/XPMsgBox.h"
 #include "core/Globals.h"
+#include "core/SysTrayUtil.h"
 #include "core/frmMain.h"
 #include "log/ErrorObject.h"
 #include "log/EventLog.h"
 #include "net/ClientLink.h"
+#include "net/LinkRules.h"
 #include "net/Protocol.h"
 #include "net/ServerRelay.h"
 #include "platform/Cp1252.h"
 #include "platform/SocketArray.h"
 
 #include <QAbstractSocket>
+#include <QDateTime>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -71,6 +75,24 @@ AlarmNet::AlarmNet(const Timers& timers, const Config& config, QObject* parent)
     m_summaryTimer = new QTimer(this);
     m_summaryTimer->setInterval(kSummarySweepMs);
     connect(m_summaryTimer, &QTimer::timeout, this, &AlarmNet::SweepDropped);
+    // The station's uplink (outbound slot 0) failing in any way is the loss of its server.
+    connect(m_writer, &SocketArray::ConnectedEvent, this, [this](int index) {
+        if (index == 0 && !m_server)
+            m_client->UplinkUp();
+    });
+    connect(m_writer, &SocketArray::Disconnected, this, [this](int index) {
+        if (index == 0 && !m_server)
+            m_client->UplinkFailed(QStringLiteral("Verbindung getrennt"));
+    });
+    connect(m_writer, &SocketArray::Error, this, [this](int index, int, const QString& description) {
+        if (index == 0 && !m_server)
+            m_client->UplinkFailed(description);
+    });
+
+    m_listenRetry = new QTimer(this);
+    m_listenRetry->setObjectName(QStringLiteral("listenRetryTimer"));
+    m_listenRetry->setInterval(kListenRetryMs);
+    connect(m_listenRetry, &QTimer::timeout, this, &AlarmNet::RetryListener);
 }
 
 AlarmNet::~AlarmNet()
@@ -80,11 +102,83 @@ AlarmNet::~AlarmNet()
 
 void AlarmNet::OpenListener(quint16 port)
 {
+    m_listenPort = port;
+    m_listenRetry->stop();
+    RetryListener();
+}
+
+void AlarmNet::RetryListener()
+{
     Socket* s = m_listener->Load(0);
     s->Close();
     s->SetUp();
-    s->Bind(m_config.listenAddress, port);
-    s->Listen();
+    s->Bind(m_config.listenAddress, m_listenPort);
+    const QString port = QString::number(m_listenPort);
+    if (s->Listen()) {
+        m_listenRetry->stop();
+        if (m_listenFailed) {
+            m_listenFailed = false;
+            LogConnection(QString(), QStringLiteral("Port ") + port + QStringLiteral(" geöffnet"));
+            UpdateTrayTip();
+            emit ListenerOpened();
+        }
+        return;
+    }
+    m_listenRetry->start();
+    if (m_listenFailed)
+        return;
+    m_listenFailed = true;
+    LogConnection(QString(), QStringLiteral("Port ") + port + QStringLiteral(" belegt, neuer Versuch alle 10 s"));
+    UpdateTrayTip();
+    if (m_portNoticeShown)
+        return;
+    m_portNoticeShown = true;
+    // After the handler that opened the listener: the start must not wait for the notice.
+    QTimer::singleShot(0, this, [port] {
+        int style = 48;
+        ShowXPMessage(
+            QStringLiteral("Port ") + port + QStringLiteral(" ist belegt, tavinor kann ihn nicht öffnen.") +
+                QStringLiteral("\r\nSolange er belegt ist, werden keine Alarme empfangen oder weitergeleitet.") +
+                QStringLiteral("\r\nDas Programm versucht es alle 10 Sekunden erneut."),
+            style, QStringLiteral("tavinor"), nullptr);
+    });
+}
+
+bool AlarmNet::ListenerUp() const
+{
+    Socket* s = m_listener->At(0);
+    return s && s->IsListening();
+}
+
+void AlarmNet::UpdateTrayTip()
+{
+    frmMain* main = frmMain::Instance();
+    if (!main || Globals::IsEnding)
+        return;
+    QString tip = main->windowTitle();
+    if (m_listenFailed)
+        tip += QStringLiteral(" - Port ") + QString::number(m_listenPort) + QStringLiteral(" belegt!");
+    else if (!m_server && !m_client->IsConnected())
+        tip += QStringLiteral(" - Keine Verbindung zum Server!");
+    SysTrayUtil::TraySetTip(tip);
+}
+
+void AlarmNet::CloseDownlinks()
+{
+    for (int i = 1; i <= m_listener->UBound(); ++i) {
+        m_listener->At(i)->Close();
+        Slot(i).pending.clear();
+        Slot(i).framer.Reset();
+    }
+}
+
+bool AlarmNet::OtherDownlinkUp(int except) const
+{
+    for (int i = 1; i <= m_listener->UBound(); ++i) {
+        if (i != except && m_listener->At(i)->IsConnected())
+            return true;
+    }
+    return false;
 }
 
 void AlarmNet::StartServerListener()
@@ -99,6 +193,7 @@ void AlarmNet::StartClientListener()
 
 void AlarmNet::CloseForExit()
 {
+    m_listenRetry->stop();
     Socket* listener = m_listener->Load(0);
     if (listener->IsListening())
         listener->Close();
@@ -110,9 +205,9 @@ bool AlarmNet::doSendData(const QString& value)
 {
     const QByteArray bytes = Cp1252::Encode(value + QStringLiteral("\r\n"));
     if (!m_server) {
-        Socket* uplink = m_writer->Load(0);
-        uplink->Write(bytes);
-        return uplink->IsConnected();
+        // False also when the system refused the line: the uplink then ends, which counts as losing the
+        // server.
+        return m_writer->Load(0)->Write(bytes);
     }
     // Ascending slot order, whatever each slot's state: a downlink that is not up simply misses the line.
     for (int i = 1; i <= m_writer->UBound(); ++i)
@@ -165,6 +260,16 @@ void AlarmNet::WS_Listener_ConnectionRequest(int index, qintptr handle)
 {
     if (index != 0)
         return;
+    if (!m_server) {
+        // A station takes its downlink from its server only. Anyone else is closed before anything else
+        // happens (the listener closes what is not accepted), and is logged at most once a minute.
+        const QString peer = Socket::PeerOfHandle(handle);
+        if (!m_client->AcceptsDownlinkFrom(peer)) {
+            if (m_client->LogRefusal(peer, QDateTime::currentMSecsSinceEpoch()))
+                LogConnection(peer, QStringLiteral("Verbindung abgewiesen: nicht der Server"));
+            return;
+        }
+    }
     int slot = 0;
     for (int i = 1; i <= m_listener->UBound(); ++i) {
         if (!m_listener->At(i)->IsConnected()) {
@@ -199,9 +304,13 @@ void AlarmNet::WS_Listener_Connect(int index)
 
 void AlarmNet::WS_Listener_Disconnect(int index)
 {
-    // What the peer sent before it closed is still buffered (a bounded amount): it counts.
+    // What the peer sent before it closed is still buffered (a bounded amount): it counts, and so does a
+    // last line without its CR.
     if (index > 0 && !Slot(index).busy) {
         TakeLines(index, -1);
+        const QByteArray last = Slot(index).framer.Flush();
+        if (!last.isEmpty())
+            Slot(index).pending.append(last);
         HandlePending(index, -1);
     }
     ConnectionEnded(index);
@@ -218,7 +327,8 @@ void AlarmNet::ConnectionEnded(int index)
     if (m_server) {
         LogConnection(s->PeerAddress(), QStringLiteral("Client Anwendung beendet"), index);
         m_relay->doServerDisconnect(index);
-    } else {
+    } else if (!OtherDownlinkUp(index)) {
+        // An old downlink that the server closes after a newer one came up is no loss.
         m_client->DownlinkEnded();
     }
     s->Close();
@@ -404,9 +514,11 @@ void AlarmNet::WS_Writer_DataArrival(int index, qint64)
         s->ReadAll();
 }
 
-void AlarmNet::WS_Writer_Overflow(int, const QString& peer)
+void AlarmNet::WS_Writer_Overflow(int index, const QString& peer)
 {
     LogConnection(peer, QStringLiteral("Verbindung getrennt: Gegenstelle nimmt keine Daten an"));
+    if (index == 0 && !m_server && m_writer == sender())
+        m_client->UplinkFailed(QStringLiteral("Server nimmt keine Daten an"));
 }
 
 } // namespace Network

@@ -55,8 +55,12 @@ public:
     bool IsServer() const { return m_server; }
     const Config& config() const { return m_config; }
 
+    // Open the listener on 10161 (server) or 10162 (station). A port that is taken is reported (event log,
+    // tray tooltip, one notice) and tried again every 10 s until it opens.
     void StartServerListener();
     void StartClientListener();
+    bool ListenerUp() const;
+    static constexpr int kListenRetryMs = 10000;
     void CloseForExit();
     // The only way a line leaves the program (the line without its CR LF). Station: writes to the uplink,
     // true when it is connected. Server: writes to every downlink, true.
@@ -73,6 +77,11 @@ public:
     int HighestListenerSlot() const;
     int HighestWriterSlot() const;
 
+    // Station: closes every accepted downlink, without the events of a connection end.
+    void CloseDownlinks();
+    // The tray tooltip: the window title, and what keeps the program from working (port, connection).
+    void UpdateTrayTip();
+
     // Appends an entry to the activity trace of the main window.
     void Trace(const QString& entry);
     // An event-log line about the connection on a listener slot (slot 0: no station record).
@@ -82,6 +91,8 @@ signals:
     void Traced(const QString& entry);
     // A complete received line was handled on a listener slot (after the role's own handling).
     void LineHandled(int slot, const QString& line);
+    // The listener opened after its port had been taken.
+    void ListenerOpened();
 
 private:
     struct SlotState
@@ -115,7 +126,9 @@ private:
     void ReportDropped(int index, bool all);
     void SweepDropped();
     void LogStray(int index, const QString& text);
+    bool OtherDownlinkUp(int except) const;
     void OpenListener(quint16 port);
+    void RetryListener();
 
     Config m_config;
     bool m_server = false;
@@ -127,6 +140,10 @@ private:
     QPointer<QMessageBox> m_connectBox;
     QElapsedTimer m_clock;
     QTimer* m_summaryTimer;
+    QTimer* m_listenRetry;
+    quint16 m_listenPort = 0;
+    bool m_listenFailed = false;
+    bool m_portNoticeShown = false;
 };
 
 } // namespace Network

@@ -24,7 +24,21 @@ QString RelayCodeFor(const QString& code)
 
 QString RegistrationLine(const QString& stationName, const QString& visual, const QString& acoustic)
 {
-    return QStringLiteral("001: ") + kSeparator + stationName + kSeparator + visual + kSeparator + acoustic;
+    return QStringLiteral("001: ") + kSeparator + ClipStationName(stationName) + kSeparator + visual + kSeparator +
+           acoustic;
+}
+
+QString ClipStationName(const QString& name)
+{
+    return name.left(kMaxStationName);
+}
+
+QString ClipRegistration(const QString& registration)
+{
+    QStringList fields = registration.split(kSeparator);
+    if (fields.size() > 1)
+        fields[1] = ClipStationName(fields[1]);
+    return fields.join(kSeparator).left(kMaxRegistration);
 }
 
 QString StationRecord(const QString& registration, const QString& peer)

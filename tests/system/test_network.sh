@@ -116,6 +116,12 @@ if [ -n "$box" ]; then
     # Closing the box without its button ends the program as well.
     tv_wait_gone 3 "$B_PID" || tv_xdo windowclose "$box"
 fi
+# The last alarm from fake E is still shown at B: the end waits until its window is closed.
+recv=$(tv_windows_of "$B_PID" --name '^tavinor - ALARM-Receiver$' | head -1)
+if [ -n "$recv" ]; then
+    tv_check "B does not end over an open alarm window" tv_alive "$B_PID"
+    tv_close_window "$recv"
+fi
 tv_check "B ends after the notice" tv_wait_gone 10 "$B_PID"
 tv_check "B's end is logged" tv_file_contains "$B/Log/log.csv" "Client beendet"
 tv_check "C (Autoreconnect 1) keeps running and trying" tv_alive "$C_PID"

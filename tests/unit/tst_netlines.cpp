@@ -1,6 +1,7 @@
 #include "net/IPChecker.h"
 #include "net/LineAudit.h"
 #include "net/LineFramer.h"
+#include "net/LinkRules.h"
 #include "net/Protocol.h"
 #include "platform/TcpTable.h"
 
@@ -151,6 +152,139 @@ private slots:
         QCOMPARE(RelayLine(QStringLiteral("009: "), QStringLiteral("10.1.1.1"), QString()),
                  QStringLiteral("009: 10.1.1.1|"));
         QCOMPARE(AnnouncedAddress(QStringLiteral("003:  10.0.0.7 \t")), QStringLiteral("10.0.0.7"));
+    }
+
+    // A registration is clipped to what every receiver takes as one line; within the limit not a byte changes.
+    void registrationClipping_data()
+    {
+        QTest::addColumn<QString>("registration");
+        QTest::addColumn<QString>("stored");
+        const QString max(Protocol::kMaxStationName, QLatin1Char('N'));
+        QTest::newRow("short name unchanged") << "001: |Empfang|1|0"
+                                              << "001: |Empfang|1|0";
+        QTest::newRow("longest name unchanged") << "001: |" + max + "|1|0"
+                                                << "001: |" + max + "|1|0";
+        QTest::newRow("long name clipped, flags kept") << "001: |" + max + "XYZ|1|0"
+                                                       << "001: |" + max + "|1|0";
+        QTest::newRow("separators in a long name: line clipped")
+            << "001: |" + max + "|" + max + "|1|0" << ("001: |" + max + "|" + max).left(Protocol::kMaxRegistration);
+        QTest::newRow("no fields") << "001: "
+                                   << "001: ";
+    }
+    void registrationClipping()
+    {
+        QFETCH(QString, registration);
+        QFETCH(QString, stored);
+        QCOMPARE(Protocol::ClipRegistration(registration), stored);
+        // Whatever a station sends, the longest relay line made from it fits the receivers' framer.
+        const QString relay = Protocol::RelayLine(QStringLiteral("007: "), QStringLiteral("255.255.255.255"),
+                                                  Protocol::StationRecord(stored, QStringLiteral("255.255.255.255")));
+        QVERIFY(relay.size() + 2 <= LineFramer::kMaxTail);
+        // The station itself never sends more than the limit.
+        const QString max(Protocol::kMaxStationName, QLatin1Char('N'));
+        QCOMPARE(Protocol::RegistrationLine(max + max, QStringLiteral("1"), QStringLiteral("0")),
+                 "001: |" + max + "|1|0");
+    }
+
+    // The last line of a connection that ends without CR is handled whole.
+    void framingFlushAtEnd()
+    {
+        LineFramer f;
+        QCOMPARE(f.Feed("004: \r\n009: x").lines, Lines{"004: "});
+        QCOMPARE(f.Flush(), QByteArray("009: x"));
+        QCOMPARE(f.Flush(), QByteArray());
+        f.Feed("006: \r\n");
+        QCOMPARE(f.Flush(), QByteArray());
+        f.Feed(QByteArray(LineFramer::kMaxTail + 1, 'x'));
+        QCOMPARE(f.Flush(), QByteArray()); // an overlong tail stays dropped
+    }
+
+    // 001 answered by 002 keeps the link; one miss repeats the 001, a second one in a row is a dead link.
+    void registrationWatch_data()
+    {
+        QTest::addColumn<QString>("events");   // s = 001 sent, a = 002 arrived, e = answer time over
+        QTest::addColumn<QString>("verdicts"); // one per e: n none, r retry, d dead
+        QTest::newRow("answered") << "sae"
+                                  << "n";
+        QTest::newRow("one miss, then answered") << "sesae"
+                                                 << "rn";
+        QTest::newRow("two misses in a row") << "sese"
+                                             << "rd";
+        QTest::newRow("misses apart are no death") << "sesasese"
+                                                   << "rrd";
+        QTest::newRow("answer after the retry went out") << "sesa"
+                                                         << "r";
+        QTest::newRow("nothing sent") << "e"
+                                      << "n";
+    }
+    void registrationWatch()
+    {
+        QFETCH(QString, events);
+        QFETCH(QString, verdicts);
+        using V = LinkRules::RegistrationWatch::Verdict;
+        LinkRules::RegistrationWatch w;
+        QString got;
+        for (QChar c : events) {
+            if (c == QLatin1Char('s'))
+                w.Sent();
+            else if (c == QLatin1Char('a'))
+                w.Answered();
+            else {
+                const V v = w.Expired();
+                got += v == V::Dead ? 'd' : v == V::Retry ? 'r' : 'n';
+            }
+        }
+        QCOMPARE(got, verdicts);
+    }
+
+    // Only the server opens a station's downlink; refusals are logged once per address and minute.
+    void downlinkGuard()
+    {
+        LinkRules::DownlinkGuard g;
+        QVERIFY(!g.Allows(QStringLiteral("10.0.0.1"))); // nothing known yet: nobody
+        g.SetUplinkPeer(QStringLiteral("10.0.0.1"));
+        g.SetServerAddresses({QStringLiteral("10.0.0.2"), QStringLiteral("10.0.0.3")});
+        const struct
+        {
+            const char* peer;
+            bool allowed;
+        } rows[] = {{"10.0.0.1", true}, {"10.0.0.3", true}, {"10.0.0.4", false}, {"", false}, {"10.0.0.10", false}};
+        for (const auto& r : rows)
+            QVERIFY2(g.Allows(QLatin1String(r.peer)) == r.allowed, r.peer);
+
+        const QString x = QStringLiteral("10.0.0.9");
+        QVERIFY(g.ShouldLog(x, 1000));
+        QVERIFY(!g.ShouldLog(x, 1000 + LinkRules::DownlinkGuard::kLogEveryMs - 1));
+        QVERIFY(g.ShouldLog(QStringLiteral("10.0.0.8"), 2000));
+        QVERIFY(g.ShouldLog(x, 1000 + LinkRules::DownlinkGuard::kLogEveryMs));
+    }
+
+    // A station without its server ends only after one notice, never over an alarm or the settings dialog,
+    // and not at all once the server is back.
+    void lostServerSteps_data()
+    {
+        QTest::addColumn<bool>("settings");
+        QTest::addColumn<bool>("alarm");
+        QTest::addColumn<bool>("back");
+        QTest::addColumn<bool>("noticed");
+        QTest::addColumn<int>("step");
+        using S = LinkRules::LostServerStep;
+        QTest::newRow("first tick: notice") << false << false << false << false << int(S::Notice);
+        QTest::newRow("after the notice: end") << false << false << false << true << int(S::End);
+        QTest::newRow("alarm window open: notice all the same") << false << true << false << false << int(S::Notice);
+        QTest::newRow("alarm window open after the notice: wait") << false << true << false << true << int(S::Wait);
+        QTest::newRow("settings open: wait") << true << false << false << false << int(S::Wait);
+        QTest::newRow("server back: stop") << false << false << true << true << int(S::Stop);
+        QTest::newRow("server back over an alarm: stop") << false << true << true << false << int(S::Stop);
+    }
+    void lostServerSteps()
+    {
+        QFETCH(bool, settings);
+        QFETCH(bool, alarm);
+        QFETCH(bool, back);
+        QFETCH(bool, noticed);
+        QFETCH(int, step);
+        QCOMPARE(int(LinkRules::NextLostServerStep(settings, alarm, back, noticed)), step);
     }
 
     void recordsWithSeparatorsInNames()

@@ -264,6 +264,11 @@ void tst_NetLoopback::relaysEveryCodeInOrderEvenWhenMergedOrSplit()
     a.Line(QStringLiteral("006: "));
     QTRY_VERIFY(trace.size() >= 1);
     QCOMPARE(trace.last().at(0).toString(), QStringLiteral("006: 127.0.0.3"));
+
+    // A last line without CR before the peer closes is a line all the same.
+    a.Send("008: ");
+    a.Close();
+    QTRY_COMPARE(cancels.size(), 2);
 }
 
 void tst_NetLoopback::reusedSlotStartsEmpty()
