@@ -27,6 +27,9 @@ public:
     void UpdateVariables(bool Init = false);
     void ExitProgram(bool AskCancel = false);
 
+    // "tavinor --alarm": raises the alarm exactly as the alert key does; empty, or why not.
+    QString RaiseFromCommandLine();
+
     // Appends a line to the activity trace; the trace empties itself past 1024 characters.
     void AddReceive(const QString& line);
 
@@ -54,6 +57,7 @@ private:
     void Unload();
 
     QLabel* Picture1 = nullptr;
+    QLabel* lblAddresses = nullptr;
     QPlainTextEdit* txtReceive = nullptr;
     QPushButton* cmdHide = nullptr;
     QPushButton* cmdCancel = nullptr;
