@@ -10,6 +10,7 @@
 #include "core/ProgramFolder.h"
 #include "core/frmMain.h"
 #include "net/Network.h"
+#include "net/ServerAddresses.h"
 #include "net/frmMonitor.h"
 #include "windows/frmAlarmPopup.h"
 
@@ -78,6 +79,10 @@ void frmSettings::ShowSettings(bool isServer)
              chkAlert[1], cmdAlert[0], cmdAlert[1], chkCheckBuzzer, lblSettings[1], txtAlertkey, cmdSetKey})
         w->setEnabled(client);
     cmdMonitor->setEnabled(isServer);
+    // The person setting up the stations reads the server's address here.
+    lblOwnAddresses->setVisible(isServer);
+    if (isServer)
+        lblOwnAddresses->setText(ServerAddresses::Caption());
 
     if (isServer) {
         optProgramType[1]->setChecked(true);
