@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QIcon>
+#include <QImage>
 #include <QString>
 
 class QMenu;
@@ -12,6 +13,8 @@ namespace SysTrayUtil {
 
 // Tray pictures by number: 1 server, 2 station connected to the server, 3 station without connection.
 QIcon TrayPicture(int number);
+// The program's own icon (menus, windows): a white cross on a red disc, as resources/tavinor.svg draws it.
+QImage ProgramImage(int size);
 // The tooltip as the tray holds it: at most 63 characters.
 QString TrayTipText(const QString& tip);
 

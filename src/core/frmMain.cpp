@@ -4,8 +4,9 @@
 #include "admin/XPMsgBox.h"
 #include "admin/frmAbout.h"
 #include "alarm/Hooklib.h"
-#include "cli/AlarmSocket.h"
+#include "alarm/SendAlert.h"
 #include "alarm/ioWarrior.h"
+#include "cli/AlarmSocket.h"
 #include "core/Forms.h"
 #include "core/Functions.h"
 #include "core/Globals.h"
@@ -291,10 +292,15 @@ QString frmMain::RaiseFromCommandLine()
         return QStringLiteral("die Einstellungen sind geöffnet - es wurde kein Alarm ausgelöst");
     const qint16 code = Hooklib::GetAlertKeyCode();
     const qint16 shift = Hooklib::GetAlertKeyShift();
-    if (code == 0)
-        return QStringLiteral("keine Alarmtaste eingerichtet - es wurde kein Alarm ausgelöst");
-    // The caller gets its answer first; raising lets events run and takes a while.
-    QTimer::singleShot(0, this, [code, shift] { Hooklib::AlertKeyDown(code, shift); });
+    // The caller gets its answer first; raising lets events run and takes a while. Where the key could not
+    // be set up (no hook library, no key grab under Wayland) the command is the only way, so it raises all
+    // the same.
+    QTimer::singleShot(0, this, [code, shift] {
+        if (code != 0)
+            Hooklib::AlertKeyDown(code, shift);
+        else if (!Forms::IsFormLoaded(QStringLiteral("frmSettings")))
+            SendAlert();
+    });
     return {};
 }
 

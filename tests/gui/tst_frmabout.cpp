@@ -96,14 +96,16 @@ private slots:
 
         QFile file(folder.file(QStringLiteral("kontakte.ini")));
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("# filled in\n[Support]\nName = Praxisdienst S\xc3\xbc""d\nAdresse=\nOrt=12345 Nordstadt\n"
+        file.write("# filled in\n[Support]\nName = Praxisdienst S\xc3\xbc"
+                   "d\nAdresse=\nOrt=12345 Nordstadt\n"
                    "EMail=hilfe@praxisdienst.invalid\n[Link]\nAdresse=www.praxisdienst.invalid\n");
         file.close();
         form = OpenAbout();
         QCOMPARE(texts(form, "fraSupport"),
                  QStringList({QStringLiteral("Praxisdienst Süd\n12345 Nordstadt"), "hilfe@praxisdienst.invalid"}));
         QCOMPARE(texts(form, "fraConsulting"), QStringList({"nicht eingetragen", ""}));
-        QCOMPARE(form->findChild<QLabel*>(QStringLiteral("lblURL"))->text(), QStringLiteral("www.praxisdienst.invalid"));
+        QCOMPARE(form->findChild<QLabel*>(QStringLiteral("lblURL"))->text(),
+                 QStringLiteral("www.praxisdienst.invalid"));
     }
 
     void openLinkTargets()
