@@ -1,12 +1,15 @@
 #include "core/SysTrayUtil.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPointer>
 #include <QSystemTrayIcon>
 #include <QWidget>
+
+#include <algorithm>
 
 namespace {
 
@@ -57,15 +60,40 @@ QPixmap Draw(int number, int size)
     return pm;
 }
 
-void Activated(QSystemTrayIcon::ActivationReason reason)
+// WORKAROUND: Qt keeps to itself which kind of tray host took the icon. Its own XEmbed icon is a top-level
+// widget of the class QSystemTrayIconSys; without one the icon went to a StatusNotifierItem host over D-Bus.
+bool EmbeddedIcon()
 {
-    // A double click brings the main window back, in normal size, in front.
-    if (reason != QSystemTrayIcon::DoubleClick || !g_owner)
-        return;
+    const QWidgetList tops = QApplication::topLevelWidgets();
+    return std::any_of(tops.begin(), tops.end(), [](QWidget* w) { return w->inherits("QSystemTrayIconSys"); });
+}
+
+void ShowOwner()
+{
     g_owner->setWindowState(g_owner->windowState() & ~Qt::WindowMinimized);
     g_owner->showNormal();
     g_owner->raise();
     g_owner->activateWindow();
+}
+
+void Activated(QSystemTrayIcon::ActivationReason reason)
+{
+    if (!g_owner || !g_icon)
+        return;
+    switch (SysTrayUtil::TrayMouseEvent(reason, EmbeddedIcon())) {
+    case SysTrayUtil::TrayAction::ShowWindow:
+        ShowOwner();
+        break;
+    case SysTrayUtil::TrayAction::ShowMenu:
+        // The owner to the front first, so that the menu takes the keyboard as on an XEmbed host.
+        if (QMenu* menu = g_icon->contextMenu()) {
+            g_owner->activateWindow();
+            menu->popup(QCursor::pos());
+        }
+        break;
+    case SysTrayUtil::TrayAction::None:
+        break;
+    }
 }
 
 } // namespace
@@ -93,6 +121,23 @@ QImage ProgramImage(int size)
     p.drawEllipse(QRectF(ring / 2 + s * 0.02, ring / 2 + s * 0.02, s * 0.96 - ring, s * 0.96 - ring));
     PaintCross(p, s, s * 0.625);
     return img;
+}
+
+TrayAction TrayMouseEvent(QSystemTrayIcon::ActivationReason reason, bool embedded)
+{
+    // An XEmbed host passes the mouse on as it is: the double click shows the window, Qt opens the menu on
+    // the right button itself, a single left click does nothing. A StatusNotifierItem host sends no double
+    // click: its left click (Trigger) shows the window, and its right click (Context) wants the menu from us.
+    switch (reason) {
+    case QSystemTrayIcon::DoubleClick:
+        return TrayAction::ShowWindow;
+    case QSystemTrayIcon::Trigger:
+        return embedded ? TrayAction::None : TrayAction::ShowWindow;
+    case QSystemTrayIcon::Context:
+        return embedded ? TrayAction::None : TrayAction::ShowMenu;
+    default:
+        return TrayAction::None;
+    }
 }
 
 QString TrayTipText(const QString& tip)

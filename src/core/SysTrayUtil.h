@@ -3,9 +3,9 @@
 #include <QIcon>
 #include <QImage>
 #include <QString>
+#include <QSystemTrayIcon>
 
 class QMenu;
-class QSystemTrayIcon;
 class QWidget;
 
 // The program's icon in the notification area. One icon for the whole run.
@@ -16,6 +16,9 @@ namespace SysTrayUtil {
 QIcon TrayPicture(int number);
 // The program's own icon (menus, windows): a white cross on a red disc, as resources/tavinor.svg draws it.
 QImage ProgramImage(int size);
+enum class TrayAction { None, ShowWindow, ShowMenu };
+// What a click on the icon does; `embedded` tells an XEmbed tray host from a StatusNotifierItem one.
+TrayAction TrayMouseEvent(QSystemTrayIcon::ActivationReason reason, bool embedded);
 // The tooltip as the tray holds it: at most 63 characters.
 QString TrayTipText(const QString& tip);
 
