@@ -102,6 +102,10 @@ void frmSettings::BuildControls()
     g0->addWidget(lblSettings[0], 2, 0, 1, 2);
     g0->addWidget(txtServer, 3, 0);
     g0->addWidget(cmdConnect, 3, 1);
+    lblOwnAddresses = Make<QLabel>(f0, QStringLiteral("lblOwnAddresses"), QString());
+    lblOwnAddresses->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    lblOwnAddresses->hide();
+    g0->addWidget(lblOwnAddresses, 4, 0, 1, 2);
 
     // Station settings.
     QGroupBox* f1 = frameSettings[1];

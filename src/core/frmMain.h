@@ -31,6 +31,9 @@ public:
     // Whether a receiver or sender alarm window is open.
     static bool AlarmWindowOpen();
 
+    // "tavinor --alarm": raises the alarm exactly as the alert key does; empty, or why not.
+    QString RaiseFromCommandLine();
+
     // Appends a line to the activity trace; the trace empties itself past 1024 characters.
     void AddReceive(const QString& line);
 
@@ -58,6 +61,7 @@ private:
     void Unload();
 
     QLabel* Picture1 = nullptr;
+    QLabel* lblAddresses = nullptr;
     QPlainTextEdit* txtReceive = nullptr;
     QPushButton* cmdHide = nullptr;
     QPushButton* cmdCancel = nullptr;

@@ -346,7 +346,9 @@ void AlarmNet::WS_Listener_Error(int index, int code, const QString& description
         return;
     LogConnection(s->PeerAddress(), QStringLiteral("Verbindungsfehler: ") + description, index);
     // One notice at a time, and never a modal one: the server must go on relaying while it is shown.
-    if (!m_connectBox) {
+    if (Globals::IsHeadless) {
+        std::fprintf(stderr, "tavinor: Connect: %s\n", qPrintable(description));
+    } else if (!m_connectBox) {
         m_connectBox = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("Connect"), description, QMessageBox::Ok);
         m_connectBox->setObjectName(QStringLiteral("ConnectBox"));
         m_connectBox->setAttribute(Qt::WA_DeleteOnClose);

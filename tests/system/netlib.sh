@@ -68,7 +68,7 @@ net_set() {
     grep -q "^$2=" "$1/tavinor.ini" || printf '%s=%s\r\n' "$2" "$3" >>"$1/tavinor.ini"
 }
 
-# net_start_program PC FOLDER DISPLAY: runs FOLDER/tavinor inside the PC's namespace; sets NET_LAST_PID.
+# net_start_program PC FOLDER DISPLAY [OPTION...]: runs FOLDER/tavinor inside the PC's namespace; sets NET_LAST_PID.
 # With NET_USER set it runs as that user (the folder must be theirs).
 net_start_program() {
     local ns=$NET_ID$1 folder=$2 display=$3 runtime as=()
@@ -82,7 +82,7 @@ net_start_program() {
         cd "$folder" || exit 1
         export DISPLAY=$display QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR=$runtime
         export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/tavinor-test-bus
-        exec ip netns exec "$ns" "${as[@]}" "$folder/tavinor"
+        exec ip netns exec "$ns" "${as[@]}" "$folder/tavinor" "${@:4}"
     ) >"$TV_ARTIFACTS/$1.out" 2>"$TV_ARTIFACTS/$1.err" &
     NET_LAST_PID=$!
     tv_track "$NET_LAST_PID"

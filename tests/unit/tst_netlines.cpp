@@ -3,6 +3,7 @@
 #include "net/LineFramer.h"
 #include "net/LinkRules.h"
 #include "net/Protocol.h"
+#include "net/ServerAddresses.h"
 #include "platform/TcpTable.h"
 
 #include "TestFolder.h"
@@ -401,6 +402,16 @@ private slots:
         QCOMPARE(IPChecker::LocalIPFromRows(rows, false), QStringLiteral("10.0.0.5"));
         QCOMPARE(IPChecker::LocalIPFromRows(rows, true), QStringLiteral("10.0.0.5,127.0.0.2,192.168.1.2"));
         QCOMPARE(IPChecker::LocalIPFromRows({row(0), row(0x7F000001)}, true), QString());
+    }
+
+    // What the server shows the person setting up the stations: IPv4 addresses other PCs can reach.
+    void serverAddressesShown()
+    {
+        const QList<QHostAddress> all{QHostAddress("127.0.0.1"), QHostAddress("192.168.1.10"), QHostAddress("::1"),
+                                      QHostAddress("fe80::1"),   QHostAddress("169.254.3.4"),  QHostAddress("10.0.0.2"),
+                                      QHostAddress("192.168.1.10")};
+        QCOMPARE(ServerAddresses::Format(all), QStringLiteral("192.168.1.10, 10.0.0.2"));
+        QCOMPARE(ServerAddresses::Format({QHostAddress("127.0.0.1")}), QString());
     }
 
     void localAddressFromFile()
