@@ -6,6 +6,7 @@
 #include "log/EventLog.h"
 #include "net/ClientLink.h"
 #include "net/Protocol.h"
+#include "net/ReceiptRelay.h"
 #include "net/ServerRelay.h"
 #include "platform/Cp1252.h"
 #include "platform/SocketArray.h"
@@ -85,6 +86,8 @@ bool AlarmNet::doSendData(const QString& value)
     const QByteArray bytes = Cp1252::Encode(value + QStringLiteral("\r\n"));
     if (!m_server) {
         Socket* uplink = m_writer->Load(0);
+        if (Protocol::RaisesAlarm(Protocol::CodeOf(value)))
+            m_client->AlarmRaised();
         uplink->Write(bytes);
         return uplink->IsConnected();
     }
@@ -165,6 +168,8 @@ void AlarmNet::WS_Listener_Connect(int index)
     if (m_server) {
         Socket* s = m_listener->At(index);
         LogConnection(s->PeerAddress(), QStringLiteral("Client Anwendung gestartet"), index);
+    } else {
+        m_client->DownlinkAccepted(index);
     }
 }
 
@@ -255,9 +260,14 @@ void AlarmNet::HandleLine(int index, const QString& line)
 
 void AlarmNet::WS_Writer_DataArrival(int index, qint64)
 {
-    // Outbound connections carry one direction only: whatever comes back is read and dropped.
-    if (Socket* s = m_writer->At(index))
-        s->ReadAll();
+    // Outbound connections carry one direction only: whatever comes back is read and dropped, but for a
+    // station offering an extension on the downlink the server opened.
+    Socket* s = m_writer->At(index);
+    if (!s)
+        return;
+    const QByteArray bytes = s->ReadAll();
+    if (m_server && index > 0)
+        m_relay->receipts()->DownlinkBytes(index, bytes);
 }
 
 void AlarmNet::WS_Writer_Overflow(int, const QString& peer)

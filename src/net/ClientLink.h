@@ -1,5 +1,8 @@
 #pragma once
 
+#include "net/AlarmHooks.h"
+#include "net/Receipts.h"
+
 #include <QObject>
 #include <QString>
 
@@ -28,6 +31,12 @@ public:
     void HandleLine(const QString& line);
     // The server's downlink to this station has ended.
     void DownlinkEnded();
+    // The server's downlink has been accepted on listener slot `index`: offer the extensions.
+    void DownlinkAccepted(int index);
+    // This station sends an alarm: receipts still arriving for an earlier one no longer count.
+    void AlarmRaised() { m_board.Forget(); }
+    // True once the server has taken up the offer of receipts on the current downlink.
+    bool ServerTakesReceipts() const { return m_serverReceipts; }
     // The address this station announces: the local address of its uplink, which is the one that reaches
     // the server; the first address of the connection table only when the uplink has none.
     QString OwnAddress() const;
@@ -45,12 +54,16 @@ signals:
 private:
     void connectTimer_Timer();
     void checkConnectTimer_Timer();
+    void SendReceipt(const QString& relayLine, AlarmHooks::Shown shown);
+    void ReceiptLine(const QString& line);
 
     AlarmNet* m_net;
     QTimer* m_connectTimer;
     QTimer* m_checkConnectTimer;
     QTimer* m_exitTimer;
     bool m_connected = false;
+    bool m_serverReceipts = false;
+    Receipts::Board m_board;
 };
 
 } // namespace Network

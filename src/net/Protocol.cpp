@@ -20,6 +20,11 @@ QString RelayCodeFor(const QString& code)
     return QString();
 }
 
+bool RaisesAlarm(const QString& code)
+{
+    return code == QLatin1String("004:") || code == QLatin1String("010:");
+}
+
 QString RegistrationLine(const QString& stationName, const QString& visual, const QString& acoustic)
 {
     return QStringLiteral("001: ") + kSeparator + stationName + kSeparator + visual + kSeparator + acoustic;

@@ -12,6 +12,8 @@ QString CodeOf(const QString& line);
 // The relay code the server answers a station's code with: "004:" -> "005: ", "006:" -> "007: ",
 // "008:" -> "009: ", "010:" -> "011: "; empty for every other code.
 QString RelayCodeFor(const QString& code);
+// True for the codes that raise an alarm: 004 and the training alarm 010.
+bool RaisesAlarm(const QString& code);
 // A station's registration: "001: |name|visual|acoustic".
 QString RegistrationLine(const QString& stationName, const QString& visual, const QString& acoustic);
 // The record the server keeps for a slot: the registration line, the separator and the peer address.

@@ -2,11 +2,12 @@
 
 #include "net/AlarmNet.h"
 #include "net/Protocol.h"
+#include "net/ReceiptRelay.h"
 #include "platform/SocketArray.h"
 
 namespace Network {
 
-ServerRelay::ServerRelay(AlarmNet* net) : QObject(net), m_net(net) {}
+ServerRelay::ServerRelay(AlarmNet* net) : QObject(net), m_net(net), m_receipts(new ReceiptRelay(net, this)) {}
 
 QString ServerRelay::HandleLine(int slot, const QString& line, const QString& peer)
 {
@@ -22,10 +23,18 @@ QString ServerRelay::HandleLine(int slot, const QString& line, const QString& pe
         m_net->SetStationRecord(slot, record);
         return record;
     }
+    if (code == QLatin1String("014:")) {
+        m_receipts->ReceiptArrived(slot, line);
+        return line;
+    }
     const QString relayCode = Protocol::RelayCodeFor(code);
     if (relayCode.isEmpty())
         return line;
     m_net->doSendData(Protocol::RelayLine(relayCode, peer, m_net->StationRecord(slot)));
+    if (Protocol::RaisesAlarm(code))
+        m_receipts->AlarmRelayed(slot, peer);
+    else if (code == QLatin1String("008:"))
+        m_receipts->Cancelled(peer);
     return line + peer;
 }
 
@@ -53,6 +62,7 @@ void ServerRelay::doServerConnect(const QString& ip)
     while (m_targets.size() <= slot)
         m_targets.append(QString());
     m_targets[slot] = address;
+    m_receipts->DownlinkOpened(slot);
     s->Connect(address, m_net->config().stationPort);
 }
 
@@ -62,6 +72,7 @@ void ServerRelay::doServerDisconnect(int index)
     if (!station)
         return;
     const QString peer = station->PeerAddress();
+    m_receipts->StationLeft(index, peer);
     SocketArray* writers = m_net->WS_Writer();
     for (int i = 1; i <= writers->UBound() && i < m_targets.size(); ++i) {
         if (m_targets.at(i) == peer)

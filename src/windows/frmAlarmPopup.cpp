@@ -110,16 +110,16 @@ frmAlarmPopup* frmAlarmPopup::Load()
     return new frmAlarmPopup(frmMain::Instance());
 }
 
-void frmAlarmPopup::ShowAlertReceiver(const QString& value, bool trainee)
+frmAlarmPopup::Presented frmAlarmPopup::ShowAlertReceiver(const QString& value, bool trainee)
 {
     const bool visual = Setting("Visuell");
     const bool acoustic = Setting("Akustisch");
-    if (!visual && !acoustic)
-        return;
     const AlarmLine::Sender sender = AlarmLine::Parse(value);
     // The station that raised the alarm gets its own relay back: it shows its sender window, not this one.
     if (AlarmLine::IsFrom(sender, AlarmIO::OwnAddresses()))
-        return;
+        return Presented::OwnAlarm;
+    if (!visual && !acoustic)
+        return Presented::Nothing;
 
     AlarmIO::CloseTrayMenu();
     // An earlier receiver window goes too, so that the time starts again for the newer alarm.
@@ -143,6 +143,7 @@ void frmAlarmPopup::ShowAlertReceiver(const QString& value, bool trainee)
     }
     popup->m_pattern = pattern;
     AlarmIO::WriteOutputs(pattern);
+    return visual ? Presented::Window : Presented::ToneOnly;
 }
 
 void frmAlarmPopup::TestAlertReceiver(const QString& value, bool akustisch, bool visuell)
