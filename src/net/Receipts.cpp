@@ -177,6 +177,8 @@ QString WindowText(const QList<Entry>& shown, bool done)
                  .arg(Count(entries, State::Shown))
                  .arg(expected)
                  .arg(Stations(expected));
+    if (Count(entries, State::Shown) > 0)
+        lines << QStringLiteral("Bestätigt: ") + Names(entries, State::Shown, kWindowNames);
     if (done && Count(entries, State::Missing) > 0)
         lines << QStringLiteral("Nicht bestätigt: ") + Names(entries, State::Missing, kWindowNames);
     if (Count(entries, State::Off) > 0)

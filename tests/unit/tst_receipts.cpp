@@ -215,13 +215,15 @@ void tst_Receipts::texts_data()
     QTest::addColumn<QString>("window");
     QTest::addColumn<QString>("log");
     QTest::newRow("collecting") << "ssowvm" << false
-                                << "Alarm wird angezeigt auf 2 von 4 Stationen\nKeine Anzeige eingestellt: S3\n"
+                                << "Alarm wird angezeigt auf 2 von 4 Stationen\nBestätigt: S1, S2\n"
+                                   "Keine Anzeige eingestellt: S3\n"
                                    "Ohne Rückmeldung (ältere Version): S5"
                                 << "Rückmeldung: Alarm angezeigt auf 2 von 4 Stationen / nicht bestätigt: S4, S6 / "
                                    "keine Anzeige eingestellt: S3 / ohne Rückmeldung (ältere Version): S5";
-    QTest::newRow("done") << "swm" << true << "Alarm wird angezeigt auf 1 von 3 Stationen\nNicht bestätigt: S2, S3"
+    QTest::newRow("done") << "swm" << true
+                          << "Alarm wird angezeigt auf 1 von 3 Stationen\nBestätigt: S1\nNicht bestätigt: S2, S3"
                           << "Rückmeldung: Alarm angezeigt auf 1 von 3 Stationen / nicht bestätigt: S2, S3";
-    QTest::newRow("one") << "s" << true << "Alarm wird angezeigt auf 1 von 1 Station"
+    QTest::newRow("one") << "s" << true << "Alarm wird angezeigt auf 1 von 1 Station\nBestätigt: S1"
                          << "Rückmeldung: Alarm angezeigt auf 1 von 1 Station";
     QTest::newRow("nobody") << "" << true << "Alarm wird angezeigt auf 0 von 0 Stationen"
                             << "Rückmeldung: Alarm angezeigt auf 0 von 0 Stationen";
