@@ -43,7 +43,7 @@ for n in ${COUNTS[*]}; do
     rss=$(awk '/VmHWM/ {print $2}' "/proc/$SERVER_PID/status")
     cpu=$(awk -v t="$TICKS" '{printf "%.2f", ($14 + $15) / t}' "/proc/$SERVER_PID/stat")
     echo "$result server_peak_rss_mb=$((rss / 1024)) server_cpu_s=$cpu"
-    grep -a 'Rückmeldung\|R.ckmeldung' "$inst/Log/log.csv" | tail -1 | cut -c1-160 | sed 's/^/# last result: /'
+    LC_ALL=C grep -a 'R.ckmeldung' "$inst/Log/log.csv" | tail -1 | cut -c1-200 | iconv -f CP1252 -t UTF-8 | sed 's/^/# last result: /'
     kill "$SERVER_PID"
     wait "$SERVER_PID" 2>/dev/null
     SERVER_PID=
