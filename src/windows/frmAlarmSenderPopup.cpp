@@ -153,6 +153,11 @@ void frmAlarmSenderPopup::ResetForm()
     AddEntry(Functions::StationName() + QStringLiteral(" hat Notruf ausgelöst "), TimeNow());
 }
 
+bool frmAlarmSenderPopup::IncidentRunning() const
+{
+    return btnEnde->isEnabled();
+}
+
 void frmAlarmSenderPopup::addTextMessage(const QString& value)
 {
     AddEntry(AlarmLine::Parse(value).station + QStringLiteral(" hat Notruf gehört"), TimeNow());
