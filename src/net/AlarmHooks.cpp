@@ -53,6 +53,8 @@ Shown ShowAlertReceiver(const QString& line, bool trainee)
         return Shown::OwnAlarm;
     case frmAlarmPopup::Presented::Window:
         return Shown::Window;
+    case frmAlarmPopup::Presented::HeldBack:
+        return Shown::HeldBack;
     case frmAlarmPopup::Presented::ToneOnly:
         break;
     }

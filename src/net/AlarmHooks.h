@@ -12,6 +12,7 @@ enum class Shown {
     OwnAlarm, // this station raised it
     Window,   // the receiver window was opened
     ToneOnly, // acoustic alerting only: the tone has started
+    HeldBack, // a training alarm while a real one is running: not shown
 };
 // 005 (trainee false) and 011 (trainee true): open the receiver alarm window if needed and show the alarm.
 Shown ShowAlertReceiver(const QString& line, bool trainee);

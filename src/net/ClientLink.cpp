@@ -162,7 +162,8 @@ void ClientLink::DownlinkAccepted(int index)
 void ClientLink::SendReceipt(const QString& relayLine, AlarmHooks::Shown shown)
 {
     using AlarmHooks::Shown;
-    if (!m_serverReceipts || shown == Shown::OwnAlarm)
+    // A drill held back behind a running alarm was not shown: no receipt, so its raiser sees it missing.
+    if (!m_serverReceipts || shown == Shown::OwnAlarm || shown == Shown::HeldBack)
         return;
     const QString raiser = Receipts::RaiserOf(relayLine);
     // The tone has started, or the station is set to show nothing: that is known at once. A window counts

@@ -126,7 +126,7 @@ frmAlarmPopup::Presented frmAlarmPopup::ShowAlertReceiver(const QString& value, 
     // A training alarm must not take the place of a real one that is still running (the link has logged it).
     if (frmAlarmPopup* open = Loaded(); trainee && open && !open->m_trainee && !open->m_test) {
         std::fputs("tavinor: training alarm ignored: an alarm is running\n", stderr);
-        return;
+        return Presented::HeldBack;
     }
 
     AlarmIO::CloseTrayMenu();
