@@ -97,6 +97,7 @@ registered "$G" "$H_IP" || tv_bail "station G did not register with the fake ser
 net_peer_cmd h "send 005: $E_IP|001: |Station E|1|0|$E_IP"
 tv_check "G shows the alarm from the fake server" tv_wait_for 10 on "$DG" tv_has_window "$G_PID" --all --name "$RECEIVER"
 on "$DG" tv_focus "$(on "$DG" tv_windows_of "$G_PID" --all --name "$RECEIVER" | head -1)"
+sleep 2 # the window takes keys only after 1.5 s, so that typing into another program acknowledges nothing
 key_at "$DG" Return
 tv_check "G acknowledges as before" tv_wait_file_contains 10 "$HLOG" "RECV $G_IP 006: "
 tv_check "G's offer went to the downlink, where today's server drops it" tv_file_contains "$HLOG" "DOWNRECV 012: receipts"
