@@ -19,8 +19,9 @@ class frmMonitor : public QDialog
 {
     Q_OBJECT
 public:
-    // Opens the monitor modally over `owner` (the settings dialog).
-    static void ShowMonitor(QWidget* owner);
+    // Opens the monitor modally over `owner` (the settings dialog), unless something closed it during its
+    // first refresh. `net` as for the constructor.
+    static void ShowMonitor(QWidget* owner, Network::AlarmNet* net = nullptr);
 
     // `net`: the slot table to show; nullptr: the main window's.
     explicit frmMonitor(QWidget* owner = nullptr, Network::AlarmNet* net = nullptr);
