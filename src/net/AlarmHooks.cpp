@@ -6,12 +6,77 @@
 #include "windows/frmAlarmPopup.h"
 #include "windows/frmAlarmSenderPopup.h"
 
+#include <QEvent>
+#include <QWindow>
+
 // The alarm windows, the settings dialog and the button poll plug in here.
 namespace AlarmHooks {
 
-void ShowAlertReceiver(const QString& line, bool trainee)
+namespace {
+
+// Waits for the first expose of a window that is shown, once; dies with the window.
+class ExposeWatch : public QObject
 {
-    frmAlarmPopup::ShowAlertReceiver(line, trainee);
+public:
+    ExposeWatch(QWindow* window, QObject* owner, std::function<void()> done)
+        : QObject(owner), m_window(window), m_done(std::move(done))
+    {
+        window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == m_window && event->type() == QEvent::Expose && m_window->isExposed() && m_done) {
+            m_window->removeEventFilter(this);
+            const std::function<void()> done = std::move(m_done);
+            m_done = nullptr;
+            deleteLater();
+            done();
+        }
+        return false;
+    }
+
+private:
+    QWindow* m_window;
+    std::function<void()> m_done;
+};
+
+} // namespace
+
+Shown ShowAlertReceiver(const QString& line, bool trainee)
+{
+    switch (frmAlarmPopup::ShowAlertReceiver(line, trainee)) {
+    case frmAlarmPopup::Presented::Nothing:
+        return Shown::Nothing;
+    case frmAlarmPopup::Presented::OwnAlarm:
+        return Shown::OwnAlarm;
+    case frmAlarmPopup::Presented::Window:
+        return Shown::Window;
+    case frmAlarmPopup::Presented::HeldBack:
+        return Shown::HeldBack;
+    case frmAlarmPopup::Presented::ToneOnly:
+        break;
+    }
+    return Shown::ToneOnly;
+}
+
+void WhenReceiverOnScreen(std::function<void()> done)
+{
+    frmAlarmPopup* popup = frmAlarmPopup::Loaded();
+    QWindow* window = popup && popup->isVisible() ? popup->windowHandle() : nullptr;
+    if (!window)
+        return;
+    if (window->isExposed())
+        done();
+    else
+        new ExposeWatch(window, popup, std::move(done));
+}
+
+void ShowReceipts(const QString& text)
+{
+    if (frmAlarmSenderPopup* sender = frmAlarmSenderPopup::Loaded())
+        sender->ShowReceipts(text);
 }
 void AlarmAcknowledged(const QString& line)
 {

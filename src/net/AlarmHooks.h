@@ -1,12 +1,25 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 
 // Where the station's downlink meets the alarm windows, the settings dialog and the USB button.
 namespace AlarmHooks {
 
+// How a received alarm was presented, which is what the station's receipt tells.
+enum class Shown {
+    Nothing,  // "Visuell" and "Akustisch" are off
+    OwnAlarm, // this station raised it
+    Window,   // the receiver window was opened
+    ToneOnly, // acoustic alerting only: the tone has started
+    HeldBack, // a training alarm while a real one is running: not shown
+};
 // 005 (trainee false) and 011 (trainee true): open the receiver alarm window if needed and show the alarm.
-void ShowAlertReceiver(const QString& line, bool trainee);
+Shown ShowAlertReceiver(const QString& line, bool trainee);
+// Calls `done` once the receiver window is mapped on the screen; never when it goes before that.
+void WhenReceiverOnScreen(std::function<void()> done);
+// The receipts of this station's alarm changed: the sender window shows `text`.
+void ShowReceipts(const QString& text);
 // 007: a station heard the alarm; only the open sender alarm window takes note.
 void AlarmAcknowledged(const QString& line);
 // 009: the alarm was cancelled; an open receiver alarm window closes.

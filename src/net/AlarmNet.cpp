@@ -9,6 +9,7 @@
 #include "net/ClientLink.h"
 #include "net/LinkRules.h"
 #include "net/Protocol.h"
+#include "net/ReceiptRelay.h"
 #include "net/ServerRelay.h"
 #include "platform/Cp1252.h"
 #include "platform/SocketArray.h"
@@ -207,7 +208,10 @@ bool AlarmNet::doSendData(const QString& value)
     if (!m_server) {
         // False also when the system refused the line: the uplink then ends, which counts as losing the
         // server.
-        return m_writer->Load(0)->Write(bytes);
+        Socket* uplink = m_writer->Load(0);
+        if (Protocol::RaisesAlarm(Protocol::CodeOf(value)))
+            m_client->AlarmRaised();
+        return uplink->Write(bytes);
     }
     // Ascending slot order, whatever each slot's state: a downlink that is not up simply misses the line.
     for (int i = 1; i <= m_writer->UBound(); ++i)
@@ -299,6 +303,8 @@ void AlarmNet::WS_Listener_Connect(int index)
     if (m_server) {
         Socket* s = m_listener->At(index);
         LogConnection(s->PeerAddress(), QStringLiteral("Client Anwendung gestartet"), index);
+    } else {
+        m_client->DownlinkAccepted(index);
     }
 }
 
@@ -511,9 +517,14 @@ void AlarmNet::HandleLine(int index, const QString& line)
 
 void AlarmNet::WS_Writer_DataArrival(int index, qint64)
 {
-    // Outbound connections carry one direction only: whatever comes back is read and dropped.
-    if (Socket* s = m_writer->At(index))
-        s->ReadAll();
+    // Outbound connections carry one direction only: whatever comes back is read and dropped, but for a
+    // station offering an extension on the downlink the server opened.
+    Socket* s = m_writer->At(index);
+    if (!s)
+        return;
+    const QByteArray bytes = s->ReadAll();
+    if (m_server && index > 0)
+        m_relay->receipts()->DownlinkBytes(index, bytes);
 }
 
 void AlarmNet::WS_Writer_Overflow(int index, const QString& peer)

@@ -6,15 +6,19 @@
 #include "core/IniFiles.h"
 #include "core/SysTrayUtil.h"
 #include "core/frmMain.h"
+#include "log/EventLog.h"
 #include "net/AlarmHooks.h"
 #include "net/AlarmNet.h"
 #include "net/IPChecker.h"
 #include "net/Protocol.h"
 #include "platform/SocketArray.h"
 
+#include "platform/Cp1252.h"
+
 #include <QAction>
 #include <QHostAddress>
 #include <QHostInfo>
+#include <QPointer>
 #include <QTimer>
 
 namespace Network {
@@ -97,6 +101,9 @@ void ClientLink::doClientConnect(const QString& ip)
 
 void ClientLink::doClientDisconnect()
 {
+    // A server met anew numbers its alarms anew: nothing heard from the last one counts any more.
+    m_serverReceipts = false;
+    m_board = Receipts::Board();
     SetConnectionStatus(false);
     m_uplinkUp = false;
     m_net->WS_Writer()->Load(0)->Close();
@@ -193,14 +200,60 @@ void ClientLink::HandleLine(const QString& line)
     } else if (code == QLatin1String("005:") || code == QLatin1String("011:")) {
         const bool trainee = code == QLatin1String("011:");
         emit AlarmReceived(line, trainee);
-        AlarmHooks::ShowAlertReceiver(line, trainee);
+        SendReceipt(line, AlarmHooks::ShowAlertReceiver(line, trainee));
     } else if (code == QLatin1String("007:")) {
         emit AcknowledgementReceived(line);
         AlarmHooks::AlarmAcknowledged(line);
     } else if (code == QLatin1String("009:")) {
         emit CancelReceived(line);
         AlarmHooks::AlarmCancelled(line);
+    } else if (code == QLatin1String("013:")) {
+        m_serverReceipts = m_serverReceipts || Receipts::Lists(line, code);
+    } else if (code == QLatin1String("015:") || code == QLatin1String("016:")) {
+        ReceiptLine(line);
     }
+}
+
+void ClientLink::DownlinkAccepted(int index)
+{
+    // Offered on the downlink, which a server that does not know it reads and drops unseen; the uplink
+    // carries the extension's lines only once the server has answered here.
+    m_serverReceipts = false;
+    if (Socket* down = m_net->WS_Listener()->At(index))
+        down->Write(Cp1252::Encode(Receipts::OfferLine() + QStringLiteral("\r\n")));
+}
+
+void ClientLink::SendReceipt(const QString& relayLine, AlarmHooks::Shown shown)
+{
+    using AlarmHooks::Shown;
+    // A drill held back behind a running alarm was not shown: no receipt, so its raiser sees it missing.
+    if (!m_serverReceipts || shown == Shown::OwnAlarm || shown == Shown::HeldBack)
+        return;
+    const QString raiser = Receipts::RaiserOf(relayLine);
+    // The tone has started, or the station is set to show nothing: that is known at once. A window counts
+    // once it is on the screen.
+    if (shown != Shown::Window) {
+        m_net->doSendData(Receipts::ReceiptLine(raiser, shown == Shown::ToneOnly));
+        return;
+    }
+    QPointer<ClientLink> self(this);
+    AlarmHooks::WhenReceiverOnScreen([self, raiser] {
+        if (self && self->m_serverReceipts)
+            self->m_net->doSendData(Receipts::ReceiptLine(raiser, true));
+    });
+}
+
+void ClientLink::ReceiptLine(const QString& line)
+{
+    const Receipts::Board::Change change = m_board.Apply(line);
+    if (change == Receipts::Board::Change::None)
+        return;
+    AlarmHooks::ShowReceipts(Receipts::WindowText(m_board.Entries(), m_board.IsDone()));
+    if (change == Receipts::Board::Change::Done)
+        Functions::WriteLog(Functions::StationName(), Receipts::LogText(m_board.Entries()));
+    else if (change == Receipts::Board::Change::Late)
+        Functions::WriteLog(Functions::StationName(),
+                            QStringLiteral("Alarm verspätet angezeigt: ") + m_board.LastChanged().name);
 }
 
 void ClientLink::DownlinkEnded()

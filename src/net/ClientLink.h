@@ -1,6 +1,8 @@
 #pragma once
 
 #include "net/LinkRules.h"
+#include "net/AlarmHooks.h"
+#include "net/Receipts.h"
 
 #include <QObject>
 #include <QPointer>
@@ -38,6 +40,12 @@ public:
     // Whether a connection to the station port from `peer` is the server's downlink.
     bool AcceptsDownlinkFrom(const QString& peer) const { return m_guard.Allows(peer); }
     bool LogRefusal(const QString& peer, qint64 nowMs) { return m_guard.ShouldLog(peer, nowMs); }
+    // The server's downlink has been accepted on listener slot `index`: offer the extensions.
+    void DownlinkAccepted(int index);
+    // This station sends an alarm: receipts still arriving for an earlier one no longer count.
+    void AlarmRaised() { m_board.Forget(); }
+    // True once the server has taken up the offer of receipts on the current downlink.
+    bool ServerTakesReceipts() const { return m_serverReceipts; }
     // The address this station announces: the local address of its uplink, which is the one that reaches
     // the server; the first address of the connection table only when the uplink has none.
     QString OwnAddress() const;
@@ -67,6 +75,8 @@ private:
     void SettingsClosed();
     void ReconnectOrGiveUp();
     void ResolveServer(const QString& address);
+    void SendReceipt(const QString& relayLine, AlarmHooks::Shown shown);
+    void ReceiptLine(const QString& line);
 
     AlarmNet* m_net;
     QTimer* m_connectTimer;
@@ -80,6 +90,8 @@ private:
     QPointer<QObject> m_watchedSettings;
     LinkRules::RegistrationWatch m_watch;
     LinkRules::DownlinkGuard m_guard;
+    bool m_serverReceipts = false;
+    Receipts::Board m_board;
 };
 
 } // namespace Network

@@ -22,6 +22,11 @@ QString RelayCodeFor(const QString& code)
     return QString();
 }
 
+bool RaisesAlarm(const QString& code)
+{
+    return code == QLatin1String("004:") || code == QLatin1String("010:");
+}
+
 QString RegistrationLine(const QString& stationName, const QString& visual, const QString& acoustic)
 {
     return QStringLiteral("001: ") + kSeparator + ClipStationName(stationName) + kSeparator + visual + kSeparator +
@@ -76,10 +81,13 @@ bool IsDottedIPv4(const QString& text)
 
 bool IsAccepted(const QString& line, bool server)
 {
+    // With the delivery receipts: the receipt (014) on an uplink, the answer to the offer (013), the states
+    // and the end of the wait (015, 016) on a downlink.
     static const QStringList kServerCodes = {QStringLiteral("001:"), QStringLiteral("004:"), QStringLiteral("006:"),
-                                             QStringLiteral("008:"), QStringLiteral("010:")};
+                                             QStringLiteral("008:"), QStringLiteral("010:"), QStringLiteral("014:")};
     static const QStringList kStationCodes = {QStringLiteral("002:"), QStringLiteral("005:"), QStringLiteral("007:"),
-                                              QStringLiteral("009:"), QStringLiteral("011:")};
+                                              QStringLiteral("009:"), QStringLiteral("011:"), QStringLiteral("013:"),
+                                              QStringLiteral("015:"), QStringLiteral("016:")};
     const QString code = CodeOf(line);
     if (!server)
         return kStationCodes.contains(code);

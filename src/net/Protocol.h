@@ -19,6 +19,8 @@ QString CodeOf(const QString& line);
 // The relay code the server answers a station's code with: "004:" -> "005: ", "006:" -> "007: ",
 // "008:" -> "009: ", "010:" -> "011: "; empty for every other code.
 QString RelayCodeFor(const QString& code);
+// True for the codes that raise an alarm: 004 and the training alarm 010.
+bool RaisesAlarm(const QString& code);
 // A station's registration: "001: |name|visual|acoustic".
 QString RegistrationLine(const QString& stationName, const QString& visual, const QString& acoustic);
 // A station name as it goes on the wire: at most kMaxStationName characters.

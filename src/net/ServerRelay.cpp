@@ -2,11 +2,12 @@
 
 #include "net/AlarmNet.h"
 #include "net/Protocol.h"
+#include "net/ReceiptRelay.h"
 #include "platform/SocketArray.h"
 
 namespace Network {
 
-ServerRelay::ServerRelay(AlarmNet* net) : QObject(net), m_net(net) {}
+ServerRelay::ServerRelay(AlarmNet* net) : QObject(net), m_net(net), m_receipts(new ReceiptRelay(net, this)) {}
 
 QString ServerRelay::HandleLine(int slot, const QString& line, const QString& peer)
 {
@@ -23,10 +24,18 @@ QString ServerRelay::HandleLine(int slot, const QString& line, const QString& pe
         m_net->SetStationRecord(slot, record);
         return record;
     }
+    if (code == QLatin1String("014:")) {
+        m_receipts->ReceiptArrived(slot, line);
+        return line;
+    }
     const QString relayCode = Protocol::RelayCodeFor(code);
     if (relayCode.isEmpty())
         return line;
     m_net->doSendData(Protocol::RelayLine(relayCode, peer, m_net->StationRecord(slot)));
+    if (Protocol::RaisesAlarm(code))
+        m_receipts->AlarmRelayed(slot, peer);
+    else if (code == QLatin1String("008:"))
+        m_receipts->Cancelled(peer);
     return line + peer;
 }
 
@@ -57,6 +66,7 @@ void ServerRelay::doServerConnect(const QString& ip, int opener)
     }
     m_targets[slot] = address;
     m_openers[slot] = opener;
+    m_receipts->DownlinkOpened(slot);
     s->Connect(address, m_net->config().stationPort);
 }
 
@@ -66,6 +76,7 @@ void ServerRelay::doServerDisconnect(int index)
     if (!station)
         return;
     const QString peer = station->PeerAddress();
+    m_receipts->StationLeft(index, peer);
     SocketArray* writers = m_net->WS_Writer();
     SocketArray* listeners = m_net->WS_Listener();
     for (int i = 1; i <= writers->UBound() && i < m_targets.size(); ++i) {

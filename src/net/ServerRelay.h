@@ -6,6 +6,7 @@
 namespace Network {
 
 class AlarmNet;
+class ReceiptRelay;
 
 // The server's half: registrations, the downlinks back to the stations and the relay of alarm,
 // acknowledgement and cancel lines to every station.
@@ -25,9 +26,11 @@ public:
     void doServerDisconnect(int index);
     // The address downlink slot `index` was told to connect to.
     QString DownlinkTarget(int index) const;
+    ReceiptRelay* receipts() const { return m_receipts; }
 
 private:
     AlarmNet* m_net;
+    ReceiptRelay* m_receipts;
     QStringList m_targets; // by outbound slot
     QList<int> m_openers;  // by outbound slot: the listener slot whose 003 opened it
 };

@@ -5,6 +5,8 @@
 #include "net/AlarmNet.h"
 #include "net/MonitorRows.h"
 #include "net/Network.h"
+#include "net/ReceiptRelay.h"
+#include "net/ServerRelay.h"
 #include "platform/SocketArray.h"
 
 #include <QCloseEvent>
@@ -18,7 +20,7 @@
 #include <QVBoxLayout>
 
 namespace {
-enum Column { ColId, ColStation, ColStatus, ColAlarm, ColumnCount };
+enum Column { ColId, ColStation, ColStatus, ColAlarm, ColReceipt, ColumnCount };
 } // namespace
 
 void frmMonitor::ShowMonitor(QWidget* owner, Network::AlarmNet* net)
@@ -48,7 +50,8 @@ frmMonitor::frmMonitor(QWidget* owner, Network::AlarmNet* net)
     lvwStatus->setObjectName(QStringLiteral("lvwStatus"));
     lvwStatus->setColumnCount(ColumnCount);
     lvwStatus->setHorizontalHeaderLabels({QStringLiteral("ID"), QStringLiteral("Name (IP) der Station"),
-                                          QStringLiteral("Status"), QStringLiteral("Alarmierung")});
+                                          QStringLiteral("Status"), QStringLiteral("Alarmierung"),
+                                          QStringLiteral("Rückmeldung")});
     lvwStatus->setColumnHidden(ColId, true);
     lvwStatus->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lvwStatus->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -63,6 +66,7 @@ frmMonitor::frmMonitor(QWidget* owner, Network::AlarmNet* net)
     lvwStatus->setColumnWidth(ColStation, XPMsgBox::TwipsToPixels(3000, dpi));
     lvwStatus->setColumnWidth(ColStatus, XPMsgBox::TwipsToPixels(2000, dpi));
     lvwStatus->setColumnWidth(ColAlarm, XPMsgBox::TwipsToPixels(2000, dpi));
+    lvwStatus->setColumnWidth(ColReceipt, XPMsgBox::TwipsToPixels(2500, dpi));
     lvwStatus->horizontalHeader()->setSectionResizeMode(ColStation, QHeaderView::Stretch);
     lvwStatus->horizontalHeaderItem(ColStatus)->setTextAlignment(Qt::AlignCenter);
     lvwStatus->horizontalHeaderItem(ColAlarm)->setTextAlignment(Qt::AlignCenter);
@@ -102,8 +106,9 @@ void frmMonitor::Refresh()
             return;
         Socket* socket = m_net ? m_net->WS_Listener()->At(i) : nullptr;
         // Numbers above the highest listener slot (more downlinks than uplinks) have no slot to show.
-        AddRow(socket ? Monitor::RowText(i, m_net->StationRecord(i), socket->IsConnected(), socket->PeerAddress())
-                      : Monitor::EmptyRowText(i));
+        AddRow((socket ? Monitor::RowText(i, m_net->StationRecord(i), socket->IsConnected(), socket->PeerAddress())
+                       : Monitor::EmptyRowText(i)) +
+               QLatin1Char('\t') + m_net->Server()->receipts()->StateText(i));
     }
 
     lvwStatus->setUpdatesEnabled(true);

@@ -112,21 +112,21 @@ frmAlarmPopup* frmAlarmPopup::Load()
     return new frmAlarmPopup(frmMain::Instance());
 }
 
-void frmAlarmPopup::ShowAlertReceiver(const QString& value, bool trainee)
+frmAlarmPopup::Presented frmAlarmPopup::ShowAlertReceiver(const QString& value, bool trainee)
 {
     const bool visual = Setting("Visuell");
     const bool acoustic = Setting("Akustisch");
-    if (!visual && !acoustic)
-        return;
     const AlarmLine::Sender sender = AlarmLine::Parse(value);
     // The station that raised the alarm gets its own relay back: it shows its sender window, not this one.
     if (AlarmLine::IsFrom(sender, AlarmIO::OwnAddresses()))
-        return;
+        return Presented::OwnAlarm;
+    if (!visual && !acoustic)
+        return Presented::Nothing;
 
     // A training alarm must not take the place of a real one that is still running (the link has logged it).
     if (frmAlarmPopup* open = Loaded(); trainee && open && !open->m_trainee && !open->m_test) {
         std::fputs("tavinor: training alarm ignored: an alarm is running\n", stderr);
-        return;
+        return Presented::HeldBack;
     }
 
     AlarmIO::CloseTrayMenu();
@@ -156,6 +156,7 @@ void frmAlarmPopup::ShowAlertReceiver(const QString& value, bool trainee)
     }
     popup->m_pattern = pattern;
     AlarmIO::WriteOutputs(pattern);
+    return visual ? Presented::Window : Presented::ToneOnly;
 }
 
 void frmAlarmPopup::TestAlertReceiver(const QString& value, bool akustisch, bool visuell)

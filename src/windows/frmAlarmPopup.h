@@ -15,7 +15,9 @@ class frmAlarmPopup final : public AlarmWindow
 public:
     // A relay line of an alarm (005, trainee false) or of a training alarm (011, trainee true), as the
     // station's link received it without CR LF.
-    static void ShowAlertReceiver(const QString& value, bool trainee = false);
+    // How an alarm was presented: the station's delivery receipt reports it.
+    enum class Presented { Nothing, OwnAlarm, Window, ToneOnly, HeldBack };
+    static Presented ShowAlertReceiver(const QString& value, bool trainee = false);
     // The settings dialog's local test: `value` is the name to show.
     static void TestAlertReceiver(const QString& value, bool akustisch, bool visuell);
     // The loaded receiver window, or nullptr.

@@ -48,6 +48,9 @@ frmAlarmSenderPopup::frmAlarmSenderPopup(QWidget* owner)
     lblAlert = MakeLabel(this, "lblAlert", QStringLiteral("ausgelöst!"), 2.0, true);
     lblTimeleft = MakeLabel(this, "lblTimeleft", QStringLiteral("Zeit seit Auslösung:"));
     lblTimeCounter = MakeLabel(this, "lblTimeCounter", QStringLiteral("00:00:00"), 1.0, true);
+    lblReceipts = MakeLabel(this, "lblReceipts", QString(), 1.0, true);
+    lblReceipts->setWordWrap(true);
+    lblReceipts->hide();
     picLogo = new QLabel(this);
     picLogo->setObjectName(QStringLiteral("picLogo"));
     picLogo->setPixmap(SysTrayUtil::TrayPicture(2).pixmap(64, 64));
@@ -95,6 +98,7 @@ frmAlarmSenderPopup::frmAlarmSenderPopup(QWidget* owner)
     layout->addWidget(lblAlert);
     layout->addWidget(lblDelivery);
     layout->addWidget(fraSteps);
+    layout->addWidget(lblReceipts);
     layout->addWidget(gridLog, 1);
     layout->addLayout(time);
     resize(620, 520);
@@ -155,6 +159,7 @@ void frmAlarmSenderPopup::ResetForm()
     for (QPushButton* b : {btnHelpArrived, btnEquipment, btnShock, btnEnde})
         b->setEnabled(true);
     lblTitle->hide();
+    ShowReceipts(QString());
     AddEntry(Functions::StationName() + QStringLiteral(" hat Notruf ausgelöst "), TimeNow());
 }
 
@@ -210,6 +215,12 @@ bool frmAlarmSenderPopup::IncidentRunning() const
 void frmAlarmSenderPopup::addTextMessage(const QString& value)
 {
     AddEntry(AlarmLine::Parse(value).station + QStringLiteral(" hat Notruf gehört"), TimeNow());
+}
+
+void frmAlarmSenderPopup::ShowReceipts(const QString& text)
+{
+    lblReceipts->setText(text);
+    lblReceipts->setVisible(!text.isEmpty());
 }
 
 void frmAlarmSenderPopup::RecordStep(QPushButton* button, const QString& text)

@@ -36,6 +36,8 @@ public:
     static constexpr int kSettleMs = 5000;
     // The relay line of an acknowledgement (007) without CR LF.
     void addTextMessage(const QString& value);
+    // The delivery receipts of this alarm: how many stations show it, and which do not.
+    void ShowReceipts(const QString& text);
     // One tick of the one-second timer (public so that tests can drive it with their clock).
     void alertTimer_Timer();
 
@@ -56,6 +58,7 @@ private:
     QLabel* lblAlert;
     QLabel* lblTimeleft;
     QLabel* lblTimeCounter;
+    QLabel* lblReceipts;
     QLabel* picLogo;
     QFrame* fraSteps;
     QPushButton* btnHelpArrived;

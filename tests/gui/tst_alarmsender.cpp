@@ -176,6 +176,21 @@ private slots:
         QVERIFY(grid->verticalScrollBar()->value() > 0);
     }
 
+    // Receipts have their own area; a new alarm starts without the last one's.
+    void receiptsAreShownUntilTheNextAlarm()
+    {
+        frmAlarmSenderPopup* w = frmAlarmSenderPopup::Load();
+        w->ResetForm();
+        w->show();
+        auto* area = w->findChild<QLabel*>("lblReceipts");
+        QVERIFY(area && area->isHidden());
+        w->ShowReceipts("Alarm wird angezeigt auf 2 von 3 Stationen");
+        QVERIFY(area->isVisible());
+        QCOMPARE(area->text(), QStringLiteral("Alarm wird angezeigt auf 2 von 3 Stationen"));
+        w->ResetForm();
+        QVERIFY(area->isHidden() && area->text().isEmpty());
+    }
+
     // Without a window manager nothing can be minimised or brought forward: the alarm goes out all the same.
     void sendAlertWithoutWindowManager()
     {

@@ -4,6 +4,8 @@
 #include "core/Globals.h"
 #include "net/AlarmNet.h"
 #include "net/MonitorRows.h"
+#include "net/ReceiptRelay.h"
+#include "net/ServerRelay.h"
 #include "net/frmMonitor.h"
 #include "platform/Cp1252.h"
 #include "platform/SocketArray.h"
@@ -108,12 +110,12 @@ private slots:
         auto* monitor = new frmMonitor(nullptr, m_server.get());
         QPointer<frmMonitor> guard(monitor);
         const QStringList expected = {
-            "1\tEmpfang (127.0.0.11)\tverbunden\tvis + ak",
-            "2\tn/a (127.0.0.12)\tverbunden\t",
-            "3\tLager (127.0.0.13)\tnicht verbunden\t",
-            "4\tNord (0)\tverbunden\t + ak", // the "|" in the name shifts every field
-            "5\tn/a ()\tnicht verbunden\t",
-            "6\tn/a ()\tnicht verbunden\t",
+            "1\tEmpfang (127.0.0.11)\tverbunden\tvis + ak\t",
+            "2\tn/a (127.0.0.12)\tverbunden\t\t",
+            "3\tLager (127.0.0.13)\tnicht verbunden\t\t",
+            "4\tNord (0)\tverbunden\t + ak\t", // the "|" in the name shifts every field
+            "5\tn/a ()\tnicht verbunden\t\t",
+            "6\tn/a ()\tnicht verbunden\t\t",
         };
         QCOMPARE(monitor->RowTexts(), expected);
         QVERIFY(monitor->findChild<QLabel*>(QStringLiteral("lblTime"))->text().startsWith("Letzte Aktualisierung: "));
@@ -127,13 +129,21 @@ private slots:
         QCOMPARE(monitor->RowTexts(), expected);
         monitor->findChild<QPushButton*>(QStringLiteral("cmdAktualisieren"))->click();
         QStringList now = expected;
-        now[1] = QStringLiteral("2\tKasse (127.0.0.12)\tverbunden\t + ");
-        now[2] = QStringLiteral("3\tn/a (127.0.0.15)\tverbunden\t");
+        now[1] = QStringLiteral("2\tKasse (127.0.0.12)\tverbunden\t + \t");
+        now[2] = QStringLiteral("3\tn/a (127.0.0.15)\tverbunden\t\t");
         QCOMPARE(monitor->RowTexts(), now);
         e->Line(QStringLiteral("001: |Keller|1|0"));
         QTRY_VERIFY(m_server->StationRecord(3).contains(QStringLiteral("Keller")));
         monitor->findChild<QPushButton*>(QStringLiteral("cmdAktualisieren"))->click();
-        QCOMPARE(monitor->RowTexts().value(2), QStringLiteral("3\tKeller (127.0.0.15)\tverbunden\tvis + "));
+        QCOMPARE(monitor->RowTexts().value(2), QStringLiteral("3\tKeller (127.0.0.15)\tverbunden\tvis + \t"));
+
+        // An alarm from A: the last column tells what each other station did with it; these plain
+        // uplinks cannot confirm.
+        a->Line(QStringLiteral("004: "));
+        QTRY_COMPARE(m_server->Server()->receipts()->StateText(2), QStringLiteral("ältere Version"));
+        monitor->findChild<QPushButton*>(QStringLiteral("cmdAktualisieren"))->click();
+        QCOMPARE(monitor->RowTexts().value(1), QStringLiteral("2\tKasse (127.0.0.12)\tverbunden\t + \tältere Version"));
+        QCOMPARE(monitor->RowTexts().value(0), QStringLiteral("1\tEmpfang (127.0.0.11)\tverbunden\tvis + ak\t"));
 
         monitor->findChild<QPushButton*>(QStringLiteral("cmdClose"))->click();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

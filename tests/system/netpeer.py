@@ -6,9 +6,12 @@
       announces IP (003) and registers (001). Prints "UP", "DOWN", "RECV <line>" (downlink lines),
       "CLOSED up|down". Commands (control FIFO or stdin, one a line): "send <text>" (uplink, CR LF added),
       "raw <hex>" (uplink bytes as given), "register", "close", "connect", "reconnect", "quit".
+      --record FILE: every byte received on the downlink goes to FILE, every byte on the uplink to FILE.up.
   netpeer.py server --bind IP
-      A server: listens on IP:10161, prints "ACCEPT <peer>", "RECV <peer> <line>", connects back on 003,
-      answers 001 with 002 to all. Commands: "send <text>" / "raw <hex>" to every downlink, "quit".
+      A server of today's protocol: listens on IP:10161, prints "ACCEPT <peer>", "RECV <peer> <line>",
+      connects back on 003, answers 001 with 002 to all, prints what comes back on a downlink as
+      "DOWNRECV <line>" and otherwise ignores it. Commands: "send <text>" / "raw <hex>" to every downlink,
+      "quit".
   netpeer.py bench --server IP --stations N --alarms K [--net 127.1]
       N stations on 127.1.x.y, K alarms from the first; prints the time from each 004 written to the last
       005 received, median and 99th percentile.
@@ -98,9 +101,9 @@ def decode(b):
 class Station:
     """A station: uplink out, downlink in."""
 
-    def __init__(self, loop, server, addr, name, quiet=False, on_line=None):
+    def __init__(self, loop, server, addr, name, quiet=False, on_line=None, record=None):
         self.loop, self.server, self.addr, self.name = loop, server, addr, name
-        self.quiet, self.on_line = quiet, on_line
+        self.quiet, self.on_line, self.record = quiet, on_line, record
         self.up = None
         self.downs = {}
         self.lst = listener(addr, STATION_PORT)
@@ -125,11 +128,17 @@ class Station:
             data = s.recv(65536)
         except OSError:
             data = b""
+        self._record(".up", data)
         if not data:
             self.loop.remove(s)
             if self.up is s:
                 self.up = None
             self.log("CLOSED up")
+
+    def _record(self, suffix, data):
+        if self.record and data:
+            with open(self.record + suffix, "ab") as f:
+                f.write(data)
 
     def _accept(self, lst):
         c, _ = lst.accept()
@@ -142,6 +151,7 @@ class Station:
             data = c.recv(65536)
         except OSError:
             data = b""
+        self._record("", data)
         if not data:
             self.loop.remove(c)
             self.downs.pop(c, None)
@@ -194,7 +204,7 @@ def control(loop, path, handle):
 
 def run_station(a):
     loop = Loop()
-    st = Station(loop, a.server, a.bind, a.name)
+    st = Station(loop, a.server, a.bind, a.name, record=a.record)
 
     def handle(cmd):
         verb, _, arg = cmd.partition(" ")
@@ -252,9 +262,24 @@ def run_server(a):
             if text.startswith("003:"):
                 d = socket.create_connection((text[4:].strip(), STATION_PORT), timeout=5)
                 downs.append(d)
+                framers[d] = (Framer(), text[4:].strip())
+                loop.add(d, down_read)
                 out("DOWNLINK " + text[4:].strip())
             elif text.startswith("001:"):
                 send_all(b"002: fake\r\n")
+
+    def down_read(d):
+        try:
+            data = d.recv(65536)
+        except OSError:
+            data = b""
+        if not data:
+            loop.remove(d)
+            if d in downs:
+                downs.remove(d)
+            return
+        for line in framers[d][0].feed(data):
+            out("DOWNRECV " + decode(line))
 
     def accept(s):
         c, (peer, _) = s.accept()
@@ -490,6 +515,7 @@ def main():
     s.add_argument("--ak", default="0")
     s.add_argument("--control")
     s.add_argument("--no-connect", action="store_true")
+    s.add_argument("--record")
     v = sub.add_parser("server")
     v.add_argument("--bind", required=True)
     v.add_argument("--control")

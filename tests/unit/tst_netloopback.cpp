@@ -1,13 +1,16 @@
 #include "core/Globals.h"
 #include "net/AlarmNet.h"
 #include "net/ClientLink.h"
+#include "net/ReceiptRelay.h"
 #include "net/ServerRelay.h"
 #include "platform/Cp1252.h"
 #include "platform/SocketArray.h"
+#include "windows/AlarmIO.h"
 
 #include "TestFolder.h"
 
 #include <QDir>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -89,6 +92,13 @@ public:
         m_up->abort();
     }
     void Close() { m_up->disconnectFromHost(); }
+    // A line back on the downlink, where only a peer that knows an extension reads it.
+    void DownlinkLine(const QString& text)
+    {
+        m_downs.last()->write(Cp1252::Encode(text) + "\r\n");
+        m_downs.last()->flush();
+    }
+    qint64 UplinkBytes() const { return m_up->bytesAvailable(); }
 
     QString address() const { return m_address; }
     QStringList lines;
@@ -131,6 +141,7 @@ private slots:
     void strayLinesLoggedWithinBudget();
     void peerThatNeverReadsIsCutOff();
     void serverRestartWithAndWithoutReconnect();
+    void receiptsOnlyBetweenPeersThatKnowThem();
 
 private:
     std::unique_ptr<AlarmNet> MakeServer();
@@ -448,5 +459,55 @@ void tst_NetLoopback::serverRestartWithAndWithoutReconnect()
     QVERIFY(!link->connectTimer()->isActive());
 }
 
-QTEST_GUILESS_MAIN(tst_NetLoopback)
+QTEST_MAIN(tst_NetLoopback)
 #include "tst_netloopback.moc"
+
+void tst_NetLoopback::receiptsOnlyBetweenPeersThatKnowThem()
+{
+    // The fake stations live in this process: only 127.0.0.2 is the station's own address.
+    AlarmIO::Seams seams;
+    seams.ownAddresses = [] { return QStringList{QStringLiteral("127.0.0.2")}; };
+    seams.beep = [] {};
+    AlarmIO::SetForTests(seams);
+    auto restore = qScopeGuard([] { AlarmIO::SetForTests({}); });
+
+    // The program's station offers receipts on its downlink and the server takes them up.
+    Network::ClientLink* link = m_station->Client();
+    link->doClientConnect(QString());
+    QTRY_VERIFY_WITH_TIMEOUT(link->IsConnected(), 5000);
+    QTRY_VERIFY(link->ServerTakesReceipts());
+
+    FakeStation old(QStringLiteral("127.0.0.3"), m_serverPort, m_stationPort);
+    FakeStation raiser(QStringLiteral("127.0.0.4"), m_serverPort, m_stationPort);
+    QVERIFY(old.Connect());
+    old.Register(QStringLiteral("Alt"));
+    QVERIFY(raiser.Connect());
+    raiser.Register(QStringLiteral("Melder"));
+    QTRY_VERIFY(old.HasDownlink() && raiser.HasDownlink());
+    raiser.DownlinkLine(QStringLiteral("012: receipts"));
+    QTRY_VERIFY(raiser.lines.contains(QStringLiteral("013: receipts")));
+
+    raiser.Line(QStringLiteral("004: "));
+    // The station has shown the alarm (window on the offscreen screen) and said so.
+    QTRY_VERIFY2_WITH_TIMEOUT(raiser.lines.contains(QStringLiteral("015: 1|shown|127.0.0.2|Empfang")),
+                              qPrintable(raiser.lines.join('\n')), 5000);
+    QVERIFY(raiser.lines.contains(QStringLiteral("015: 1|old|127.0.0.3|Alt")));
+    QTRY_VERIFY_WITH_TIMEOUT(raiser.lines.contains(QStringLiteral("016: 1")), 10000);
+    QVERIFY2(
+        Log().contains(Cp1252::Encode(QStringLiteral(";127.0.0.4 (Melder);Rückmeldung: Alarm angezeigt auf 1 von 1 "
+                                                     "Station / ohne Rückmeldung (ältere Version): Alt\r\n"))),
+        Log());
+    QCOMPARE(m_server->Server()->receipts()->StateText(1), QStringLiteral("angezeigt"));
+
+    // A drill proves the same chain: the training alarm is confirmed too.
+    raiser.Line(QStringLiteral("008: "));
+    raiser.Line(QStringLiteral("010: "));
+    QTRY_VERIFY_WITH_TIMEOUT(raiser.lines.contains(QStringLiteral("015: 2|shown|127.0.0.2|Empfang")), 5000);
+
+    // The older station got today's lines and nothing else, on either connection.
+    for (const QString& line : old.lines)
+        QVERIFY2(line.startsWith(QStringLiteral("002: ")) ||
+                     line.mid(3) == QStringLiteral(": 127.0.0.4|001: |Melder|1|1|127.0.0.4"), // 005, 009, 011
+                 qPrintable(line));
+    QCOMPARE(old.UplinkBytes(), 0);
+}
