@@ -1,7 +1,8 @@
 #!/bin/bash
 # Log viewer benchmark: generates event logs of the given sizes in /tmp, opens each in the viewer and
 # reports the time until the newest row is shown and the peak memory, first with the file out of the page
-# cache (cold), then again (warm). The generated files are deleted afterwards.
+# cache (cold), then again (warm). Then (warm) it filters the log by one station and reports the time to
+# the first and to all results and the longest stall. The generated files are deleted afterwards.
 #
 #   bench/logviewer/run.sh BUILD_DIR [LINES ...]     (default: 100000 1000000 10000000)
 # BUILD_DIR holds tv_loggen and tv_logbench (bench/logviewer/ below it, or directly in it).
@@ -41,5 +42,7 @@ for n in "${sizes[@]}"; do
         printf '%-10s %-6s %8s %9s %9s %13s %12s %12s\n' "$n" "$cache" "$file_mb" "$rows" "$shown" "$stall" \
             "$rss" "$(( trss / 1024 ))"
     done
+    out=$("$bench" "$work" --filter 2>&1) || { echo "$out" >&2; exit 1; }
+    printf '%-10s filter by station: %s\n' "$n" "$(grep -o 'matches=.*' <<<"$out")"
     rm -f "$log"
 done
