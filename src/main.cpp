@@ -1,7 +1,9 @@
 #include "core/Globals.h"
+#include "core/Translations.h"
 #include "core/frmMain.h"
 
 #include <QApplication>
+#include <QLocale>
 #include <cstdio>
 #include <cstdlib>
 
@@ -16,6 +18,7 @@ int main(int argc, char* argv[])
         return EXIT_FAILURE;
     }
     QApplication app(argc, argv);
+    Translations::InstallQt(QLocale::system());
     QApplication::setQuitOnLastWindowClosed(false);
     if (!frmMain::Load())
         return EXIT_SUCCESS;

@@ -14,6 +14,7 @@
 #include "log/EventLog.h"
 #include "log/frmLog.h"
 #include "net/Network.h"
+#include "net/frmMonitor.h"
 #include "platform/SingleInstance.h"
 #include "platform/System.h"
 
@@ -171,6 +172,7 @@ void frmMain::UpdateVariables(bool Init)
         SysTrayUtil::TraySetIcon(1);
         MenuEntry(QStringLiteral("popUp3"))->setText(QStringLiteral("Server: ") + station);
         MenuEntry(QStringLiteral("popUp5"))->setText(QStringLiteral("Status: Server"));
+        ShowMonitorEntry(true);
         Network::StartServerListener();
         ioWarrior::CloseEmergencyButton();
         return;
@@ -179,6 +181,7 @@ void frmMain::UpdateVariables(bool Init)
     setWindowTitle(kTitle + QStringLiteral(" Client"));
     MenuEntry(QStringLiteral("popUp3"))->setText(QStringLiteral("Station: ") + station);
     MenuEntry(QStringLiteral("popUp5"))->setText(QStringLiteral("Status: "));
+    ShowMonitorEntry(false);
     if (Init) {
         Network::StartClientListener();
         Globals::UsbButtonHandle = ioWarrior::OpenEmergencyButton();
@@ -201,8 +204,10 @@ QString frmMain::ExitQuestion(bool server)
 {
     QStringList lines{QStringLiteral("Soll das Programm wirklich beendet werden?")};
     if (server) {
-        lines << QStringLiteral("Es können dann keine Alarme mehr gegeben und / oder empfangen werden")
-              << QStringLiteral("alle Client-Verbindungen werden getrennt und die Clients müssen neu gestartet werden!");
+        // Two sentences below the question, set apart by an empty line.
+        lines << QString() << QStringLiteral("Es können dann keine Alarme mehr gegeben und / oder empfangen werden.")
+              << QStringLiteral(
+                     "Alle Client-Verbindungen werden getrennt und die Clients müssen neu gestartet werden!");
     } else {
         lines << QStringLiteral("Es können dann keine Alarme mehr gegeben und / oder empfangen werden!");
     }
@@ -280,6 +285,9 @@ void frmMain::BuildPopUp()
         {"popUp10", QStringLiteral("-")},
         {"popUp14", QStringLiteral("Info...")},
         {"popUp15", QStringLiteral("Beenden")},
+        // The server's own view of its stations; a station opens it from the settings dialog.
+        {"popUp16", QStringLiteral("-")},
+        {"popUp17", QStringLiteral("Status-Monitor")},
     };
     for (const auto& e : entries) {
         QAction* a = e.caption == QLatin1String("-") ? m_mnuPopup->addSeparator() : m_mnuPopup->addAction(e.caption);
@@ -302,6 +310,14 @@ void frmMain::BuildPopUp()
     });
 }
 
+void frmMain::ShowMonitorEntry(bool server)
+{
+    for (const char* key : {"popUp16", "popUp17"}) {
+        if (QAction* a = MenuEntry(QLatin1String(key)))
+            a->setVisible(server);
+    }
+}
+
 void frmMain::mnuMainbar_Click(QAction* entry)
 {
     const int command = entry->objectName().mid(5).toInt();
@@ -318,6 +334,9 @@ void frmMain::mnuMainbar_Click(QAction* entry)
         break;
     case 15:
         ExitProgram(true);
+        break;
+    case 17:
+        frmMonitor::ShowMonitor(this);
         break;
     default:
         break;

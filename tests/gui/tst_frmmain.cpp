@@ -84,8 +84,8 @@ private slots:
         QCOMPARE(SysTrayUtil::CurrentPicture(), 3);
         QCOMPARE(SysTrayUtil::TrayIcon()->toolTip(), QStringLiteral("tavinor Client"));
 
-        const QStringList keys = {"popUp1", "popUp2", "popUp3", "popUp4", "popUp5", "popUp6",
-                                  "popUp7", "popUp8", "popUp9", "popUp10", "popUp14", "popUp15"};
+        const QStringList keys = {"popUp1", "popUp2", "popUp3",  "popUp4",  "popUp5",  "popUp6",  "popUp7",
+                                  "popUp8", "popUp9", "popUp10", "popUp14", "popUp15", "popUp16", "popUp17"};
         const QList<QAction*> actions = m_main->mnuPopup()->actions();
         QCOMPARE(actions.size(), keys.size());
         for (int i = 0; i < keys.size(); ++i)
@@ -99,6 +99,8 @@ private slots:
         QCOMPARE(actions[8]->text(), QStringLiteral("Logbuch aufrufen"));
         QCOMPARE(actions[10]->text(), QStringLiteral("Info..."));
         QCOMPARE(actions[11]->text(), QStringLiteral("Beenden"));
+        QCOMPARE(actions[13]->text(), QStringLiteral("Status-Monitor"));
+        QVERIFY(!actions[12]->isVisible() && !actions[13]->isVisible()); // the server's entry
 
         for (const char* t : {"connectTimer", "checkConnectTimer", "exitTimer", "ioWarrior"})
             QVERIFY2(!m_main->findChild<QTimer*>(QLatin1String(t))->isActive(), t);
@@ -115,6 +117,7 @@ private slots:
         QCOMPARE(SysTrayUtil::CurrentPicture(), 1);
         QCOMPARE(m_main->MenuEntry(QStringLiteral("popUp3"))->text(), QStringLiteral("Server: Empfang"));
         QCOMPARE(m_main->MenuEntry(QStringLiteral("popUp5"))->text(), QStringLiteral("Status: Server"));
+        QVERIFY(m_main->MenuEntry(QStringLiteral("popUp17"))->isVisible());
         QCOMPARE(LogLines(*m_folder).constLast().section(QLatin1Char(';'), 2), QStringLiteral("Empfang;Server gestartet"));
         QCOMPARE(SysTrayUtil::TrayIcon()->toolTip(), QStringLiteral("tavinor Server"));
     }
