@@ -27,7 +27,8 @@ mkdir -p "$work/Log"
 log=$work/Log/log.csv
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 
-printf '%-10s %-6s %8s %9s %9s %13s %12s %12s\n' lines cache file_mb rows shown_ms max_stall_ms peak_rss_mb time_rss_mb
+printf '%-10s %-6s %8s %9s %10s %9s %13s %12s %12s\n' lines cache file_mb rows indexed_ms shown_ms max_stall_ms \
+    peak_rss_mb time_rss_mb
 for n in "${sizes[@]}"; do
     "$gen" "$n" "$log"
     file_mb=$(( $(stat -c %s "$log") / 1048576 ))
@@ -36,10 +37,11 @@ for n in "${sizes[@]}"; do
         out=$(/usr/bin/time -f 'time_rss_kb=%M' "$bench" "$work" 2>&1) || { echo "$out" >&2; exit 1; }
         rows=$(sed -n 's/.*rows=\([0-9]*\).*/\1/p' <<<"$out")
         shown=$(sed -n 's/.*shown_ms=\([0-9]*\).*/\1/p' <<<"$out")
+        indexed=$(sed -n 's/.*indexed_ms=\([0-9]*\).*/\1/p' <<<"$out")
         rss=$(sed -n 's/.*peak_rss_mb=\([0-9.]*\).*/\1/p' <<<"$out")
         trss=$(sed -n 's/.*time_rss_kb=\([0-9]*\).*/\1/p' <<<"$out")
         stall=$(sed -n 's/.*max_stall_ms=\([0-9]*\).*/\1/p' <<<"$out")
-        printf '%-10s %-6s %8s %9s %9s %13s %12s %12s\n' "$n" "$cache" "$file_mb" "$rows" "$shown" "$stall" \
+        printf '%-10s %-6s %8s %9s %10s %9s %13s %12s %12s\n' "$n" "$cache" "$file_mb" "$rows" "$indexed" "$shown" "$stall" \
             "$rss" "$(( trss / 1024 ))"
     done
     out=$("$bench" "$work" --filter 2>&1) || { echo "$out" >&2; exit 1; }

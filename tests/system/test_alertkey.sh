@@ -270,7 +270,8 @@ if tray_menu_at "$A_PID"; then
         key_at "$DA" alt+b
         tv_check "the log viewer opens A's report" tv_wait_file_contains 5 "$TV_ARTIFACTS/a-opened.txt" \
             "$(basename "$REPORT")"
-        key_at "$DA" Escape
+        tv_focus "$(tv_windows_of "$A_PID" --name '^tavinor - Logbuch$' | head -n1)"
+        key_at "$DA" alt+F4
         tv_wait_for 5 tv_lacks_window "$A_PID" --name '^tavinor - Logbuch$' || tv_not_ok "the log viewer stays open"
     else
         tv_not_ok "\"Logbuch aufrufen\" opened no log viewer at A"
