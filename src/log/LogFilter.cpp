@@ -36,9 +36,10 @@ const QStringList kConnectionTexts = {
 
 } // namespace
 
-LogCriteria::Kind Classify(const QString& event)
+namespace {
+LogCriteria::Kind KindOfCode(int code)
 {
-    switch (Code(event)) {
+    switch (code) {
     case 1:
     case 2:
         return LogCriteria::Chatter;
@@ -55,8 +56,26 @@ LogCriteria::Kind Classify(const QString& event)
     case 7:
         return LogCriteria::Ack;
     default:
-        break;
+        return LogCriteria::Kind(0);
     }
+}
+} // namespace
+
+unsigned CodeKind(const char* e, qsizetype size)
+{
+    if (size < 4 || e[3] != ':')
+        return 0;
+    for (int i = 0; i < 3; ++i) {
+        if (e[i] < '0' || e[i] > '9')
+            return 0;
+    }
+    return KindOfCode((e[0] - '0') * 100 + (e[1] - '0') * 10 + (e[2] - '0'));
+}
+
+LogCriteria::Kind Classify(const QString& event)
+{
+    if (const LogCriteria::Kind k = KindOfCode(Code(event)))
+        return k;
     if (kAlarmTexts.contains(event))
         return LogCriteria::Alarm;
     if (kConnectionTexts.contains(event))
@@ -146,6 +165,7 @@ void LogFilter::Start(const QString& path, qint64 from, int firstRow, qint64 to,
     m_carry.clear();
     m_batch.clear();
     m_stations.clear();
+    m_stationBytes = criteria.station.isEmpty() ? -1 : int(criteria.station.size());
     m_incidentEnd = -1;
     m_file.setFileName(path);
     if (!m_file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
@@ -161,7 +181,9 @@ void LogFilter::Stop()
 
 QStringList LogFilter::Stations() const
 {
-    QStringList out(m_stations.begin(), m_stations.end());
+    QStringList out;
+    for (const QByteArray& s : m_stations)
+        out << LogIndex::SplitLine(";;" + s)[2];
     out.sort(Qt::CaseInsensitive);
     return out;
 }
@@ -169,15 +191,32 @@ QStringList LogFilter::Stations() const
 bool LogFilter::Line(const QByteArray& raw)
 {
     // Counted exactly as the index counts: a line with fewer than four fields is no row.
-    if (raw.count(';') < 3)
-        return true;
+    const char* const p = raw.constData();
+    const char* end = p + raw.size();
+    const char* semi[3];
+    const char* q = p;
+    for (const char*& s : semi) {
+        s = static_cast<const char*>(std::memchr(q, ';', size_t(end - q)));
+        if (!s)
+            return true;
+        q = s + 1;
+    }
     const int row = m_row++;
-    QByteArray line = raw;
-    if (line.endsWith('\r'))
-        line.chop(1);
-    const LogIndex::Fields f = LogIndex::SplitLine(line);
-    if (m_stations.size() < 500)
-        m_stations.insert(f[2]);
+    if (end > p && end[-1] == '\r')
+        --end;
+    if (end < q)
+        end = q; // the CR was the only thing after the third ";"
+    // Most lines are decided on their raw bytes, without decoding: the 001/002 chatter by its code, another
+    // station by the length of its name (Windows-1252: one byte per character).
+    const QByteArray station = QByteArray::fromRawData(semi[1] + 1, semi[2] - semi[1] - 1);
+    if (m_stations.size() < 500 && !m_stations.contains(station))
+        m_stations.insert(QByteArray(station.constData(), station.size()));
+    const unsigned code = LogMatch::CodeKind(q, end - q);
+    if (code && !(m_criteria.kinds & code))
+        return true;
+    if (m_stationBytes >= 0 && station.size() != m_stationBytes)
+        return true;
+    const LogIndex::Fields f = LogIndex::SplitLine(QByteArray::fromRawData(p, end - p));
     if (m_criteria.incidentFrom >= 0) {
         const qint64 key = LogMatch::TimeKey(f[0], f[1]);
         if (m_incidentEnd >= 0 && key > m_incidentEnd)

@@ -35,6 +35,9 @@ struct LogCriteria
 // Classifying and matching single rows (pure).
 namespace LogMatch {
 
+// The kind by the protocol code at the start of a raw event text ("004:..."); 0 when there is none.
+unsigned CodeKind(const char* event, qsizetype size);
+
 LogCriteria::Kind Classify(const QString& event);
 // True for the event texts that raise an alarm (the start of an incident) or end one.
 bool IsRaise(const QString& event);
@@ -87,7 +90,8 @@ private:
     int m_row = 0;
     QByteArray m_carry; // the start of a line cut by the slice
     QList<int> m_batch;
-    QSet<QString> m_stations;
+    QSet<QByteArray> m_stations; // raw, decoded when asked for
+    int m_stationBytes = -1;     // length of the station asked for: one byte per character in the log
     qint64 m_incidentEnd = -1;
     QTimer m_timer;
     int m_sliceMillis = 15;
