@@ -6,7 +6,10 @@ LogFilterModel::LogFilterModel(LogModel* source, QObject* parent) : QAbstractTab
 {
     // The source changes only as a whole (a new load).
     connect(source, &QAbstractItemModel::modelAboutToBeReset, this, &LogFilterModel::beginResetModel);
-    connect(source, &QAbstractItemModel::modelReset, this, &LogFilterModel::endResetModel);
+    connect(source, &QAbstractItemModel::modelReset, this, [this] {
+        m_rows.clear(); // row numbers of the earlier load
+        endResetModel();
+    });
 }
 
 void LogFilterModel::ShowAll()

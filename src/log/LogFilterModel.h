@@ -30,6 +30,7 @@ public:
 
 private:
     LogModel* m_source;
-    bool m_filtered = false;
+    // Until the first pass has run, nothing: the grid must not lay out millions of rows only to drop them.
+    bool m_filtered = true;
     std::vector<int> m_rows;
 };
