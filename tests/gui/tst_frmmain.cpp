@@ -156,8 +156,9 @@ private slots:
         QCOMPARE(text, QString(frmMain::ExitQuestion(server)).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
         QVERIFY(frmMain::ExitQuestion(server).startsWith(QStringLiteral("Soll das Programm wirklich beendet werden?\r\n")));
         // The server's question reads as sentences: the consequence ends with a full stop, the next begins anew.
-        QCOMPARE(frmMain::ExitQuestion(server).contains(QStringLiteral("empfangen werden.\r\nAlle Client-Verbindungen")),
-                 server);
+        QCOMPARE(
+            frmMain::ExitQuestion(server).contains(QStringLiteral("empfangen werden.\r\nAlle Client-Verbindungen")),
+            server);
         QCOMPARE(focused, QStringLiteral("rechts")); // "Nein" is preselected
         const QString endLine = server ? QStringLiteral(";Server beendet") : QStringLiteral(";Client beendet");
         QCOMPARE(Globals::IsEnding, ends);
