@@ -28,8 +28,12 @@ void SendAlert()
     AlarmIO::CloseTrayMenu();
     Forms::UnloadFormsExcept(QStringLiteral("frmMain,frmAlarmSenderPopup"));
 
+    // A second press during the incident (people press twice in a panic) sends the alarm again for stations
+    // that missed it, but keeps the record and the time; after "Ende" a press starts a new incident.
+    frmAlarmSenderPopup* open = frmAlarmSenderPopup::Loaded();
     frmAlarmSenderPopup* popup = frmAlarmSenderPopup::Load();
-    popup->ResetForm();
+    if (popup != open || !popup->IncidentRunning())
+        popup->ResetForm();
     popup->show();
     if (!ForceFore::ForceForeground(popup))
         std::fputs("tavinor: SendAlert: the sender window could not be brought to the foreground\n", stderr);

@@ -154,6 +154,8 @@ long OpenEmergencyButton(bool warn)
     g_deviceCount = int(qMin(count, quint32(MaxDevices)));
     for (int k = 2; k <= g_deviceCount; ++k)
         g_handles[k - 1] = Devices().GetDeviceHandle(quint32(k));
+    // Buzzer and LED may still be on from a run that ended without switching them off.
+    SetButtonOutputs(255);
     return long(g_handles[0]);
 }
 
@@ -206,6 +208,9 @@ void CloseEmergencyButton()
 {
     if (g_handles[0] == 0)
         return;
+    // Whatever ends the program or the station mode, buzzer and LED must not outlive it: the receiver
+    // window's own switch-off comes too late once the device is closed.
+    SetButtonOutputs(255);
     CancelButtonIo();
     Devices().CloseDevice(g_handles[0]);
     g_handles[0] = 0;

@@ -13,6 +13,9 @@ namespace {
 QPointer<QSystemTrayIcon> g_icon;
 QPointer<QWidget> g_owner;
 int g_picture = 0;
+QString g_tip;
+// Non-empty while an alarm shows in the tray.
+QString g_alarmTip;
 
 // A white cross on a coloured disc: the colour tells the state at a glance, the shape stays readable at 16
 // to 22 pixels. The server disc carries a dark ring, the unconnected station a diagonal bar.
@@ -24,7 +27,10 @@ QPixmap Draw(int number, int size)
     p.setRenderHint(QPainter::Antialiasing);
     const qreal s = size;
     const QRectF disc(s * 0.04, s * 0.04, s * 0.92, s * 0.92);
-    QColor fill = number == 1 ? QColor(0x1f, 0x4e, 0xa8) : number == 2 ? QColor(0x1e, 0x9a, 0x3c) : QColor(0x8a, 0x8a, 0x8a);
+    QColor fill = number == 1   ? QColor(0x1f, 0x4e, 0xa8)
+                  : number == 2 ? QColor(0x1e, 0x9a, 0x3c)
+                  : number == 4 ? QColor(0xe0, 0x10, 0x10)
+                                : QColor(0x8a, 0x8a, 0x8a);
     p.setPen(number == 1 ? QPen(QColor(0x0b, 0x1f, 0x4a), s * 0.08) : Qt::NoPen);
     p.setBrush(fill);
     p.drawEllipse(disc);
@@ -82,6 +88,7 @@ void TrayAddIcon(QWidget* owner, int picture, const QString& tip, QMenu* menu)
         QObject::connect(g_icon, &QSystemTrayIcon::activated, g_icon, &Activated);
     }
     g_picture = picture;
+    g_tip = tip;
     g_icon->setIcon(TrayPicture(picture));
     g_icon->setToolTip(TrayTipText(tip));
     g_icon->setContextMenu(menu);
@@ -93,15 +100,36 @@ void TrayAddIcon(QWidget* owner, int picture, const QString& tip, QMenu* menu)
 
 void TraySetTip(const QString& tip)
 {
-    if (g_icon)
+    g_tip = tip;
+    if (g_icon && g_alarmTip.isEmpty())
         g_icon->setToolTip(TrayTipText(tip));
 }
 
 void TraySetIcon(int picture)
 {
     g_picture = picture;
-    if (g_icon)
+    if (g_icon && g_alarmTip.isEmpty())
         g_icon->setIcon(TrayPicture(picture));
+}
+
+void TraySetAlarm(const QString& tip)
+{
+    g_alarmTip = tip;
+    if (g_icon) {
+        g_icon->setIcon(TrayPicture(4));
+        g_icon->setToolTip(TrayTipText(tip));
+    }
+}
+
+void TrayClearAlarm()
+{
+    if (g_alarmTip.isEmpty())
+        return;
+    g_alarmTip.clear();
+    if (g_icon) {
+        g_icon->setIcon(TrayPicture(g_picture));
+        g_icon->setToolTip(TrayTipText(g_tip));
+    }
 }
 
 void TrayRemoveIcon()
@@ -111,6 +139,7 @@ void TrayRemoveIcon()
         delete g_icon.data();
     }
     g_picture = 0;
+    g_alarmTip.clear();
 }
 
 QSystemTrayIcon* TrayIcon()

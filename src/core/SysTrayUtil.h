@@ -10,7 +10,8 @@ class QWidget;
 // The program's icon in the notification area. One icon for the whole run.
 namespace SysTrayUtil {
 
-// Tray pictures by number: 1 server, 2 station connected to the server, 3 station without connection.
+// Tray pictures by number: 1 server, 2 station connected to the server, 3 station without connection,
+// 4 an alarm is sounding here.
 QIcon TrayPicture(int number);
 // The tooltip as the tray holds it: at most 63 characters.
 QString TrayTipText(const QString& tip);
@@ -20,6 +21,10 @@ void TrayAddIcon(QWidget* owner, int picture, const QString& tip, QMenu* menu);
 void TraySetTip(const QString& tip);
 void TraySetIcon(int picture);
 void TrayRemoveIcon();
+// An alarm that shows no window: the alarm picture and `tip` until TrayClearAlarm; the link's picture and
+// tip set meanwhile come back then.
+void TraySetAlarm(const QString& tip);
+void TrayClearAlarm();
 
 // State for the rest of the program and for tests.
 QSystemTrayIcon* TrayIcon();

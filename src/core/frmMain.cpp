@@ -156,10 +156,11 @@ void frmMain::InitProgram()
                         Globals::IsServer ? QStringLiteral("Server gestartet") : QStringLiteral("Client gestartet"));
     SysTrayUtil::TraySetTip(windowTitle());
 
+    // Off before the first-start dialog, not after it: the link may come up while the dialog is open and
+    // start the button poll, which must keep running once the dialog is closed.
+    m_ioWarrior->stop();
     if (Ini(QStringLiteral("Init"), QStringLiteral("0")) == QLatin1String("0"))
         Settings::ShowSettings(this, true);
-
-    m_ioWarrior->stop();
 }
 
 void frmMain::UpdateVariables(bool Init)
@@ -273,6 +274,8 @@ void frmMain::BuildPopUp()
         const char* key;
         QString caption;
     } entries[] = {
+        // Shown only while an alarm sounds here without a window (acoustic alerting alone).
+        {"popUpAlarm", QStringLiteral("Alarm quittieren")},
         {"popUp1", kTitle},
         {"popUp2", QStringLiteral("-")},
         {"popUp3", QStringLiteral("Station: ") + station},
@@ -300,6 +303,8 @@ void frmMain::BuildPopUp()
     QFont station3 = m_mnuPopup->font();
     station3.setItalic(true);
     MenuEntry(QStringLiteral("popUp3"))->setFont(station3);
+    MenuEntry(QStringLiteral("popUpAlarm"))->setFont(title);
+    MenuEntry(QStringLiteral("popUpAlarm"))->setVisible(false);
 
     connect(m_mnuPopup, &QMenu::triggered, this, [this](QAction* entry) {
         // Let the menu close before a dialog or a question takes over.

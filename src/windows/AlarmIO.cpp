@@ -2,6 +2,7 @@
 
 #include "alarm/ioWarrior.h"
 #include "core/Globals.h"
+#include "core/SysTrayUtil.h"
 #include "core/frmMain.h"
 #include "net/AlarmNet.h"
 #include "net/IPChecker.h"
@@ -10,6 +11,7 @@
 #include "platform/SocketArray.h"
 #include "platform/System.h"
 
+#include <QAction>
 #include <QHostAddress>
 #include <QMenu>
 #include <QNetworkInterface>
@@ -18,6 +20,7 @@ namespace AlarmIO {
 
 namespace {
 Seams g_seams;
+QMetaObject::Connection g_trayAck;
 } // namespace
 
 void SetForTests(const Seams& seams)
@@ -84,6 +87,28 @@ void CloseTrayMenu()
     if (frmMain* main = frmMain::Instance()) {
         if (QMenu* menu = main->mnuPopup(); menu && menu->isVisible())
             menu->hide();
+    }
+}
+
+void ShowTrayAlarm(const QString& station, QWidget* window)
+{
+    SysTrayUtil::TraySetAlarm(QStringLiteral("ALARM: ") + station + QStringLiteral(" hat den Notruf ausgelöst!"));
+    frmMain* main = frmMain::Instance();
+    QAction* entry = main ? main->MenuEntry(QStringLiteral("popUpAlarm")) : nullptr;
+    if (!entry)
+        return;
+    QObject::disconnect(g_trayAck);
+    g_trayAck = QObject::connect(entry, &QAction::triggered, window, &QWidget::close);
+    entry->setVisible(true);
+}
+
+void ClearTrayAlarm()
+{
+    QObject::disconnect(g_trayAck);
+    SysTrayUtil::TrayClearAlarm();
+    if (frmMain* main = frmMain::Instance()) {
+        if (QAction* entry = main->MenuEntry(QStringLiteral("popUpAlarm")))
+            entry->setVisible(false);
     }
 }
 

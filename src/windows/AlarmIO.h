@@ -6,6 +6,8 @@
 #include <QtGlobal>
 #include <functional>
 
+class QWidget;
+
 // Everything the alarm windows reach outside themselves: the clock, the network, the sound, the button
 // device's outputs, this PC's own addresses and the tray menu. Tests replace the pieces they watch.
 namespace AlarmIO {
@@ -23,6 +25,12 @@ void WriteOutputs(quint8 pattern);
 QStringList OwnAddresses();
 // Closes the tray menu when it is open.
 void CloseTrayMenu();
+// An alarm that shows no window (acoustic alerting alone) shows in the tray instead: the alarm icon, a
+// tooltip naming the raising station, and the menu entry "Alarm quittieren", which closes `window` as its
+// user would.
+void ShowTrayAlarm(const QString& station, QWidget* window);
+// The tray as before the alarm.
+void ClearTrayAlarm();
 
 struct Seams
 {

@@ -79,16 +79,28 @@ void AlarmWindow::InstallKeyPreview()
 
 bool AlarmWindow::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::KeyPress && PreviewKey(static_cast<QKeyEvent*>(event)->key()))
-        return true;
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (BlocksKey(*key))
+            return true;
+        if (event->type() == QEvent::KeyPress && PreviewKey(key->key()))
+            return true;
+    }
     return QWidget::eventFilter(watched, event);
 }
 
 void AlarmWindow::keyPressEvent(QKeyEvent* event)
 {
-    if (PreviewKey(event->key()))
+    if (BlocksKey(*event) || PreviewKey(event->key()))
         return;
     QWidget::keyPressEvent(event);
+}
+
+void AlarmWindow::keyReleaseEvent(QKeyEvent* event)
+{
+    if (BlocksKey(*event))
+        return;
+    QWidget::keyReleaseEvent(event);
 }
 
 void AlarmWindow::changeEvent(QEvent* event)

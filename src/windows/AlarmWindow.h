@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QWidget>
 
+class QKeyEvent;
 class QLabel;
 class QLayout;
 class QTimer;
@@ -31,6 +32,8 @@ protected:
     void InstallKeyPreview();
     // True when the key was the window's business.
     virtual bool PreviewKey(int key) = 0;
+    // True when a key press or release must not reach the window or its controls at all.
+    virtual bool BlocksKey(const QKeyEvent&) const { return false; }
     // The user closed the window: tell the network.
     virtual void ClosedByUser() = 0;
     // The window goes, however it goes: timer off, then OnUnload, once. Derived destructors call it too.
@@ -49,6 +52,7 @@ protected:
     void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
 
     QTimer* m_alertTimer;
 

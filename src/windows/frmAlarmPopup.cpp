@@ -23,6 +23,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cstdio>
 
 namespace {
 
@@ -130,10 +131,17 @@ void frmAlarmPopup::ShowAlertReceiver(const QString& value, bool trainee)
     if (AlarmLine::IsFrom(sender, AlarmIO::OwnAddresses()))
         return;
 
+    // A training alarm must not take the place of a real one that is still running (the link has logged it).
+    if (frmAlarmPopup* open = Loaded(); trainee && open && !open->m_trainee && !open->m_test) {
+        std::fputs("tavinor: training alarm ignored: an alarm is running\n", stderr);
+        return;
+    }
+
     AlarmIO::CloseTrayMenu();
     // An earlier receiver window goes too, so that the time starts again for the newer alarm.
     Forms::UnloadFormsExcept(QStringLiteral("frmMain"));
     frmAlarmPopup* popup = Load();
+    popup->m_trainee = trainee;
     popup->lblStation->setText(sender.station + QStringLiteral(" hat den"));
 
     quint8 pattern = kAllOff;
@@ -149,6 +157,10 @@ void frmAlarmPopup::ShowAlertReceiver(const QString& value, bool trainee)
         // The task asks for the Enter key: the window needs the keyboard, not only the top of the stack.
         ForceFore::ForceForeground(popup);
         pattern &= kLedOn;
+    } else {
+        // Nothing on the screen: the tray shows the alarm and offers to acknowledge it where it sounds.
+        popup->m_inTray = true;
+        AlarmIO::ShowTrayAlarm(sender.station, popup);
     }
     popup->m_pattern = pattern;
     AlarmIO::WriteOutputs(pattern);
@@ -158,8 +170,17 @@ void frmAlarmPopup::TestAlertReceiver(const QString& value, bool akustisch, bool
 {
     if (!akustisch && !visuell)
         return;
+    // A running alarm is not turned into a test: its acknowledgement would be lost.
+    if (frmAlarmPopup* open = Loaded(); open && !open->m_test) {
+        int style = 48;
+        ShowXPMessage(QStringLiteral("Ein Alarm läuft. Der Test ist erst nach dem Alarm möglich."), style,
+                      QStringLiteral("tavinor"), nullptr);
+        return;
+    }
     QPointer<frmAlarmPopup> popup = Load();
+    popup->m_test = true;
     popup->lblStation->setText(value + QStringLiteral(" hat den"));
+    popup->lblTitle->setText(QStringLiteral("TEST"));
     if (akustisch) {
         popup->m_acoustic = true;
         AlarmIO::Beep();
@@ -252,6 +273,22 @@ void frmAlarmPopup::alertTimer_Timer()
         btnClose->setFocus(Qt::OtherFocusReason);
 }
 
+void frmAlarmPopup::showEvent(QShowEvent* event)
+{
+    AlarmWindow::showEvent(event);
+    m_shownAt = AlarmIO::Now();
+}
+
+bool frmAlarmPopup::BlocksKey(const QKeyEvent& event) const
+{
+    // The window takes the keyboard from whatever the person was typing into: a Space or Enter meant for
+    // that program must not acknowledge an alarm nobody has seen yet. Space never acknowledges, a held key's
+    // repeats do not either, and nothing counts in the first moments after the window appeared.
+    if (event.key() == Qt::Key_Space || event.isAutoRepeat())
+        return true;
+    return !m_shownAt.isValid() || m_shownAt.msecsTo(AlarmIO::Now()) < KeyGuardMs;
+}
+
 bool frmAlarmPopup::PreviewKey(int key)
 {
     if (key != Qt::Key_Return && key != Qt::Key_Enter)
@@ -262,10 +299,14 @@ bool frmAlarmPopup::PreviewKey(int key)
 
 void frmAlarmPopup::ClosedByUser()
 {
-    AlarmIO::Send(QStringLiteral("006: "));
+    // The settings dialog's test is local: no station heard a real alarm.
+    if (!m_test)
+        AlarmIO::Send(QStringLiteral("006: "));
 }
 
 void frmAlarmPopup::OnUnload()
 {
     AlarmIO::WriteOutputs(kAllOff);
+    if (m_inTray)
+        AlarmIO::ClearTrayAlarm();
 }

@@ -29,7 +29,12 @@ public:
     // One tick of the one-second timer (public so that tests can drive it with their clock).
     void alertTimer_Timer();
 
+    // Keys pressed this long after the window appeared do nothing: they were meant for another program.
+    static constexpr int KeyGuardMs = 1500;
+
     bool Acoustic() const { return m_acoustic; }
+    // Opened by the settings dialog's test: closing it acknowledges nothing.
+    bool IsTest() const { return m_test; }
     quint8 OutputPattern() const { return m_pattern; }
     bool ShowsRed() const { return m_red; }
 
@@ -45,9 +50,11 @@ public:
     void ApplyScreen(const QRect& available);
 
 protected:
+    bool BlocksKey(const QKeyEvent& event) const override;
     bool PreviewKey(int key) override;
     void ClosedByUser() override;
     void OnUnload() override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     // Loads the window: the open one, or a fresh one owned by the main window.
@@ -69,6 +76,11 @@ private:
     QFrame* fraAlarm;
     QPushButton* btnClose;
     bool m_acoustic = false;
+    bool m_trainee = false;
+    bool m_test = false;
+    // Shown in the tray instead of on the screen (acoustic alerting alone).
+    bool m_inTray = false;
+    QDateTime m_shownAt;
     quint8 m_pattern = 255;
     bool m_red = true;
 };

@@ -164,6 +164,11 @@ void frmAlarmSenderPopup::ResetForm()
     AddEntry(Functions::StationName() + QStringLiteral(" hat Notruf ausgelöst "), TimeNow());
 }
 
+bool frmAlarmSenderPopup::IncidentRunning() const
+{
+    return btnEnde->isEnabled();
+}
+
 void frmAlarmSenderPopup::addTextMessage(const QString& value)
 {
     const QString station = AlarmLine::Parse(value).station;

@@ -25,6 +25,8 @@ public:
 
     // Ready for a new alarm: time 0, empty list, all four steps usable, first entry "... hat Notruf ausgelöst ".
     void ResetForm();
+    // True from ResetForm until the incident is ended with "F4 - Ende".
+    bool IncidentRunning() const;
     // The relay line of an acknowledgement (007) without CR LF.
     void addTextMessage(const QString& value);
     // One tick of the one-second timer (public so that tests can drive it with their clock).

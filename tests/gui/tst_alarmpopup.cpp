@@ -7,6 +7,7 @@
 #include "windows/frmAlarmPopup.h"
 #include "windows/frmAlarmSenderPopup.h"
 
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QPointer>
@@ -244,6 +245,34 @@ private slots:
         QCOMPARE(Text(second, "lblTimeCounter"), QStringLiteral("00:00:02"));
     }
 
+    // A training alarm never takes the place of a running alarm; everything else replaces what is open.
+    void trainingNeverReplacesLive_data()
+    {
+        QTest::addColumn<bool>("firstTrainee");
+        QTest::addColumn<bool>("secondTrainee");
+        QTest::addColumn<bool>("replaced");
+        QTest::newRow("live, then training") << false << true << false;
+        QTest::newRow("training, then live") << true << false << true;
+        QTest::newRow("training, then training") << true << true << true;
+    }
+    void trainingNeverReplacesLive()
+    {
+        QFETCH(bool, firstTrainee);
+        QFETCH(bool, secondTrainee);
+        QFETCH(bool, replaced);
+        frmAlarmPopup::ShowAlertReceiver(kAlarm, firstTrainee);
+        frmAlarmPopup* first = frmAlarmPopup::Loaded();
+        m_now = m_now.addSecs(5);
+        first->alertTimer_Timer();
+        frmAlarmPopup::ShowAlertReceiver("011: 10.0.0.8|001: |Labor|1|0|10.0.0.8", secondTrainee);
+        frmAlarmPopup* now = frmAlarmPopup::Loaded();
+        QCOMPARE(now != first, replaced);
+        QCOMPARE(Text(now, "lblStation"),
+                 replaced ? QStringLiteral("Labor hat den") : QStringLiteral("Empfang hat den"));
+        QCOMPARE(Text(now, "lblTimeCounter"), replaced ? QStringLiteral("00:00:00") : QStringLiteral("00:00:05"));
+        QCOMPARE(now->findChild<QLabel*>("lblTitle")->isVisibleTo(now), replaced && secondTrainee);
+    }
+
     void trainingTitle()
     {
         frmAlarmPopup::ShowAlertReceiver("011: 10.0.0.4|001: |Empfang|1|0|10.0.0.4", true);
@@ -274,16 +303,57 @@ private slots:
         QVERIFY(m_sent.isEmpty());
     }
 
+    // The window takes the keyboard from whatever program the person was typing into: keys in the first
+    // 1.5 s, Space at any time and a held key's repeats acknowledge nothing. The mouse works at once.
+    void keysMeantForAnotherProgram_data()
+    {
+        QTest::addColumn<int>("afterMs");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<bool>("repeat");
+        QTest::addColumn<bool>("acknowledges");
+        QTest::newRow("Return at once") << 0 << int(Qt::Key_Return) << false << false;
+        QTest::newRow("Space at once") << 0 << int(Qt::Key_Space) << false << false;
+        QTest::newRow("Return at 1.4 s") << 1400 << int(Qt::Key_Return) << false << false;
+        QTest::newRow("Return at 1.5 s") << 1500 << int(Qt::Key_Return) << false << true;
+        QTest::newRow("keypad Enter at 2 s") << 2000 << int(Qt::Key_Enter) << false << true;
+        QTest::newRow("Space at 2 s") << 2000 << int(Qt::Key_Space) << false << false;
+        QTest::newRow("held Return at 2 s") << 2000 << int(Qt::Key_Return) << true << false;
+    }
+    void keysMeantForAnotherProgram()
+    {
+        QFETCH(int, afterMs);
+        QFETCH(int, key);
+        QFETCH(bool, repeat);
+        QFETCH(bool, acknowledges);
+        frmAlarmPopup::ShowAlertReceiver(kAlarm);
+        QPointer<frmAlarmPopup> w = frmAlarmPopup::Loaded();
+        m_now = m_now.addMSecs(afterMs);
+        auto* button = w->findChild<QPushButton*>("btnClose");
+        // Press and release, as Space clicks a focused button on the release.
+        for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
+            QKeyEvent event(type, key, Qt::NoModifier, QString(), repeat);
+            if (w)
+                QCoreApplication::sendEvent(button, &event);
+        }
+        QCOMPARE(m_sent, acknowledges ? QStringList{"006: "} : QStringList());
+        QCOMPARE(frmAlarmPopup::Loaded() == nullptr, acknowledges);
+        if (!acknowledges) {
+            button->click();
+            QCOMPARE(m_sent, QStringList{"006: "});
+        }
+    }
+
     // Enter, the button and the window manager's close all acknowledge once; the program's own unload does not.
     void closingAcknowledges()
     {
         frmAlarmPopup::ShowAlertReceiver(kAlarm);
+        m_now = m_now.addSecs(2);
         QTest::keyClick(frmAlarmPopup::Loaded()->findChild<QPushButton*>("btnClose"), Qt::Key_Return);
         QCOMPARE(m_sent, QStringList{"006: "});
         QCOMPARE(m_outputs.last(), quint8(255));
 
         frmAlarmPopup::ShowAlertReceiver(kAlarm);
-        frmAlarmPopup::Loaded()->close(); // title-bar close
+        frmAlarmPopup::Loaded()->close(); // title-bar close, at once
         QCOMPARE(m_sent, (QStringList{"006: ", "006: "}));
 
         frmAlarmPopup::ShowAlertReceiver(kAlarm);
@@ -314,20 +384,36 @@ private slots:
         QCOMPARE(prompts.size(), 1);
     }
 
-    void testWithWindowWaitsAndAcknowledges()
+    // The test waits for its window, says TEST, and stays on this PC: closing it acknowledges nothing.
+    void testWithWindowStaysLocal()
     {
         bool seen = false;
         QTimer::singleShot(0, this, [&] {
             frmAlarmPopup* w = frmAlarmPopup::Loaded();
             seen = w && w->isVisible() && Text(w, "lblStation") == QStringLiteral("Meine Station hat den") &&
-                   Text(w, "lblTitle") == QStringLiteral("  tavinor");
+                   Text(w, "lblTitle") == QStringLiteral("TEST");
             if (w)
                 w->findChild<QPushButton*>("btnClose")->click();
         });
         frmAlarmPopup::TestAlertReceiver("Meine Station", false, true);
         QVERIFY(seen);
-        QCOMPARE(m_sent, QStringList{"006: "});
+        QVERIFY(!frmAlarmPopup::Loaded());
+        QVERIFY(m_sent.isEmpty());
         QCOMPARE(m_beeps, 0);
+
+        // A running alarm is not taken over by a test: it is refused with a word, the alarm goes on.
+        QStringList prompts;
+        XPMsgBox::SetTestResponder([&](XPMsgBox& box) {
+            prompts << box.findChild<QLabel*>("msgtextlabel")->text();
+            return 1;
+        });
+        frmAlarmPopup::ShowAlertReceiver(kAlarm);
+        frmAlarmPopup* live = frmAlarmPopup::Loaded();
+        frmAlarmPopup::TestAlertReceiver("Meine Station", true, true);
+        QCOMPARE(prompts, QStringList{"Ein Alarm läuft. Der Test ist erst nach dem Alarm möglich."});
+        QCOMPARE(frmAlarmPopup::Loaded(), live);
+        live->close();
+        QCOMPARE(m_sent, QStringList{"006: "});
     }
 
 private:

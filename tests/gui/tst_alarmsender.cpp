@@ -302,11 +302,22 @@ private slots:
         QVERIFY(!Forms::IsFormLoaded("frmLog"));
         QVERIFY(!frmAlarmPopup::Loaded());
 
-        // A second alarm reuses the open window and starts its record again.
+        // Pressed again during the incident: the alarm goes out again, the record and the time stay.
         w->addTextMessage("007: 10.0.0.2|001: |Station B|1|0|10.0.0.2");
         Button(w, "btnHelpArrived")->click();
+        const QStringList record = Rows(w);
+        m_now = m_now.addSecs(40);
         SendAlert();
+        QCOMPARE(m_sent, (QStringList{"004: ", "004: "}));
         QCOMPARE(frmAlarmSenderPopup::Loaded(), w);
+        QCOMPARE(Rows(w), record);
+        QVERIFY(!Button(w, "btnHelpArrived")->isEnabled());
+        w->alertTimer_Timer();
+        QCOMPARE(w->findChild<QLabel*>("lblTimeCounter")->text(), QStringLiteral("00:00:40"));
+
+        // After "Ende" a press is a new incident: a new record.
+        Button(w, "btnEnde")->click();
+        SendAlert();
         QCOMPARE(Rows(w).size(), 1);
         QVERIFY(Button(w, "btnHelpArrived")->isEnabled());
         for (QWidget* f : Forms::Loaded())

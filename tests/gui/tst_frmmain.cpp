@@ -8,6 +8,8 @@
 #include "core/SysTrayUtil.h"
 #include "core/frmMain.h"
 #include "net/Network.h"
+#include "windows/AlarmIO.h"
+#include "windows/frmAlarmPopup.h"
 
 #include <QAction>
 #include <QDir>
@@ -64,6 +66,7 @@ private slots:
     {
         XPMsgBox::SetTestResponder(nullptr);
         Settings::SetTestResponder(nullptr);
+        AlarmIO::SetForTests({});
         delete m_main.data();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         m_folder.reset();
@@ -84,12 +87,13 @@ private slots:
         QCOMPARE(SysTrayUtil::CurrentPicture(), 3);
         QCOMPARE(SysTrayUtil::TrayIcon()->toolTip(), QStringLiteral("tavinor Client"));
 
-        const QStringList keys = {"popUp1", "popUp2", "popUp3",  "popUp4",  "popUp5",  "popUp6",  "popUp7",
-                                  "popUp8", "popUp9", "popUp10", "popUp14", "popUp15", "popUp16", "popUp17"};
-        const QList<QAction*> actions = m_main->mnuPopup()->actions();
+        const QStringList keys = {"popUpAlarm", "popUp1", "popUp2", "popUp3",  "popUp4",  "popUp5",  "popUp6", "popUp7",
+                                  "popUp8",     "popUp9", "popUp10", "popUp14", "popUp15", "popUp16", "popUp17"};
+        QList<QAction*> actions = m_main->mnuPopup()->actions();
         QCOMPARE(actions.size(), keys.size());
         for (int i = 0; i < keys.size(); ++i)
             QCOMPARE(actions[i]->objectName(), keys[i]);
+        QVERIFY(!actions.takeFirst()->isVisible()); // "Alarm quittieren" only while an alarm sounds unseen
         QCOMPARE(actions[0]->text(), QStringLiteral("tavinor"));
         QVERIFY(actions[0]->font().bold());
         QVERIFY(actions[3]->isSeparator());
@@ -106,6 +110,57 @@ private slots:
             QVERIFY2(!m_main->findChild<QTimer*>(QLatin1String(t))->isActive(), t);
         QCOMPARE(m_settingsShown, 1);
         QVERIFY(m_settingsModal);
+    }
+
+    // The link may start the button poll while the first-start dialog is open: it keeps running afterwards.
+    void buttonPollSurvivesFirstStartDialog()
+    {
+        Settings::SetTestResponder([this](frmSettings& dialog) {
+            m_main->ioWarriorTimer()->setInterval(60000);
+            m_main->ioWarriorTimer()->start();
+            dialog.close();
+        });
+        start();
+        QVERIFY(m_main->ioWarriorTimer()->isActive());
+    }
+
+    // An alarm that sounds without a window shows in the tray, whose menu acknowledges it where it sounds.
+    void acousticOnlyAlarmInTray()
+    {
+        m_folder->writeIni("[General]\r\nInit=1\r\nCheckBuzzer=0\r\nVisuell=0\r\nAkustisch=1\r\n");
+        start();
+        QStringList sent;
+        AlarmIO::Seams seams;
+        seams.send = [&](const QString& l) {
+            sent << l;
+            return true;
+        };
+        seams.beep = [] {};
+        seams.ownAddresses = [] { return QStringList{"10.0.0.5"}; };
+        AlarmIO::SetForTests(seams);
+        QSystemTrayIcon* icon = SysTrayUtil::TrayIcon();
+        auto picture = [icon](int n) {
+            return icon->icon().pixmap(16).toImage() == SysTrayUtil::TrayPicture(n).pixmap(16).toImage();
+        };
+        QAction* ack = m_main->MenuEntry(QStringLiteral("popUpAlarm"));
+        QCOMPARE(ack->text(), QStringLiteral("Alarm quittieren"));
+
+        frmAlarmPopup::ShowAlertReceiver(QStringLiteral("005: 10.0.0.4|001: |Labor|0|1|10.0.0.4"));
+        QPointer<frmAlarmPopup> alarm = frmAlarmPopup::Loaded();
+        QVERIFY(alarm && !alarm->isVisible() && alarm->alertTimer()->isActive());
+        QVERIFY(ack->isVisible());
+        QVERIFY2(icon->toolTip().contains(QStringLiteral("Labor")), qPrintable(icon->toolTip()));
+        QVERIFY(picture(4));
+        SysTrayUtil::TraySetIcon(2); // the link comes up meanwhile: the alarm stays in view
+        QVERIFY(picture(4));
+
+        ack->trigger();
+        QCOMPARE(sent, QStringList{"006: "});
+        QVERIFY(!frmAlarmPopup::Loaded());
+        QVERIFY(!alarm || !alarm->alertTimer()->isActive()); // the tone stops
+        QVERIFY(!ack->isVisible());
+        QCOMPARE(icon->toolTip(), QStringLiteral("tavinor Client"));
+        QVERIFY(picture(2));
     }
 
     void serverModeFromSettings()

@@ -256,6 +256,45 @@ tv_focus() {
     sleep 0.3
 }
 
+# --- the tray menu and the program's message boxes (on TV_DISPLAY, with TV_TRAYER_PID's trayer) ------------
+
+# tray_menu_at PID: opens the tray menu of that station on the current display.
+tray_menu_at() {
+    local icon
+    icon=$(tv_embedded_icon "$1") || return 1
+    # shellcheck disable=SC2046
+    tv_xdo mousemove $(tv_window_centre "$icon") >/dev/null 2>&1
+    sleep 0.2
+    tv_xdo click 3 >/dev/null 2>&1
+    sleep 0.5
+}
+# boxes_of PID: the station's message boxes, visible windows titled exactly tavinor (xdotool's name search
+# returns the alarm windows too) other than the tray icon, which bears that name as well.
+boxes_of() {
+    local w
+    for w in $(tv_windows_of "$1" --name '^tavinor$'); do
+        [ "$(tv_xdo getwindowname "$w" 2>/dev/null)" = tavinor ] &&
+            [ "$(tv_x xwininfo -id "$w" | awk '/^ *Width:/ {print $NF}')" -ge 100 ] && echo "$w"
+    done
+}
+has_box() { [ -n "$(boxes_of "$1")" ]; }
+lacks_box() { ! has_box "$1"; }
+# end_question_at PID: opens the end question from the tray menu ("Beenden" is its last entry) and prints
+# the question's window.
+end_question_at() {
+    tray_menu_at "$1" || return 1
+    tv_xdo key Up >/dev/null 2>&1 # from no selection up to the last entry: "Beenden"
+    sleep 0.2
+    tv_xdo key Return >/dev/null 2>&1
+    tv_wait_for 5 has_box "$1" && boxes_of "$1" | head -n1
+}
+# focus_ja BOX: moves the focus from the preselected "Nein" back to "Ja"; a space then presses it.
+focus_ja() {
+    tv_focus "$1"
+    tv_xdo key --clearmodifiers shift+Tab >/dev/null 2>&1
+    sleep 0.2
+}
+
 # --- screenshots -----------------------------------------------------------------------------------------
 
 tv_shot() {

@@ -63,8 +63,32 @@ prop() { on "$1" tv_x xprop "${@:2}" 2>/dev/null; }
 # The colour of a pixel inside the window's margin, where only the window's background shows.
 bg_colour() { on "$1" timeout 10 import -window "$2" "$3" >/dev/null 2>&1 && convert "$3" -format '%[pixel:p{4,4}]' info: 2>/dev/null; }
 
+active_is() { [ "$(prop "$1" -root _NET_ACTIVE_WINDOW | grep -oE '0x[0-9a-f]+' | head -1)" = "$(printf '0x%x' "$2")" ]; }
+
+# --- B's user is typing into an xterm (Space and Return, without pause) when the alarm arrives ---------------
+TYPED=$TV_ARTIFACTS/b-xterm-typed.txt
+DISPLAY=$DB xterm -geometry 80x20+40+40 -T typing -e sh -c "cat >'$TYPED'" >/dev/null 2>&1 &
+XTERM_PID=$!
+tv_track "$XTERM_PID"
+on "$DB" tv_wait_for 10 tv_has_window "$XTERM_PID" || tv_bail "no xterm at B"
+on "$DB" tv_focus "$(on "$DB" tv_windows_of "$XTERM_PID" | head -n1)"
+(while :; do DISPLAY=$DB timeout 5 xdotool key space Return >/dev/null 2>&1; sleep 0.05; done) &
+TYPIST=$!
+tv_track "$TYPIST"
+b_receiver_active() { local w; w=$(receiver_of "$DB" "$B_PID") && [ -n "$w" ] && active_is "$DB" "$w"; }
+
 # --- A raises: B and C show the receiver window ---------------------------------------------------------
 net_peer_cmd a "send 004: " || tv_bail "fake A took no command"
+# The keys go on for a moment after B's window has taken the keyboard: all within its first second.
+tv_check "B's receiver window takes the keyboard from the typing user" tv_wait_for 10 b_receiver_active
+B_ACTIVE=$(date +%s.%N)
+sleep 0.4
+kill "$TYPIST" 2>/dev/null
+wait "$TYPIST" 2>/dev/null
+sleep 0.5
+tv_check "B's user was typing into the xterm (b-xterm-typed.txt)" test -s "$TYPED"
+tv_check "Space and Return typed as the window came up acknowledge nothing (no 006 from B)" \
+    tv_file_lacks "$SRV/Log/log.csv" "$NET_PREFIX.2 (Station B);006:"
 tv_check "server logs A's alarm under A's name" \
     tv_wait_file_contains 5 "$SRV/Log/log.csv" "$A_IP (Station A);004:ALARM von Client $AUSGELOEST"
 for pc in B C; do
@@ -78,7 +102,6 @@ WC=$(receiver_of "$DC" "$C_PID")
 is_above() { prop "$1" -id "$2" _NET_WM_STATE | grep -q _NET_WM_STATE_ABOVE; }
 tv_check "B's window is topmost (_NET_WM_STATE_ABOVE)" is_above "$DB" "$WB"
 tv_check "C's window is topmost (_NET_WM_STATE_ABOVE)" is_above "$DC" "$WC"
-active_is() { [ "$(prop "$1" -root _NET_ACTIVE_WINDOW | grep -oE '0x[0-9a-f]+' | head -1)" = "$(printf '0x%x' "$2")" ]; }
 tv_check "B's window has the focus" tv_wait_for 3 active_is "$DB" "$WB"
 top_is() { [ "$(prop "$1" -root _NET_CLIENT_LIST_STACKING | grep -oE '0x[0-9a-f]+' | tail -1)" = "$(printf '0x%x' "$2")" ]; }
 tv_check "B's window is in front of every other window" top_is "$DB" "$WB"
@@ -100,9 +123,11 @@ rm -f "$TV_ARTIFACTS/receiver-now.png"
 tv_check "the receiver window flashes red and white" test $seen_red = 1 -a $seen_white = 1
 
 # --- B acknowledges with Enter: A receives the 007 with B's record --------------------------------------
+# Once the window has been up for 2 s, Return is the user's answer to it.
+while awk -v a="$B_ACTIVE" -v n="$(date +%s.%N)" 'BEGIN { exit !(n < a + 2) }'; do sleep 0.1; done
 on "$DB" tv_focus "$WB"
 on "$DB" tv_xdo key Return
-tv_check "Enter closes B's window" tv_wait_for 5 on "$DB" tv_lacks_window "$B_PID" --all --name "$RECEIVER"
+tv_check "Enter 2 s after the window came up closes B's window" tv_wait_for 5 on "$DB" tv_lacks_window "$B_PID" --all --name "$RECEIVER"
 tv_check "server logs B's acknowledgement" \
     tv_wait_file_contains 5 "$SRV/Log/log.csv" "$NET_PREFIX.2 (Station B);006:ALARM-Receive von Client"
 tv_check "A receives 007 naming B" tv_wait_file_contains 5 "$ALOG" \

@@ -85,6 +85,13 @@ pixels_changed() { # A B: differing pixels of two list shots
     compare -metric AE "$LIST_SHOTS/$1.png" "$LIST_SHOTS/$2.png" null: 2>&1 | grep -oE '^[0-9]+' || echo 0
 }
 list_grew() { list_shot "$1" "$2" && [ "$(pixels_changed "$3" "$2")" -gt 200 ]; }
+# band_shot WINDOW FILE: the left half of that bottom band, where the time since the alarm is shown.
+band_shot() {
+    local full=$LIST_SHOTS/band-full.png w h
+    on "$DA" timeout 10 import -window "$1" "$full" >/dev/null 2>&1 || return 1
+    read -r w h <<<"$(identify -format '%w %h' "$full" 2>/dev/null)"
+    [ -n "$h" ] && convert "$full" -crop "$((w / 2))x70+0+$((h - 70))" +repage "$2" 2>/dev/null
+}
 
 # --- F12 at A while an xterm has the focus: the whole chain ---------------------------------------------
 DISPLAY=$DA xterm -geometry 80x20+100+100 -T keytarget >/dev/null 2>&1 &
@@ -112,6 +119,8 @@ tv_check "the xterm at A is iconified" tv_wait_for 5 sh -c \
     "DISPLAY=$DA xprop -id $XTERM_WIN _NET_WM_STATE | grep -q _NET_WM_STATE_HIDDEN"
 tv_wait_for 5 on "$DA" tv_has_window "$A_PID" --all --name "$SENDER" || tv_bail "A shows no sender window"
 SW=$(window_of "$DA" "$A_PID" "$SENDER")
+# The time counter's first seconds as pictures: a counter started again would show one of them again.
+for i in 1 2 3 4 5 6 7 8; do band_shot "$SW" "$LIST_SHOTS/start-$i.png"; sleep 0.25; done
 tv_check "A's sender window is the active window" tv_wait_for 3 active_is "$DA" "$SW"
 tv_check "... in front of every other window" top_is "$DA" "$SW"
 tv_check "... and topmost (_NET_WM_STATE_ABOVE)" is_above "$DA" "$SW"
@@ -137,6 +146,28 @@ tv_check "A receives it relayed (007)" tv_wait_file_contains 5 "$A/Log/log.csv" 
 tv_check "A's list gets a new row (sender-2-acknowledged.png: Station B hat Notruf gehört)" \
     tv_wait_for 5 list_grew "$SW" 2-acknowledged 1-raised
 tv_check "C's receiver window is still up" has_receiver "$DC" "$C_PID"
+
+# --- F12 again at A during the incident (a panicked second press): out again, A's record stays ---------------
+alarms_sent_are() { [ "$(alarms_sent)" -eq "$1" ]; }
+key_at "$DA" F12
+tv_check "a second F12 at A sends the alarm again (two 004 at the server)" tv_wait_for 5 alarms_sent_are 2
+tv_check "... which reaches C again (005)" tv_wait_for 5 net_count_above "$C/Log/log.csv" "$SRV_IP;005:" 1
+list_kept() { list_shot "$SW" 2b-pressed-again && [ "$(pixels_changed 2-acknowledged 2b-pressed-again)" -le 200 ]; }
+tv_check "A's list keeps its record (sender-2b-pressed-again.png)" list_kept
+restarted=""
+shots=0
+for i in 1 2 3 4 5 6; do
+    band_shot "$SW" "$LIST_SHOTS/again-$i.png" || continue
+    shots=$((shots + 1))
+    for ref in "$LIST_SHOTS"/start-*.png; do
+        ae=$(compare -metric AE "$ref" "$LIST_SHOTS/again-$i.png" null: 2>&1 | grep -oE '^[0-9]+')
+        [ "${ae:-1}" -eq 0 ] && restarted+=" again-$i=$(basename "$ref" .png)"
+    done
+    sleep 0.25
+done
+refs=$(find "$LIST_SHOTS" -name 'start-*.png' -size +0 | wc -l)
+tv_check "A's time since the alarm goes on (none of $refs pictures of its first seconds in $shots later ones:${restarted:- none})" \
+    test -z "$restarted" -a "$refs" -gt 4 -a "$shots" -gt 4
 
 # --- the steps at A: F1-F4 recorded once each, F4 ends the alarm everywhere ------------------------------
 STEPS=("Hilfe eingetroffen" $'Notfallausr\xfcstung eingetroffen' "ersten Schock gegeben" "ALARM aufgehoben")
@@ -181,7 +212,7 @@ key_at "$DA" shift+F12
 key_at "$DA" ctrl+F12
 sleep 1
 tv_check "shift+F12 and ctrl+F12 at A raise nothing" \
-    test "$(net_count "$AERR" "alert key")/$(alarms_sent)" = "$n/1"
+    test "$(net_count "$AERR" "alert key")/$(alarms_sent)" = "$n/2"
 
 # --- B watches Ctrl+Shift+F12 ----------------------------------------------------------------------------
 key_at "$DB" F12
@@ -222,36 +253,6 @@ sleep 1
 tv_check "C runs on and F12 there does nothing" sh -c "kill -0 $C_PID && ! grep -q 'alert key' '$CERR'"
 
 # --- A with its tray menu open (the program's own keyboard grab) ------------------------------------------
-# tray_menu_at PID: opens the tray menu of that station on the current display.
-tray_menu_at() {
-    local icon
-    icon=$(tv_embedded_icon "$1") || return 1
-    # shellcheck disable=SC2046
-    tv_xdo mousemove $(tv_window_centre "$icon") >/dev/null 2>&1
-    sleep 0.2
-    tv_xdo click 3 >/dev/null 2>&1
-    sleep 0.5
-}
-# boxes_of PID: the station's message boxes, visible windows titled exactly tavinor (xdotool's name search
-# returns the alarm windows too) other than the tray icon, which bears that name as well.
-boxes_of() {
-    local w
-    for w in $(tv_windows_of "$1" --name '^tavinor$'); do
-        [ "$(tv_xdo getwindowname "$w" 2>/dev/null)" = tavinor ] &&
-            [ "$(tv_x xwininfo -id "$w" | awk '/^ *Width:/ {print $NF}')" -ge 100 ] && echo "$w"
-    done
-}
-has_box() { [ -n "$(boxes_of "$1")" ]; }
-lacks_box() { ! has_box "$1"; }
-# end_question_at PID: opens the end question from the tray menu ("Beenden" is its last entry) and prints
-# the question's window.
-end_question_at() {
-    tray_menu_at "$1" || return 1
-    tv_xdo key Up >/dev/null 2>&1 # from no selection up to the last entry: "Beenden"
-    sleep 0.2
-    tv_xdo key Return >/dev/null 2>&1
-    tv_wait_for 5 has_box "$1" && boxes_of "$1" | head -n1
-}
 # cancel_at_a: F4 in A's sender window; true when B's receiver window is gone again.
 cancel_at_a() {
     local w
