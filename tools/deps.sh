@@ -2,7 +2,7 @@
 # Installs what building (and, with "test", testing) needs from Debian's archive; skips what is there.
 set -euo pipefail
 build_pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev libxcb1-dev fonts-dejavu-core libcanberra-dev libcanberra-pulse)
-test_pkgs=(xvfb xauth openbox trayer xdotool xterm x11-utils imagemagick iproute2 procps python3 pulseaudio pulseaudio-utils sox)
+test_pkgs=(xvfb xauth openbox trayer xdotool xterm x11-utils imagemagick iproute2 procps python3 pulseaudio pulseaudio-utils sox dbus libglib2.0-bin haskell-status-notifier-item-utils)
 pkgs=("${build_pkgs[@]}")
 [ "${1:-}" = test ] && pkgs+=("${test_pkgs[@]}")
 missing=()

@@ -35,6 +35,12 @@ IOWKIT_EXPORT uint32_t IowKitWrite(IOWKIT_HANDLE devHandle, uint32_t numPipe, co
 // Cancels pending input and output on a pipe. Non-zero for a valid handle.
 IOWKIT_EXPORT int IowKitCancelIo(IOWKIT_HANDLE devHandle, uint32_t numPipe);
 
+// An addition of this library, which other builds of the device library lack: callers look it up and keep
+// polling without it. A descriptor that polls readable while an input report waits on the pipe, so the
+// caller can sleep until the device has something; -1 when there is none (an invalid handle, a device
+// that failed). Owned by the library, valid until IowKitCloseDevice. It may also wake without a report.
+IOWKIT_EXPORT int IowKitGetReadFd(IOWKIT_HANDLE devHandle, uint32_t numPipe);
+
 #ifdef __cplusplus
 }
 #endif

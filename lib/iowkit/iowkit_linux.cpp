@@ -262,6 +262,14 @@ int IowKitCancelIo(IOWKIT_HANDLE devHandle, uint32_t)
     return Find(devHandle) ? 1 : 0;
 }
 
+int IowKitGetReadFd(IOWKIT_HANDLE devHandle, uint32_t numPipe)
+{
+    // The driver's node itself: it polls readable while a report waits in its queue.
+    std::lock_guard guard(g_lock);
+    const Device* d = Find(devHandle);
+    return d && numPipe == 0 && !d->failed && d->reportSize != 0 ? d->fd : -1;
+}
+
 void IowKitTestSetRoots(const char* devRoot, const char* sysRoot)
 {
     std::lock_guard guard(g_lock);

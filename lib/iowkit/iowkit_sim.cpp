@@ -7,6 +7,8 @@
 //   out-N     one line per output report written: seconds since the epoch with milliseconds, then the
 //             report bytes in hex, report id first
 //   events    "open N" (N devices), "read N" (the first read from device N), "cancel", "close"
+// The read descriptor is a change notice on the control folder, so a program waiting on it wakes when a
+// line is appended (and, harmlessly, when the library writes a file there itself).
 
 #include "iowkit.h"
 
@@ -21,7 +23,9 @@
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -39,6 +43,8 @@ struct SimDevice
 std::mutex g_lock;
 std::vector<SimDevice> g_devices;
 IOWKIT_HANDLE g_nextHandle = 1;
+// Readable when a file of the control folder changed: what wakes the program for new input lines.
+int g_wakeFd = -1;
 
 uint32_t ReportSize(uint32_t product)
 {
@@ -124,6 +130,14 @@ std::vector<unsigned char> ParseReport(const std::string& line, const SimDevice&
     return bytes;
 }
 
+// Takes the pending change notices; done before reading, so a line appended later wakes the program again.
+void DrainWakeFd()
+{
+    char events[4096];
+    while (g_wakeFd >= 0 && read(g_wakeFd, events, sizeof events) > 0) {
+    }
+}
+
 } // namespace
 
 extern "C" {
@@ -146,6 +160,14 @@ IOWKIT_HANDLE IowKitOpenDevice(void)
         g_devices.push_back(d);
     }
     Event("open " + std::to_string(g_devices.size()));
+    if (!g_devices.empty() && g_wakeFd < 0) {
+        g_wakeFd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (g_wakeFd >= 0 &&
+            inotify_add_watch(g_wakeFd, ControlFolder().c_str(), IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_TO) < 0) {
+            close(g_wakeFd);
+            g_wakeFd = -1;
+        }
+    }
     return g_devices.empty() ? 0 : g_devices.front().handle;
 }
 
@@ -153,6 +175,9 @@ void IowKitCloseDevice(IOWKIT_HANDLE)
 {
     std::lock_guard guard(g_lock);
     g_devices.clear();
+    if (g_wakeFd >= 0)
+        close(g_wakeFd);
+    g_wakeFd = -1;
     Event("close");
 }
 
@@ -185,6 +210,7 @@ uint32_t IowKitReadNonBlocking(IOWKIT_HANDLE devHandle, uint32_t numPipe, char* 
         d->polled = true;
         Event("read " + std::to_string(Number(*d)));
     }
+    DrainWakeFd();
     std::ifstream in(FilePath("in", Number(*d)));
     if (!in)
         return 0;
@@ -232,6 +258,12 @@ int IowKitCancelIo(IOWKIT_HANDLE devHandle, uint32_t)
         return 0;
     Event("cancel");
     return 1;
+}
+
+int IowKitGetReadFd(IOWKIT_HANDLE devHandle, uint32_t numPipe)
+{
+    std::lock_guard guard(g_lock);
+    return Find(devHandle) && numPipe == 0 ? g_wakeFd : -1;
 }
 
 } // extern "C"

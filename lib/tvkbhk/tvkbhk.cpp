@@ -292,7 +292,7 @@ __attribute__((visibility("default"))) std::int32_t TvSetKeyboardHook(TvKeyboard
         xcb_screen_next(&it);
     w->root = it.data->root;
     w->proc = proc;
-    w->shmName = KeyHookRecord::SharedMemoryName(std::getenv("DISPLAY"));
+    w->shmName = KeyHookRecord::SharedMemoryName(std::getenv("DISPLAY"), unsigned(getuid()));
     LoadKeyboard(*w);
     if (pipe2(w->stopPipe, O_CLOEXEC) != 0) {
         Log("no stop pipe", errno);

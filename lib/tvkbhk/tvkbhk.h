@@ -4,9 +4,9 @@
 // the focus, and makes the window named in the shared record receive a key-down for it. The program loads
 // it at run time and finds these symbols by name.
 //
-// The record: POSIX shared memory (name from KeyHookRecord::SharedMemoryName, "/tavinor_shared_mem" plus the
-// display), 1024 bytes, six little-endian 32-bit integers at offset 0: target window, hook handle, key code
-// (Windows virtual-key code), then 0x8000 or 0 for Ctrl, Shift and Alt.
+// The record: POSIX shared memory (name from KeyHookRecord::SharedMemoryName: "/tavinor_shared_mem", the
+// user id and the display), 1024 bytes, six little-endian 32-bit integers at offset 0: target window, hook
+// handle, key code (Windows virtual-key code), then 0x8000 or 0 for Ctrl, Shift and Alt.
 //
 // The key-down reaches the target as a synthetic KeyPress of the key's keycode whose state holds exactly the
 // combination: ShiftMask for Shift, ControlMask for Ctrl, Mod1Mask for Alt.

@@ -9,8 +9,10 @@
 #include "core/IniFiles.h"
 #include "core/ProgramFolder.h"
 #include "core/frmMain.h"
+#include "log/EventLog.h"
 #include "net/Network.h"
 #include "net/frmMonitor.h"
+#include "platform/KeySyms.h"
 #include "windows/frmAlarmPopup.h"
 
 #include <QCheckBox>
@@ -50,12 +52,36 @@ bool StoredServer()
     return ok && v != 0.0;
 }
 
+// The settings have not been confirmed on this PC yet (first start, or the program type was changed).
+bool FirstConfiguration()
+{
+    return Ini(QStringLiteral("Init"), QStringLiteral("0")) == QLatin1String("0");
+}
+
 } // namespace
 
 QString frmSettings::RestartText()
 {
     return QStringLiteral("Das Programm wird beendet, da sich wichtige Einstellungen geändert haben!\r\n"
                           "Starten Sie es im Anschluss bitte neu.");
+}
+
+QString frmSettings::KeyRefusedText()
+{
+    return QStringLiteral("Diese Taste kann nicht als Alarmtaste verwendet werden.\r\n"
+                          "Bitte wählen Sie eine andere Taste oder Tastenkombination.");
+}
+
+QString frmSettings::StationNameText()
+{
+    return QStringLiteral("Der Stationsname enthält Zeichen, die in den Einstellungen nicht gespeichert werden "
+                          "können.\r\nBitte ändern Sie den Stationsnamen.");
+}
+
+QString frmSettings::LogfileText()
+{
+    return QStringLiteral("Der Pfad der Logdatei enthält Zeichen, die in den Einstellungen nicht gespeichert "
+                          "werden können.\r\nBitte wählen Sie ein anderes Verzeichnis für die Logdatei.");
 }
 
 QString frmSettings::BrowseTitle()
@@ -96,22 +122,48 @@ void frmSettings::ShowSettings(bool isServer)
     txtStationname->setText(Functions::StationName());
     chkAlert[0]->setChecked(Ini(QStringLiteral("Visuell"), QStringLiteral("0")) == QLatin1String("1"));
     chkAlert[1]->setChecked(Ini(QStringLiteral("Akustisch"), QStringLiteral("0")) == QLatin1String("1"));
+    // A station being set up (first start, or a server turned into one) with neither box would show nothing
+    // when an alarm comes: propose the window.
+    if (client && (FirstConfiguration() || StoredServer()) && !chkAlert[0]->isChecked() && !chkAlert[1]->isChecked())
+        chkAlert[0]->setChecked(true);
     txtAlertkey->setText(Ini(QStringLiteral("Alertkey"), QStringLiteral("F12")));
     txtAlertkey->setProperty("tag", Ini(QStringLiteral("AlertkeyCode"), QStringLiteral("123")));
     chkCheckBuzzer->setChecked(Ini(QStringLiteral("CheckBuzzer"), QStringLiteral("1")) == QLatin1String("1"));
-    txtLogfile->setText(Ini(QStringLiteral("Logfile"), ProgramFolder::Path() + QStringLiteral("/Log/log.csv")));
-
-    // The visual test follows its check box from the start, not only after the first click.
-    if (client)
-        chkAlert_Click();
+    txtLogfile->setText(Functions::LogFilePath());
 }
 
-void frmSettings::SaveSettings()
+QString frmSettings::Refusal() const
 {
+    const bool client = ClientSelected();
+    if (client && !IniFiles::CanStore(txtStationname->text()))
+        return StationNameText();
+    const QString logfile = txtLogfile->text();
+    if (!IniFiles::CanStore(logfile) && logfile != Functions::DefaultLogFile())
+        return LogfileText();
+    if (client && txtAlertkey->isEnabled() && !txtAlertkey->text().trimmed().isEmpty()) {
+        bool ok = false;
+        const int code = txtAlertkey->property("tag").toString().trimmed().toInt(&ok);
+        if (!ok || !Hooklib::CanArm(code))
+            return KeyRefusedText();
+    }
+    return {};
+}
+
+bool frmSettings::SaveSettings()
+{
+    // Nothing is written while one value cannot be stored as it is: the dialog stays open to mend it.
+    const QString refusal = Refusal();
+    if (!refusal.isEmpty()) {
+        int style = 48;
+        ShowXPMessage(refusal, style, QStringLiteral("tavinor"), this);
+        return false;
+    }
+
     const bool client = ClientSelected();
     if (StoredServer() == client)
         SetIni(QStringLiteral("Init"), QStringLiteral("0"));
 
+    bool keyWritten = false;
     if (client) {
         SetIni(QStringLiteral("Server"), QStringLiteral("0"));
         SetIni(QStringLiteral("Servername"), txtServer->text());
@@ -123,6 +175,7 @@ void frmSettings::SaveSettings()
         if (txtAlertkey->isEnabled() && !txtAlertkey->text().trimmed().isEmpty()) {
             SetIni(QStringLiteral("Alertkey"), txtAlertkey->text());
             SetIni(QStringLiteral("AlertkeyCode"), txtAlertkey->property("tag").toString());
+            keyWritten = true;
         }
         SetIni(QStringLiteral("CheckBuzzer"), Flag(chkCheckBuzzer));
     } else {
@@ -133,19 +186,26 @@ void frmSettings::SaveSettings()
         SetIni(QStringLiteral("Alertkey"), QString());
         SetIni(QStringLiteral("AlertkeyCode"), QString());
     }
-    SetIni(QStringLiteral("Logfile"), txtLogfile->text());
+    // The default below a folder the file cannot name is left out: it is computed anew at every use.
+    SetIni(QStringLiteral("Logfile"), IniFiles::CanStore(txtLogfile->text()) ? txtLogfile->text() : QString());
 
     frmMain* main = frmMain::Instance();
-    if (Ini(QStringLiteral("Init"), QStringLiteral("0")) == QLatin1String("0")) {
+    if (FirstConfiguration()) {
         SetIni(QStringLiteral("Init"), QStringLiteral("1"));
         int style = 64;
         ShowXPMessage(RestartText(), style, QStringLiteral("tavinor"), this);
         if (main)
             main->ExitProgram(false);
-        return;
+        return true;
+    }
+    // What is saved is armed: staff trained on the new key must raise the alarm with it from now on.
+    if (keyWritten && main) {
+        Hooklib::ParseAlertKey(txtAlertkey->text(), static_cast<qint16>(txtAlertkey->property("tag").toInt()));
+        Hooklib::ApplyAlertKey(main);
     }
     if (main)
         main->UpdateVariables(false);
+    return true;
 }
 
 void frmSettings::SetConnectionStatus(bool connected)
@@ -168,9 +228,8 @@ void frmSettings::optProgramType_Click(int index)
 void frmSettings::cmdOK_Click()
 {
     QPointer<frmSettings> self(this);
-    SaveSettings();
     // Ending the program has unloaded the dialog already.
-    if (self)
+    if (SaveSettings() && self)
         close();
 }
 
@@ -205,6 +264,13 @@ void frmSettings::cmdAlert_Click()
 
 void frmSettings::txtAlertkey_KeyDown(int keyCode, int shift)
 {
+    // A key without a code of its own would disarm the alert key: refuse it and keep the one shown.
+    if (!Hooklib::CanArm(keyCode) && keyCode != KeySyms::VK_SHIFT && keyCode != KeySyms::VK_CONTROL &&
+        keyCode != KeySyms::VK_MENU) {
+        int style = 48;
+        ShowXPMessage(KeyRefusedText(), style, QStringLiteral("tavinor"), this);
+        return;
+    }
     Hooklib::CaptureAlertKey(static_cast<qint16>(keyCode), static_cast<qint16>(shift), txtAlertkey);
 }
 

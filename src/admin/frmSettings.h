@@ -29,8 +29,9 @@ public:
 
     // Fills the controls from the settings and enables them for the given program type.
     void ShowSettings(bool isServer);
-    // Writes the settings, then either applies them at once or ends the program for a restart.
-    void SaveSettings();
+    // Writes the settings, then either applies them at once or ends the program for a restart. False (nothing
+    // written, the reason shown) while a value cannot be stored or the key cannot be armed.
+    bool SaveSettings();
     // The dialog's part of the station's connection status: border colour and connect button.
     void SetConnectionStatus(bool connected);
 
@@ -44,6 +45,10 @@ public:
     static QString RestartText();
     // The instruction of the folder browser for the log folder.
     static QString BrowseTitle();
+    // Refusals: a key that cannot be armed, a station name or log path the settings file cannot hold.
+    static QString KeyRefusedText();
+    static QString StationNameText();
+    static QString LogfileText();
 
 protected:
     bool event(QEvent* event) override;
@@ -55,6 +60,8 @@ private:
     void PlaceInCorner();
     void SetBorder(int windowsColour);
     bool ClientSelected() const;
+    // Why the dialog's values cannot be saved; empty when they can.
+    QString Refusal() const;
 
     void optProgramType_Click(int index);
     void cmdOK_Click();

@@ -44,22 +44,6 @@ void HookReceiver::Translate(const QList<int>& keyCodes, quint16 state, int acti
             ((state & XCB_MOD_MASK_CONTROL) ? KeySyms::MaskCtrl : 0) | ((state & XCB_MOD_MASK_1) ? KeySyms::MaskAlt : 0);
 }
 
-QList<int> HookReceiver::KeyCodesOf(quint8 keycode) const
-{
-    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    if (!x11 || !x11->connection())
-        return {};
-    xcb_connection_t* conn = x11->connection();
-    auto* reply = xcb_get_keyboard_mapping_reply(conn, xcb_get_keyboard_mapping(conn, keycode, 1), nullptr);
-    if (!reply)
-        return {};
-    const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(reply);
-    const int count = xcb_get_keyboard_mapping_keysyms_length(reply);
-    const auto codes = KeySyms::VirtualKeysOfLevels(count > 0 ? syms[0] : 0, count > 1 ? syms[1] : 0);
-    std::free(reply);
-    return QList<int>(codes.begin(), codes.end());
-}
-
 bool HookReceiver::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*)
 {
     if (eventType != "xcb_generic_event_t" || !m_window)
@@ -73,7 +57,7 @@ bool HookReceiver::nativeEventFilter(const QByteArray& eventType, void* message,
     if (key->event != m_window)
         return false;
     int keyCode = 0, shift = 0;
-    Translate(KeyCodesOf(key->detail), key->state, Hooklib::GetAlertKeyCode(), keyCode, shift);
+    Translate(KeyCodes::VirtualKeysOfKeycode(key->detail), key->state, Hooklib::GetAlertKeyCode(), keyCode, shift);
     Deliver(keyCode, shift);
     return true;
 }

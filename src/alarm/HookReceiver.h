@@ -32,7 +32,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    QList<int> KeyCodesOf(quint8 keycode) const;
     void Deliver(int keyCode, int shift);
 
     QPointer<QWidget> m_target;

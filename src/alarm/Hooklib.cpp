@@ -19,6 +19,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <unistd.h>
 
 namespace Hooklib {
 
@@ -175,6 +176,10 @@ void ApplyAlertKey(QWidget* form)
 
 void ApplyAlertKey(const QString& keyText, qint16 keyCode)
 {
+    // A settings file from an earlier version may hold a code that cannot be armed (0): say so at least.
+    if (!CanArm(keyCode))
+        std::fprintf(stderr, "tavinor: the stored alert key %s (code %d) cannot be armed\n", qPrintable(keyText),
+                     int(keyCode));
     ParseAlertKey(keyText, keyCode);
     ApplyAlertKey(S().target.data());
 }
@@ -205,6 +210,12 @@ void CaptureAlertKey(qint16 keyCode, qint16 shift, QLineEdit* box)
     box->setProperty("tag", QString::number(keyCode));
     s.pendingCode = keyCode;
     s.pendingShift = shift;
+}
+
+bool CanArm(int keyCode)
+{
+    return keyCode > 0 && keyCode < 0xFF && keyCode != KeySyms::VK_SHIFT && keyCode != KeySyms::VK_CONTROL &&
+           keyCode != KeySyms::VK_MENU;
 }
 
 QString GetKeyName(qint16 keyCode)
@@ -269,7 +280,7 @@ QString SharedMemoryName()
     const State& s = S();
     if (!s.nameForTests.isEmpty())
         return s.nameForTests;
-    return QString::fromStdString(KeyHookRecord::SharedMemoryName(qgetenv("DISPLAY").constData()));
+    return QString::fromStdString(KeyHookRecord::SharedMemoryName(qgetenv("DISPLAY").constData(), unsigned(getuid())));
 }
 
 void SetSharedMemoryNameForTests(const QString& name)

@@ -26,6 +26,8 @@ void ApplyAlertKey(const QString& keyText, qint16 keyCode);
 // A key-down in the settings dialog's key box: shows the combination in `box`, puts the key code as decimal
 // text into its property "tag" and makes it the pending key. Shift, Ctrl or Alt alone leave the box empty.
 void CaptureAlertKey(qint16 keyCode, qint16 shift, QLineEdit* box);
+// True when the hook can watch `keyCode`: a virtual-key code of a key other than Shift, Ctrl or Alt alone.
+bool CanArm(int keyCode);
 // The key's name as Windows gives it ("F12").
 QString GetKeyName(qint16 keyCode);
 qint16 GetAlertKeyCode();

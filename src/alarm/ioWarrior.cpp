@@ -8,8 +8,10 @@
 #include "core/frmMain.h"
 #include "platform/IowKitLibrary.h"
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <QtDebug>
 #include <array>
@@ -30,6 +32,19 @@ std::array<char, 8> g_report{};
 QPointer<QTimer> g_connectedTimer;
 QMetaObject::Connection g_tick;
 bool g_polling = false;
+// While the device library offers a descriptor that wakes the program when a report arrives, the 15 ms
+// timer rests: a station with a button would otherwise wake up 66 times a second all day.
+QSocketNotifier* g_wake = nullptr;
+// A descriptor that stays readable without any report would keep the event loop spinning; after many
+// empty wake-ups within a second the button goes back to the timer until it is opened again.
+constexpr int kMaxEmptyWakes = 100;
+int g_emptyWakes = 0;
+QElapsedTimer g_emptySince;
+bool g_wakeRefused = false;
+// Reports taken in one go when woken; more wait for the next timer tick.
+constexpr int kMaxReportsPerWake = 64;
+
+void Poll(bool woken);
 
 IowDevices& Devices()
 {
@@ -62,6 +77,103 @@ void RaiseAlarm()
         g_testAlert();
     else
         SendAlert();
+}
+
+void StopWaking()
+{
+    if (!g_wake)
+        return;
+    // Unwatched at once (the library may close the descriptor next); freed later, as this may run inside
+    // its own wake-up.
+    g_wake->setEnabled(false);
+    g_wake->deleteLater();
+    g_wake = nullptr;
+}
+
+// One input report of the first device; a complete one with byte 1 0xDF raises the alarm. False when
+// nothing was waiting.
+bool ReadReport()
+{
+    const int size = ioWarrior::ReportSize(Devices().GetProductId(g_handles[0]));
+    const quint32 n = size > 0 ? Devices().ReadNonBlocking(g_handles[0], 0, g_report.data(), quint32(size)) : 0;
+    if (size > 0 && n == quint32(size)) {
+        if (quint8(g_report[1]) == ioWarrior::ButtonPressed)
+            RaiseAlarm();
+        g_report.fill(0);
+    }
+    return n > 0;
+}
+
+void NoteEmptyWake()
+{
+    if (g_emptyWakes == 0 || g_emptySince.elapsed() > 1000) {
+        g_emptyWakes = 0;
+        g_emptySince.start();
+    }
+    if (++g_emptyWakes >= kMaxEmptyWakes) {
+        qWarning() << "ioWarrior: the device wakes the program without input; polling it on the timer instead";
+        g_wakeRefused = true;
+    }
+}
+
+// Hands the wait for the next report to the library's descriptor. False: the library offers none, and the
+// timer polls.
+bool WaitForReports()
+{
+    const int fd = g_wakeRefused ? -1 : Devices().ReadFd(g_handles[0], 0);
+    if (fd < 0) {
+        StopWaking();
+        return false;
+    }
+    if (!g_wake || g_wake->socket() != fd) {
+        StopWaking();
+        g_wake = new QSocketNotifier(fd, QSocketNotifier::Read);
+        QObject::connect(g_wake, &QSocketNotifier::activated, g_wake, [] { Poll(true); });
+        // Reports that came before the descriptor was watched may not wake it again.
+        QTimer::singleShot(0, g_wake, [] { Poll(true); });
+    }
+    g_wake->setEnabled(true);
+    return true;
+}
+
+void Poll(bool woken)
+{
+    QTimer* timer = ConnectedTimer();
+    if (g_handles[0] == 0) {
+        if (timer)
+            timer->stop();
+        StopWaking();
+        return;
+    }
+    // SendAlert lets events run while it brings up the sender window: a tick arriving meanwhile must not
+    // read the next report into the buffer that is still being handled.
+    if (g_polling)
+        return;
+    g_polling = true;
+    if (g_wake)
+        g_wake->setEnabled(false); // it would fire again and again while the alarm runs
+
+    // On the timer one report a tick; woken, every report waiting, since none of them may wake us again.
+    int reports = 0;
+    const int most = woken ? kMaxReportsPerWake : 1;
+    while (reports < most && g_handles[0] != 0 && !Globals::IsEnding && ReadReport())
+        ++reports;
+    if (reports > 0)
+        g_emptyWakes = 0;
+    else if (woken)
+        NoteEmptyWake();
+
+    g_polling = false;
+    // The alarm may have ended the program or closed the device meanwhile.
+    if (g_handles[0] == 0 || Globals::IsEnding) {
+        StopWaking();
+        return;
+    }
+    const bool waiting = WaitForReports();
+    if (timer && waiting && reports < kMaxReportsPerWake)
+        timer->stop();
+    else if (timer)
+        timer->start();
 }
 
 // The same box ShowXPMessage would show, but left open on its own: the station goes on starting, connects,
@@ -138,6 +250,8 @@ long OpenEmergencyButton(bool warn)
     if (!g_testDevices && !g_library.IsLoaded())
         g_library.Load();
 
+    StopWaking();
+    g_wakeRefused = false;
     g_handles = {};
     g_deviceCount = 0;
     g_handles[0] = Devices().OpenDevice();
@@ -161,30 +275,7 @@ long OpenEmergencyButton(bool warn)
 
 void PollEmergencyButton()
 {
-    QTimer* timer = ConnectedTimer();
-    if (g_handles[0] == 0) {
-        if (timer)
-            timer->stop();
-        return;
-    }
-    // SendAlert lets events run while it brings up the sender window: a tick arriving meanwhile must not
-    // read the next report into the buffer that is still being handled.
-    if (g_polling)
-        return;
-    g_polling = true;
-
-    const int size = ReportSize(Devices().GetProductId(g_handles[0]));
-    const quint32 n = size > 0 ? Devices().ReadNonBlocking(g_handles[0], 0, g_report.data(), quint32(size)) : 0;
-    if (size > 0 && n == quint32(size)) {
-        if (quint8(g_report[1]) == ButtonPressed)
-            RaiseAlarm();
-        g_report.fill(0);
-    }
-
-    g_polling = false;
-    // The alarm may have ended the program or closed the device meanwhile.
-    if (timer && g_handles[0] != 0 && !Globals::IsEnding)
-        timer->start();
+    Poll(false);
 }
 
 void SetButtonOutputs(quint8 pattern)
@@ -212,6 +303,7 @@ void CloseEmergencyButton()
     // window's own switch-off comes too late once the device is closed.
     SetButtonOutputs(255);
     CancelButtonIo();
+    StopWaking(); // before the library closes the descriptor
     Devices().CloseDevice(g_handles[0]);
     g_handles[0] = 0;
     // Nobody may write to a closed device through the handle the start stored.
@@ -221,6 +313,9 @@ void CloseEmergencyButton()
 void SetDevicesForTests(IowDevices* devices)
 {
     g_testDevices = devices;
+    StopWaking();
+    g_wakeRefused = false;
+    g_emptyWakes = 0;
     g_handles = {};
     g_deviceCount = 0;
     g_report.fill(0);

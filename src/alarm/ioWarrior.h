@@ -34,8 +34,9 @@ QString MissingButtonText();
 // library is missing). With `warn` and the setting "CheckBuzzer" "1", a missing button is announced in a
 // message box that stays open without holding anything up.
 long OpenEmergencyButton(bool warn = true);
-// One look at the button; raises the alarm on a complete report with byte 1 0xDF and keeps the 15 ms timer
-// running. The station's link calls it once when its uplink is up; from then on the timer does.
+// One look at the button; raises the alarm on a complete report with byte 1 0xDF. The station's link calls
+// it once when its uplink is up; from then on the device library's read descriptor wakes it when a report
+// arrives, or, where the library offers none, the 15 ms timer calls it.
 void PollEmergencyButton();
 // Writes the LED/buzzer pattern (bit 7 clear: buzzer on, bit 6 clear: LED on, 255: all off) to every
 // open device.

@@ -260,14 +260,22 @@ QString GetIniFileName()
 
 QString ReadIni(const QString& section, const QString& key, const QString& def)
 {
-    const QByteArray raw =
-        ProfileRead(LoadFile(GetIniFileName()), Cp1252::Encode(section), Cp1252::Encode(key), Cp1252::Encode(def), 512);
+    // A default the code page cannot hold (a path below a folder named outside Windows-1252) is returned as
+    // given instead of with "?" for those characters.
+    const bool plainDefault = CanStore(def);
+    const QByteArray raw = ProfileRead(LoadFile(GetIniFileName()), Cp1252::Encode(section), Cp1252::Encode(key),
+                                       plainDefault ? Cp1252::Encode(def) : QByteArray(), 512);
     const QString text = Cp1252::Decode(raw);
     for (QChar c : text) {
         if (c != u' ')
             return text;
     }
     return def;
+}
+
+bool CanStore(const QString& value)
+{
+    return Cp1252::CanEncode(value);
 }
 
 void WriteIni(const QString& section, const QString& key, const QString& value)

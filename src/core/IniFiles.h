@@ -16,6 +16,9 @@ QString GetIniFileName();
 // value is empty or blank. At most 511 characters.
 QString ReadIni(const QString& section, const QString& key, const QString& def);
 
+// True when the file can hold `value` as it is: every character exists in Windows-1252.
+bool CanStore(const QString& value);
+
 // Stores `value` under `key` in `section`; creates file, section or key as needed. Silent on failure.
 void WriteIni(const QString& section, const QString& key, const QString& value);
 

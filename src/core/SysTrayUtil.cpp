@@ -1,12 +1,15 @@
 #include "core/SysTrayUtil.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPointer>
 #include <QSystemTrayIcon>
 #include <QWidget>
+
+#include <algorithm>
 
 namespace {
 
@@ -52,15 +55,40 @@ QPixmap Draw(int number, int size)
     return pm;
 }
 
-void Activated(QSystemTrayIcon::ActivationReason reason)
+// WORKAROUND: Qt keeps to itself which kind of tray host took the icon. Its own XEmbed icon is a top-level
+// widget of the class QSystemTrayIconSys; without one the icon went to a StatusNotifierItem host over D-Bus.
+bool EmbeddedIcon()
 {
-    // A double click brings the main window back, in normal size, in front.
-    if (reason != QSystemTrayIcon::DoubleClick || !g_owner)
-        return;
+    const QWidgetList tops = QApplication::topLevelWidgets();
+    return std::any_of(tops.begin(), tops.end(), [](QWidget* w) { return w->inherits("QSystemTrayIconSys"); });
+}
+
+void ShowOwner()
+{
     g_owner->setWindowState(g_owner->windowState() & ~Qt::WindowMinimized);
     g_owner->showNormal();
     g_owner->raise();
     g_owner->activateWindow();
+}
+
+void Activated(QSystemTrayIcon::ActivationReason reason)
+{
+    if (!g_owner || !g_icon)
+        return;
+    switch (SysTrayUtil::TrayMouseEvent(reason, EmbeddedIcon())) {
+    case SysTrayUtil::TrayAction::ShowWindow:
+        ShowOwner();
+        break;
+    case SysTrayUtil::TrayAction::ShowMenu:
+        // The owner to the front first, so that the menu takes the keyboard as on an XEmbed host.
+        if (QMenu* menu = g_icon->contextMenu()) {
+            g_owner->activateWindow();
+            menu->popup(QCursor::pos());
+        }
+        break;
+    case SysTrayUtil::TrayAction::None:
+        break;
+    }
 }
 
 } // namespace
@@ -73,6 +101,23 @@ QIcon TrayPicture(int number)
     for (int size : {16, 22, 24, 32, 48, 64})
         icon.addPixmap(Draw(number, size));
     return icon;
+}
+
+TrayAction TrayMouseEvent(QSystemTrayIcon::ActivationReason reason, bool embedded)
+{
+    // An XEmbed host passes the mouse on as it is: the double click shows the window, Qt opens the menu on
+    // the right button itself, a single left click does nothing. A StatusNotifierItem host sends no double
+    // click: its left click (Trigger) shows the window, and its right click (Context) wants the menu from us.
+    switch (reason) {
+    case QSystemTrayIcon::DoubleClick:
+        return TrayAction::ShowWindow;
+    case QSystemTrayIcon::Trigger:
+        return embedded ? TrayAction::None : TrayAction::ShowWindow;
+    case QSystemTrayIcon::Context:
+        return embedded ? TrayAction::None : TrayAction::ShowMenu;
+    default:
+        return TrayAction::None;
+    }
 }
 
 QString TrayTipText(const QString& tip)

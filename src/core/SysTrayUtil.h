@@ -2,9 +2,9 @@
 
 #include <QIcon>
 #include <QString>
+#include <QSystemTrayIcon>
 
 class QMenu;
-class QSystemTrayIcon;
 class QWidget;
 
 // The program's icon in the notification area. One icon for the whole run.
@@ -13,6 +13,9 @@ namespace SysTrayUtil {
 // Tray pictures by number: 1 server, 2 station connected to the server, 3 station without connection,
 // 4 an alarm is sounding here.
 QIcon TrayPicture(int number);
+enum class TrayAction { None, ShowWindow, ShowMenu };
+// What a click on the icon does; `embedded` tells an XEmbed tray host from a StatusNotifierItem one.
+TrayAction TrayMouseEvent(QSystemTrayIcon::ActivationReason reason, bool embedded);
 // The tooltip as the tray holds it: at most 63 characters.
 QString TrayTipText(const QString& tip);
 

@@ -137,8 +137,10 @@ void frmMain::InitProgram()
     const QDir folder(ProgramFolder::Path());
     if (!QFileInfo::exists(folder.filePath(QStringLiteral("Log"))))
         folder.mkdir(QStringLiteral("Log"));
-    if (Ini(QStringLiteral("Logfile"), QString()).isEmpty())
-        IniFiles::WriteIni(kGeneral, QStringLiteral("Logfile"), ProgramFolder::Path() + QStringLiteral("/Log/log.csv"));
+    // A default the settings file cannot hold stays out of it: every reader computes it anew.
+    const QString logfile = Functions::DefaultLogFile();
+    if (Ini(QStringLiteral("Logfile"), QString()).isEmpty() && IniFiles::CanStore(logfile))
+        IniFiles::WriteIni(kGeneral, QStringLiteral("Logfile"), logfile);
     if (!QFileInfo::exists(folder.filePath(QStringLiteral("Tmp"))))
         folder.mkdir(QStringLiteral("Tmp"));
 
@@ -368,11 +370,11 @@ void frmMain::txtReceive_Change()
 
 void frmMain::closeEvent(QCloseEvent* event)
 {
-    // Closed from outside (window manager, session end) before the orderly end: end in order all the same,
-    // so the event log records it; no question is asked here.
+    // The title-bar close asks as "Beenden" does: whoever opened the window from the tray and closes it
+    // expects the station to stay on guard. Only "Ja" ends it, in order.
     if (!Globals::IsEnding) {
         event->ignore();
-        QTimer::singleShot(0, this, [this] { ExitProgram(false); });
+        QTimer::singleShot(0, this, [this] { ExitProgram(true); });
         return;
     }
     Unload();

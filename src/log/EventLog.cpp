@@ -8,14 +8,15 @@
 #include <QLocale>
 #include <QStringList>
 
+#include <algorithm>
+
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#else
-#include <QFile>
 #endif
+#include <QFile>
 
 namespace {
 
@@ -50,12 +51,40 @@ QString OneLine(QString text)
     return text;
 }
 
+struct FormatRun
+{
+    qsizetype pos;
+    qsizetype len;
+};
+
+// The runs of `letter` in a date format, outside quoted literal text.
+QList<FormatRun> LetterRuns(const QString& format, QChar letter)
+{
+    QList<FormatRun> runs;
+    bool quoted = false;
+    for (qsizetype i = 0; i < format.size(); ++i) {
+        const QChar c = format.at(i);
+        if (c == QLatin1Char('\'')) {
+            quoted = !quoted;
+            continue;
+        }
+        if (quoted || c != letter)
+            continue;
+        qsizetype j = i;
+        while (j < format.size() && format.at(j) == letter)
+            ++j;
+        runs.append({i, j - i});
+        i = j - 1;
+    }
+    return runs;
+}
+
 #ifdef Q_OS_UNIX
 // One open-append-close with a single write, so a line lands whole or not at all where the system allows.
 // Only regular files: a FIFO or device as "Logfile" must not block or signal the window thread.
 void AppendBytes(const QString& path, const QByteArray& bytes)
 {
-    const QByteArray native = path.toLocal8Bit();
+    const QByteArray native = QFile::encodeName(path);
     int fd;
     do {
         fd = ::open(native.constData(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
@@ -141,29 +170,10 @@ QString GetLogText(const QString& message)
 
 QString WidenYearFormat(const QString& format)
 {
-    // Find the runs of 'y' outside quoted literals.
-    struct Run
-    {
-        qsizetype pos;
-        qsizetype len;
-    };
-    QList<Run> runs;
-    bool quoted = false;
-    for (qsizetype i = 0; i < format.size(); ++i) {
-        const QChar c = format.at(i);
-        if (c == QLatin1Char('\'')) {
-            quoted = !quoted;
-            continue;
-        }
-        if (quoted || c != QLatin1Char('y'))
-            continue;
-        qsizetype j = i;
-        while (j < format.size() && format.at(j) == QLatin1Char('y'))
-            ++j;
-        if (j - i >= 4)
+    const QList<FormatRun> runs = LetterRuns(format, QLatin1Char('y'));
+    for (const FormatRun& r : runs) {
+        if (r.len >= 4)
             return format;
-        runs.append({i, j - i});
-        i = j - 1;
     }
     QString out = format;
     for (qsizetype k = runs.size() - 1; k >= 0; --k)
@@ -171,9 +181,39 @@ QString WidenYearFormat(const QString& format)
     return out;
 }
 
+QString LogDateFormatFor(const QString& shortFormat)
+{
+    // The viewer, spreadsheets and people compare dates: a month name ("6 Dec 2026") sorts and reads wrong.
+    // One or two 'M' are the month as a number.
+    const QList<FormatRun> months = LetterRuns(shortFormat, QLatin1Char('M'));
+    if (std::none_of(months.begin(), months.end(), [](const FormatRun& r) { return r.len <= 2; }))
+        return QStringLiteral("dd.MM.yyyy");
+    return WidenYearFormat(shortFormat);
+}
+
 QString LogDateFormat()
 {
-    return WidenYearFormat(QLocale::system().dateFormat(QLocale::ShortFormat));
+    return LogDateFormatFor(QLocale::system().dateFormat(QLocale::ShortFormat));
+}
+
+QString DefaultLogFile()
+{
+    return ProgramFolder::Path() + QStringLiteral("/Log/log.csv");
+}
+
+QString ResolveLogFile(const QString& stored, const QString& defaultPath)
+{
+    if (stored.trimmed().isEmpty())
+        return defaultPath;
+    if (stored != defaultPath && Cp1252::Decode(Cp1252::Encode(defaultPath)) == stored)
+        return defaultPath;
+    return stored;
+}
+
+QString LogFilePath()
+{
+    const QString def = DefaultLogFile();
+    return ResolveLogFile(IniFiles::ReadIni(QStringLiteral("General"), QStringLiteral("Logfile"), def), def);
 }
 
 QString LogLine(const QDateTime& when, const QString& station, const QString& eventText)
@@ -188,8 +228,7 @@ void WriteLog(const QString& stationName, const QString& message, const QString&
     const QString text = GetLogText(message);
     if (text.isEmpty())
         return;
-    const QString path = IniFiles::ReadIni(QStringLiteral("General"), QStringLiteral("Logfile"),
-                                           ProgramFolder::Path() + QStringLiteral("/Log/log.csv"));
+    const QString path = LogFilePath();
     const QString line = LogLine(Now(), LogStationField(stationName, stationRecord), text);
     AppendBytes(path, Cp1252::Encode(line + QStringLiteral("\r\n")));
 }

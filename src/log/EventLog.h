@@ -17,7 +17,17 @@ void WriteLog(const QString& stationName, const QString& message, const QString&
 // Empty (= no line at all) for codes 1 and 2 unless the setting "CompleteLog" is "1".
 QString GetLogText(const QString& message);
 
+// The default event log: program folder + "/Log/log.csv".
+QString DefaultLogFile();
+// The event log's path, from the setting "Logfile" (see ResolveLogFile).
+QString LogFilePath();
+
 // --- Pure pieces, for the viewer and for tests ---
+
+// The path for a stored "Logfile" value: the value, or `defaultPath` when it is blank, or when it is the
+// default as the settings file mangled it ("?" for every character outside Windows-1252), so that the log of
+// an installation below such a folder is written where the default says.
+QString ResolveLogFile(const QString& stored, const QString& defaultPath);
 
 // The station field: with a record of five or more "|"-fields: field 4 + " (" + field 1 + ")",
 // otherwise `stationName`.
@@ -27,8 +37,11 @@ QString LogTextFor(const QString& message, const QString& completeLog);
 // "date;time;station;event" without the line end; the date is the locale's short date with a four-digit year.
 // A CR or LF inside station or event becomes a blank, so one event is always one line.
 QString LogLine(const QDateTime& when, const QString& station, const QString& eventText);
-// The locale's short date format with the year widened to four digits.
+// The locale's short date format with the year widened to four digits; "dd.MM.yyyy", as a German system
+// writes it, when that format has no numeric month (the C locale's "d MMM yyyy").
 QString LogDateFormat();
+// The date format for a locale's short date format (see LogDateFormat).
+QString LogDateFormatFor(const QString& shortFormat);
 // `format` (a QDate format) with a two-digit year widened to four digits; unchanged when it already has a
 // four-digit year or no year at all. Quoted literal text is left alone.
 QString WidenYearFormat(const QString& format);

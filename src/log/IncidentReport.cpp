@@ -1,8 +1,6 @@
 #include "log/IncidentReport.h"
 
 #include "core/Functions.h"
-#include "core/IniFiles.h"
-#include "core/ProgramFolder.h"
 #include "log/EventLog.h"
 
 #include <QDir>
@@ -54,9 +52,7 @@ void Fail(const QString& path, const QString& why)
 
 QString Folder()
 {
-    const QString log = IniFiles::ReadIni(QStringLiteral("General"), QStringLiteral("Logfile"),
-                                          ProgramFolder::Path() + QStringLiteral("/Log/log.csv"));
-    return QFileInfo(log).absolutePath() + QStringLiteral("/Einsätze");
+    return QFileInfo(Functions::LogFilePath()).absolutePath() + QStringLiteral("/Einsätze");
 }
 
 QString Duration(qint64 seconds)

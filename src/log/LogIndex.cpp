@@ -2,9 +2,48 @@
 
 #include "platform/Cp1252.h"
 
+#include <QFileInfo>
+
 #include <algorithm>
+#include <bit>
 #include <climits>
-#include <cstring>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#endif
+
+namespace {
+
+// Bit i of `newlines` / `semicolons` is set where byte i of the 64 at `p` is a line feed / a ";". The scan
+// looks at whole words instead of each byte: a year of log is hundreds of megabytes.
+inline void Classify64(const char* p, quint64& newlines, quint64& semicolons)
+{
+    newlines = semicolons = 0;
+#ifdef __SSE2__
+    const __m128i lf = _mm_set1_epi8('\n'), semi = _mm_set1_epi8(';');
+    for (int i = 0; i < 4; ++i) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+        newlines |= quint64(quint32(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)))) << (16 * i);
+        semicolons |= quint64(quint32(_mm_movemask_epi8(_mm_cmpeq_epi8(v, semi)))) << (16 * i);
+    }
+#else
+    for (int i = 0; i < 64; ++i) {
+        newlines |= quint64(p[i] == '\n') << i;
+        semicolons |= quint64(p[i] == ';') << i;
+    }
+#endif
+}
+
+} // namespace
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 LogIndex::LogIndex() = default;
 
@@ -12,10 +51,31 @@ bool LogIndex::Open(const QString& path)
 {
     Close();
     m_file.setFileName(path);
-    // Unbuffered: the scan reads big slices into its own buffer, a second copy would only cost time.
-    if (!m_file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+#ifdef Q_OS_UNIX
+    // Only a regular file is read: opening a FIFO blocks until somebody writes to it, and a device never
+    // ends. Opened without blocking, checked on the open file, so nothing can be swapped in between.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
         return false;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    // Unbuffered: the scan reads big slices into its own buffer, a second copy would only cost time.
+    if (!m_file.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+#else
+    if (!QFileInfo(path).isFile() || !m_file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return false;
+#endif
     m_size = m_file.size();
+#ifdef Q_OS_UNIX
+    // Read once from front to back: a cold file comes in with the largest read-ahead.
+    ::posix_fadvise(m_file.handle(), 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
     return true;
 }
 
@@ -27,7 +87,9 @@ void LogIndex::Close()
     m_lineStart = 0;
     m_semicolons = 0;
     m_rows = 0;
-    m_blocks.clear();
+    m_lastRow = 0;
+    m_chunks.clear();
+    m_far.clear();
     m_buffer.clear();
 }
 
@@ -45,29 +107,47 @@ bool LogIndex::Scan(qint64 maxBytes)
         // The file shrank or became unreadable under us: what was indexed so far is all there is.
         m_size = m_scanPos;
     } else {
-        const char* const start = m_buffer.constData();
-        const char* const end = start + got;
-        const char* p = start;
-        while (p < end) {
-            const auto* nl = static_cast<const char*>(std::memchr(p, '\n', end - p));
-            const char* stop = nl ? nl : end;
-            while (m_semicolons < 3) {
-                const auto* semi = static_cast<const char*>(std::memchr(p, ';', stop - p));
-                if (!semi)
-                    break;
-                ++m_semicolons;
-                p = semi + 1;
-            }
-            if (!nl)
-                break;
-            EndLine(m_scanPos + (nl - start) + 1);
-            p = nl + 1;
-        }
+        ScanBytes(m_buffer.constData(), got);
         m_scanPos += got;
     }
     if (AtEnd() && m_lineStart < m_size)
         EndLine(m_size); // the last line may lack its line end
     return AtEnd();
+}
+
+void LogIndex::CountSemicolons(quint64 bits)
+{
+    // Only the first three matter, and clearing bits one by one is cheaper than a population count where
+    // the processor has no instruction for it.
+    while (bits && m_semicolons < 3) {
+        bits &= bits - 1;
+        ++m_semicolons;
+    }
+}
+
+void LogIndex::ScanBytes(const char* start, qint64 length)
+{
+    // Semicolons count only up to the third, so a line of millions of them cannot overflow the count.
+    qint64 i = 0;
+    for (; i + 64 <= length; i += 64) {
+        quint64 newlines, semicolons;
+        Classify64(start + i, newlines, semicolons);
+        while (newlines) {
+            const int bit = std::countr_zero(newlines);
+            const quint64 upToLineEnd = bit == 63 ? ~quint64(0) : (quint64(2) << bit) - 1;
+            CountSemicolons(semicolons & upToLineEnd);
+            semicolons &= ~upToLineEnd;
+            EndLine(m_scanPos + i + bit + 1);
+            newlines &= newlines - 1;
+        }
+        CountSemicolons(semicolons);
+    }
+    for (; i < length; ++i) {
+        if (start[i] == ';')
+            m_semicolons = std::min(m_semicolons + 1, 3);
+        else if (start[i] == '\n')
+            EndLine(m_scanPos + i + 1);
+    }
 }
 
 void LogIndex::EndLine(qint64 nextLineStart)
@@ -81,25 +161,44 @@ void LogIndex::EndLine(qint64 nextLineStart)
 
 void LogIndex::AddRow(qint64 offset)
 {
-    if (m_blocks.empty() || m_blocks.back().delta.size() >= size_t(BlockRows) ||
-        offset - m_blocks.back().base > qint64(UINT32_MAX)) {
-        Block b;
-        b.base = offset;
-        b.firstRow = m_rows;
-        b.delta.reserve(BlockRows);
-        m_blocks.push_back(std::move(b));
+    constexpr int groupMask = (1 << GroupShift) - 1, chunkMask = (1 << ChunkShift) - 1;
+    if ((m_rows & chunkMask) == 0) {
+        Chunk c;
+        c.base.reserve(1 << (ChunkShift - GroupShift));
+        c.step.reserve(1 << ChunkShift);
+        m_chunks.push_back(std::move(c));
     }
-    Block& b = m_blocks.back();
-    b.delta.push_back(quint32(offset - b.base));
+    Chunk& c = m_chunks.back();
+    quint16 step = 0;
+    if ((m_rows & groupMask) == 0)
+        c.base.push_back(offset);
+    else if (offset - m_lastRow <= 0xFFFF)
+        step = quint16(offset - m_lastRow); // never 0: a row holds at least its three ";"
+    else
+        m_far.emplace_back(m_rows, offset);
+    c.step.push_back(step);
+    m_lastRow = offset;
     ++m_rows;
 }
 
 qint64 LogIndex::RowOffset(int row) const
 {
-    auto it =
-        std::upper_bound(m_blocks.begin(), m_blocks.end(), row, [](int r, const Block& b) { return r < b.firstRow; });
-    const Block& b = *(it - 1);
-    return b.base + b.delta[size_t(row - b.firstRow)];
+    constexpr int groupMask = (1 << GroupShift) - 1, chunkMask = (1 << ChunkShift) - 1;
+    const Chunk& c = m_chunks[size_t(row >> ChunkShift)];
+    const int inChunk = row & chunkMask;
+    const int first = inChunk & ~groupMask;
+    qint64 offset = c.base[size_t(first >> GroupShift)];
+    for (int i = first + 1; i <= inChunk; ++i) {
+        if (const quint16 step = c.step[size_t(i)]) {
+            offset += step;
+            continue;
+        }
+        const int farRow = row - inChunk + i;
+        const auto it = std::lower_bound(m_far.begin(), m_far.end(), farRow,
+                                         [](const std::pair<int, qint64>& f, int r) { return f.first < r; });
+        offset = it->second;
+    }
+    return offset;
 }
 
 LogIndex::Fields LogIndex::Row(int row)

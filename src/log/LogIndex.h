@@ -5,11 +5,12 @@
 #include <QString>
 
 #include <array>
+#include <utility>
 #include <vector>
 
 // Where the rows of the event log start in the file. The log is never rotated, so after a year it holds
-// millions of lines: instead of loading it, the viewer keeps only the offset of each usable line (4 bytes
-// per row) and reads the few rows on screen when they are painted. The scan runs in slices so the caller
+// millions of lines: instead of loading it, the viewer keeps only the offset of each usable line (about 2
+// bytes per row) and reads the few rows on screen when they are painted. The scan runs in slices so the caller
 // can hand control back to the event loop in between.
 class LogIndex
 {
@@ -45,16 +46,19 @@ public:
     static Fields SplitLine(const QByteArray& line);
 
 private:
-    // Offsets are kept as 32-bit distances from the start of their block; a block ends after BlockRows
-    // rows or when the next distance would not fit.
-    struct Block
+    // Offsets cost about two bytes a row: every 64th row keeps its full offset, the rows between keep the
+    // distance from the row before (a line is rarely longer than 64 KiB; a longer distance is kept aside).
+    // Rows are stored in chunks of fixed size, so growing never copies what is already indexed.
+    static constexpr int GroupShift = 6;
+    static constexpr int ChunkShift = 16;
+    struct Chunk
     {
-        qint64 base = 0;
-        int firstRow = 0;
-        std::vector<quint32> delta;
+        std::vector<qint64> base;  // per group of 64 rows
+        std::vector<quint16> step; // per row; 0 for the first of a group and for a distance kept aside
     };
-    static constexpr int BlockRows = 65536;
 
+    void ScanBytes(const char* start, qint64 length);
+    void CountSemicolons(quint64 bits);
     void AddRow(qint64 offset);
     void EndLine(qint64 nextLineStart);
     qint64 RowOffset(int row) const;
@@ -65,6 +69,8 @@ private:
     qint64 m_lineStart = 0;
     int m_semicolons = 0; // in the line being scanned, counted up to 3
     int m_rows = 0;
-    std::vector<Block> m_blocks;
+    qint64 m_lastRow = 0; // offset of the newest row
+    std::vector<Chunk> m_chunks;
+    std::vector<std::pair<int, qint64>> m_far; // rows too far from the row before, in row order
     QByteArray m_buffer;
 };

@@ -1,8 +1,7 @@
 #include "log/frmLog.h"
 
 #include "core/Forms.h"
-#include "core/IniFiles.h"
-#include "core/ProgramFolder.h"
+#include "log/EventLog.h"
 #include "log/IncidentReport.h"
 #include "log/LogFilterModel.h"
 #include "log/LogModel.h"
@@ -200,8 +199,7 @@ frmLog::frmLog(QWidget* owner)
 
 void frmLog::LoadLog()
 {
-    const QString defaultPath = ProgramFolder::Path() + QStringLiteral("/Log/log.csv");
-    m_model->Load(IniFiles::ReadIni(QStringLiteral("General"), QStringLiteral("Logfile"), defaultPath));
+    m_model->Load(Functions::LogFilePath());
 }
 
 void frmLog::OnLoaded()

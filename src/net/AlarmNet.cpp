@@ -240,8 +240,13 @@ void AlarmNet::HandleLine(int index, const QString& line)
     QString message = line;
     try {
         if (m_server) {
-            LogConnection(peer, code, index);
+            // A line for the stations goes out before it is logged: they wait for it, the log does not.
+            const bool relayed = !Protocol::RelayCodeFor(code).isEmpty();
+            if (!relayed)
+                LogConnection(peer, code, index);
             message = m_relay->HandleLine(index, line, peer);
+            if (relayed)
+                LogConnection(peer, code, index);
         } else {
             LogConnection(peer, code);
             m_client->HandleLine(line);

@@ -42,6 +42,12 @@ ClientLink::ClientLink(AlarmNet* net, QTimer* connectTimer, QTimer* checkConnect
 {
     connect(m_connectTimer, &QTimer::timeout, this, &ClientLink::connectTimer_Timer);
     connect(m_checkConnectTimer, &QTimer::timeout, this, &ClientLink::checkConnectTimer_Timer);
+    // Announce as soon as the uplink is up instead of at the connect timer's next tick: a station is
+    // registered a moment after its start or its server's return, not seconds later.
+    connect(m_net->WS_Writer(), &SocketArray::ConnectedEvent, this, [this](int index) {
+        if (index == 0 && !m_net->IsServer() && m_connectTimer->isActive())
+            connectTimer_Timer();
+    });
 }
 
 void ClientLink::doClientConnect(const QString& ip)

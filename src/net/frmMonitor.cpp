@@ -22,10 +22,15 @@ namespace {
 enum Column { ColId, ColStation, ColStatus, ColAlarm, ColumnCount };
 } // namespace
 
-void frmMonitor::ShowMonitor(QWidget* owner)
+void frmMonitor::ShowMonitor(QWidget* owner, Network::AlarmNet* net)
 {
-    if (!Forms::Activate(QStringLiteral("frmMonitor")))
-        (new frmMonitor(owner))->exec(); // deletes the form on return (WA_DeleteOnClose)
+    if (Forms::Activate(QStringLiteral("frmMonitor")))
+        return;
+    QPointer<frmMonitor> monitor(new frmMonitor(owner, net));
+    // An alarm that arrived during the first refresh has closed the monitor already: bringing it up now would
+    // put it back, modal, in front of the alarm's window.
+    if (monitor && !monitor->m_closed)
+        monitor->exec(); // deletes the form on return (WA_DeleteOnClose)
 }
 
 frmMonitor::frmMonitor(QWidget* owner, Network::AlarmNet* net)

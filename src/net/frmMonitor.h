@@ -20,8 +20,9 @@ class frmMonitor : public QDialog
 {
     Q_OBJECT
 public:
-    // Opens the monitor modally over `owner` (the settings dialog, or the main window from the tray).
-    static void ShowMonitor(QWidget* owner);
+    // Opens the monitor modally over `owner` (the settings dialog, or the main window from the server's
+    // tray), unless something closed it during its first refresh. `net` as for the constructor.
+    static void ShowMonitor(QWidget* owner, Network::AlarmNet* net = nullptr);
 
     // Seconds between two refreshes of their own.
     static constexpr int RefreshSeconds = 3;

@@ -36,6 +36,11 @@ QString Decode(const QByteArray& bytes)
     return out;
 }
 
+bool CanEncode(const QString& text)
+{
+    return Decode(Encode(text)) == text;
+}
+
 QByteArray Encode(const QString& text)
 {
     QByteArray out;

@@ -12,5 +12,7 @@ namespace Cp1252 {
 QString Decode(const QByteArray& bytes);
 // Characters the code page cannot hold become '?'.
 QByteArray Encode(const QString& text);
+// True when `text` goes through the code page unchanged (no character becomes '?').
+bool CanEncode(const QString& text);
 
 } // namespace Cp1252

@@ -17,4 +17,7 @@ public:
     virtual quint32 Write(quint32 handle, quint32 pipe, const char* buffer, quint32 length) = 0;
     virtual bool CancelIo(quint32 handle, quint32 pipe) = 0;
     virtual void CloseDevice(quint32 handle) = 0;
+    // A descriptor that polls readable while an input report waits; -1 where the library offers none,
+    // and the caller polls on a timer instead.
+    virtual int ReadFd(quint32 /*handle*/, quint32 /*pipe*/) { return -1; }
 };

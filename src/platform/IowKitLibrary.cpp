@@ -78,6 +78,7 @@ bool IowKitLibrary::LoadFile(const QString& path)
         qWarning().noquote() << "ioWarrior:" << m_error;
         return false;
     }
+    calls.getReadFd = reinterpret_cast<decltype(calls.getReadFd)>(dlsym(handle, "IowKitGetReadFd"));
     m_handle = handle;
     m_calls = calls;
     m_path = path;
@@ -128,6 +129,11 @@ quint32 IowKitLibrary::Write(quint32 handle, quint32 pipe, const char* buffer, q
 bool IowKitLibrary::CancelIo(quint32 handle, quint32 pipe)
 {
     return m_handle && m_calls.cancelIo(handle, pipe) != 0;
+}
+
+int IowKitLibrary::ReadFd(quint32 handle, quint32 pipe)
+{
+    return m_handle && m_calls.getReadFd ? m_calls.getReadFd(handle, pipe) : -1;
 }
 
 void IowKitLibrary::CloseDevice(quint32 handle)

@@ -8,7 +8,8 @@
 #include "../../lib/iowkit/iowkit.h"
 
 // The device library libiowkit.so, loaded at run time. It is looked up in the program folder first, then
-// along PATH; a library that lacks any of the calls is not used at all.
+// along PATH; a library that lacks any of the calls is not used at all. IowKitGetReadFd is the one
+// exception: without it the button is polled on a timer.
 class IowKitLibrary final : public IowDevices
 {
 public:
@@ -40,6 +41,7 @@ public:
     quint32 Write(quint32 handle, quint32 pipe, const char* buffer, quint32 length) override;
     bool CancelIo(quint32 handle, quint32 pipe) override;
     void CloseDevice(quint32 handle) override;
+    int ReadFd(quint32 handle, quint32 pipe) override;
 
 private:
     struct Calls
@@ -52,6 +54,7 @@ private:
         decltype(&IowKitWrite) write = nullptr;
         decltype(&IowKitCancelIo) cancelIo = nullptr;
         decltype(&IowKitCloseDevice) closeDevice = nullptr;
+        decltype(&IowKitGetReadFd) getReadFd = nullptr; // optional
     };
 
     void* m_handle = nullptr;

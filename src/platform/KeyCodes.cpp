@@ -2,8 +2,14 @@
 
 #include "platform/KeySyms.h"
 
+#include <QGuiApplication>
 #include <QKeyEvent>
+#include <QtGui/qguiapplication_platform.h>
 #include <utility>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
 
 namespace KeyCodes {
 
@@ -85,9 +91,35 @@ int FromKeysym(std::uint32_t keysym)
     return KeySyms::VirtualKey(keysym);
 }
 
+QList<int> VirtualKeysOfKeycode(quint32 keycode)
+{
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if (!x11 || !x11->connection() || keycode < 8 || keycode > 255)
+        return {};
+    xcb_connection_t* conn = x11->connection();
+    auto* reply =
+        xcb_get_keyboard_mapping_reply(conn, xcb_get_keyboard_mapping(conn, xcb_keycode_t(keycode), 1), nullptr);
+    if (!reply)
+        return {};
+    const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(reply);
+    const int count = xcb_get_keyboard_mapping_keysyms_length(reply);
+    const auto codes = KeySyms::VirtualKeysOfLevels(count > 0 ? syms[0] : 0, count > 1 ? syms[1] : 0);
+    std::free(reply);
+    return QList<int>(codes.begin(), codes.end());
+}
+
 int FromKeyEvent(const QKeyEvent& event)
 {
-    const int vk = FromQtKey(event.key(), event.modifiers().testFlag(Qt::KeypadModifier));
+    const bool keypad = event.modifiers().testFlag(Qt::KeypadModifier);
+    // The key's own code, as Windows gives it whatever Shift or the layout puts on the key (Shift+1 is 49,
+    // not the code of "!"), and as the hook library sees the key. The keypad's code follows NumLock, which
+    // Qt's key tells.
+    if (!keypad) {
+        const QList<int> codes = VirtualKeysOfKeycode(event.nativeScanCode());
+        if (!codes.isEmpty())
+            return codes.front();
+    }
+    const int vk = FromQtKey(event.key(), keypad);
     return vk ? vk : FromKeysym(event.nativeVirtualKey());
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <Qt>
 #include <cstdint>
@@ -17,7 +18,10 @@ int FromQtKey(int qtKey, bool keypad = false);
 int ToQtKey(int vk);
 // Virtual-key code of an X keysym.
 int FromKeysym(std::uint32_t keysym);
-// Virtual-key code of a key event: the Qt key first, the X keysym when Qt knows no code for it.
+// Virtual-key codes of an X keycode from the display's keyboard mapping (empty without an X display).
+QList<int> VirtualKeysOfKeycode(quint32 keycode);
+// Virtual-key code of a key event: the code of the key itself from the X keyboard mapping (its first level,
+// unshifted), else the Qt key, else the X keysym.
 int FromKeyEvent(const QKeyEvent& event);
 // The shift mask of Qt modifiers (Meta and the keypad flag do not count).
 qint16 ShiftState(Qt::KeyboardModifiers modifiers);

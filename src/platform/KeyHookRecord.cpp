@@ -47,9 +47,11 @@ int Modifiers(const Record& r)
     return (r.shift ? KeySyms::MaskShift : 0) | (r.ctrl ? KeySyms::MaskCtrl : 0) | (r.alt ? KeySyms::MaskAlt : 0);
 }
 
-std::string SharedMemoryName(const char* display)
+std::string SharedMemoryName(const char* display, unsigned user)
 {
-    std::string name = "/tavinor_shared_mem";
+    // The user's number keeps one user's block (a session that crashed leaves it behind) from locking the next
+    // user of the same display out.
+    std::string name = "/tavinor_shared_mem." + std::to_string(user);
     std::string d = display ? display : "";
     // "host:5.0" and "host:5" are the same display.
     const auto colon = d.rfind(':');

@@ -34,9 +34,10 @@ Record Decode(const unsigned char* bytes);
 // The shift mask the record asks for.
 int Modifiers(const Record& record);
 
-// Name of the shared block for an X display name ($DISPLAY). One block per display, so that stations on
-// several displays of one machine do not overwrite each other's record; the screen number does not count.
-std::string SharedMemoryName(const char* display);
+// Name of the shared block for an X display name ($DISPLAY) and a user id. One block per user and display,
+// so that stations on several displays of one machine do not overwrite each other's record and a block left
+// by another user never stands in the way; the screen number does not count.
+std::string SharedMemoryName(const char* display, unsigned user);
 
 // Which X modifier bits stand for what on this server (from its modifier mapping).
 struct XModifiers

@@ -78,6 +78,8 @@ std::vector<int> VirtualKeysOfLevels(std::uint32_t first, std::uint32_t second)
     std::vector<int> out;
     if (int vk = VirtualKey(first))
         out.push_back(vk);
+    else if (second >= '0' && second <= '9') // the digit row of layouts that put the digit on Shift (AZERTY)
+        out.push_back(int(second));
     if (second >= 0xff80 && second <= 0xffbd) { // keypad keysyms
         const int vk = VirtualKey(second);
         if (vk && (out.empty() || out.front() != vk))

@@ -25,7 +25,8 @@ constexpr int MaskAlt = 4;
 int VirtualKey(std::uint32_t keysym);
 
 // Virtual-key codes of a keycode from the keysyms of its first two levels: the first level's, and for
-// keypad keys also the second's (NumLock switches the keypad between navigation and digits).
+// keypad keys also the second's (NumLock switches the keypad between navigation and digits). A key whose
+// first level has no code but whose second is a digit is that digit, as Windows codes the digit row.
 std::vector<int> VirtualKeysOfLevels(std::uint32_t first, std::uint32_t second);
 
 // The set-1 scan code Windows maps a virtual-key code to (MapVirtualKey, type 0); 0 when none.

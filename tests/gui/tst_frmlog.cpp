@@ -17,6 +17,12 @@
 #include <QTableView>
 #include <QtTest>
 
+#include <atomic>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
 // The log viewer window on real files in a throwaway program folder.
 class tst_frmLog : public QObject
 {
@@ -104,6 +110,32 @@ private slots:
         QVERIFY(form);
         QCOMPARE(form->Model()->rowCount(), 0);
         QCOMPARE(m_boxes, 0);
+    }
+
+    // Only a regular file is read: a FIFO as the log path gives an empty grid at once. A writer stands by
+    // in case the viewer waited on the FIFO after all, so that such a fault shows as a row, not a hang.
+    void fifoLogIsNotRead()
+    {
+        const QByteArray fifo = QFile::encodeName(m_folder->file(QStringLiteral("pipe")));
+        QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+        m_folder->writeIni("[General]\r\nLogfile=" + fifo + "\r\n");
+        std::atomic<bool> stop{false};
+        std::thread writer([&] {
+            while (!stop) {
+                const int fd = ::open(fifo.constData(), O_WRONLY | O_NONBLOCK);
+                if (fd >= 0) {
+                    [[maybe_unused]] const auto n = ::write(fd, "d;t;s;aus der FIFO\r\n", 21);
+                    ::close(fd);
+                    return;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
+        frmLog* form = Open();
+        stop = true;
+        writer.join();
+        QVERIFY(form);
+        QCOMPARE(form->Model()->rowCount(), 0);
     }
 
     void logfileSettingIsFollowed()

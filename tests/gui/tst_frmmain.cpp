@@ -178,23 +178,27 @@ private slots:
     }
 
     // Only "Ja" ends the program; "Nein" and a box closed by something else (an alarm closing the
-    // program's windows) keep it running and unchanged.
+    // program's windows) keep it running and unchanged. The main window's title-bar close asks the same.
     void endQuestion_data()
     {
         QTest::addColumn<bool>("server");
         QTest::addColumn<int>("answer");
         QTest::addColumn<bool>("ends");
-        QTest::newRow("station Nein") << false << 7 << false;
-        QTest::newRow("station closed") << false << -1 << false;
-        QTest::newRow("station Ja") << false << 6 << true;
-        QTest::newRow("server Nein") << true << 7 << false;
-        QTest::newRow("server Ja") << true << 6 << true;
+        QTest::addColumn<bool>("titleBar");
+        QTest::newRow("station Nein") << false << 7 << false << false;
+        QTest::newRow("station closed") << false << -1 << false << false;
+        QTest::newRow("station Ja") << false << 6 << true << false;
+        QTest::newRow("server Nein") << true << 7 << false << false;
+        QTest::newRow("server Ja") << true << 6 << true << false;
+        QTest::newRow("station title bar, Nein") << false << 7 << false << true;
+        QTest::newRow("server title bar, Ja") << true << 6 << true << true;
     }
     void endQuestion()
     {
         QFETCH(bool, server);
         QFETCH(int, answer);
         QFETCH(bool, ends);
+        QFETCH(bool, titleBar);
         m_folder->writeIni(server ? "[General]\r\nServer=1\r\nInit=1\r\n" : "[General]\r\nInit=1\r\n");
         start();
         QString text, caption, focused;
@@ -205,7 +209,13 @@ private slots:
             return answer;
         });
         m_main->connectTimer()->start();
-        m_main->ExitProgram(true);
+        if (titleBar) {
+            m_main->show();
+            m_main->close();
+            QTRY_VERIFY(!caption.isEmpty());
+        } else {
+            m_main->ExitProgram(true);
+        }
         QCOMPARE(caption, QStringLiteral("tavinor"));
         // The box shows CR LF as a plain line break.
         QCOMPARE(text, QString(frmMain::ExitQuestion(server)).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
@@ -218,12 +228,13 @@ private slots:
         const QString endLine = server ? QStringLiteral(";Server beendet") : QStringLiteral(";Client beendet");
         QCOMPARE(Globals::IsEnding, ends);
         QCOMPARE(LogLines(*m_folder).constLast().endsWith(endLine), ends);
-        QCOMPARE(m_main->connectTimer()->isActive(), !ends);
+        // Ending may have unloaded the window already.
+        QCOMPARE(m_main && m_main->connectTimer()->isActive(), !ends);
         if (ends) {
             QTRY_VERIFY(m_main.isNull());
             QVERIFY(!SysTrayUtil::TrayIcon());
         } else {
-            QVERIFY(m_main->isVisible() == false);
+            QCOMPARE(m_main->isVisible(), titleBar);
             QVERIFY(SysTrayUtil::TrayIcon());
         }
     }

@@ -174,6 +174,30 @@ private slots:
         QVERIFY(guard.isNull());
     }
 
+    // An alarm that arrives during the first refresh unloads the windows: the monitor is not brought up
+    // afterwards, modal in front of the alarm's window.
+    void alarmDuringFirstRefresh()
+    {
+        Uplink* a = Connect(QStringLiteral("127.0.0.11"));
+        a->Line(QStringLiteral("003: 127.0.0.1"));
+        QTRY_COMPARE(ConnectedDownlinks(), 1);
+        bool shown = false;
+        QTimer::singleShot(0, this, [] { Forms::UnloadFormsExcept(QStringLiteral("frmMain")); });
+        // Should it come up all the same, it is closed again, so that the fault shows and nothing hangs.
+        QTimer watchdog;
+        connect(&watchdog, &QTimer::timeout, this, [&] {
+            if (QWidget* m = Forms::Find(QStringLiteral("frmMonitor")); m && m->isVisible()) {
+                shown = true;
+                Forms::Unload(m);
+            }
+        });
+        watchdog.start(10);
+        frmMonitor::ShowMonitor(nullptr, m_server.get());
+        QVERIFY(!shown);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!Forms::IsFormLoaded(QStringLiteral("frmMonitor")));
+    }
+
     // The row rules by themselves, for the cases the table above cannot produce.
     void rowTexts()
     {

@@ -59,8 +59,8 @@ frmSettings* OpenDialog()
 // Controls that belong to a station and are switched off for the server.
 const QStringList kStationControls = {"lblSettings(0)", "txtServer",      "cmdConnect",     "frameSettings(1)",
                                       "lblSettings(3)", "txtStationname", "chkAlert(0)",    "chkAlert(1)",
-                                      "cmdAlert(1)",    "chkCheckBuzzer", "lblSettings(1)", "txtAlertkey",
-                                      "cmdSetKey"};
+                                      "cmdAlert(0)",    "cmdAlert(1)",    "chkCheckBuzzer", "lblSettings(1)",
+                                      "txtAlertkey",    "cmdSetKey"};
 
 } // namespace
 
@@ -116,6 +116,8 @@ private slots:
         Settings::SetTestResponder([&](frmSettings& f) {
             modal = f.isModal();
             QVERIFY(Child<QRadioButton>(&f, "optProgramType(0)")->isChecked());
+            // A new station is proposed to show alarms.
+            QVERIFY(Child<QCheckBox>(&f, "chkAlert(0)")->isChecked());
             Child<QLineEdit>(&f, "txtServer")->setText(QStringLiteral("127.0.0.1"));
             Child<QPushButton>(&f, "cmdOK")->click();
         });
@@ -128,6 +130,7 @@ private slots:
         QCOMPARE(ini("Init"), QStringLiteral("1"));
         QCOMPARE(ini("Server"), QStringLiteral("0"));
         QCOMPARE(ini("Servername"), QStringLiteral("127.0.0.1"));
+        QCOMPARE(ini("Visuell"), QStringLiteral("1"));
         QVERIFY(log().endsWith(QStringLiteral(";Client beendet")));
 
         // The next start: no dialog, a station that connects to the stored server.
@@ -315,11 +318,63 @@ private slots:
         Hooklib::AlertKeyDown(116, 2);
         QCOMPARE(alarms, 1);
 
+        // OK alone arms what it saves; the old key no longer raises anything.
+        Settings::ShowSettings(m_main, false);
+        QTest::keyClick(Child<QLineEdit>(OpenDialog(), "txtAlertkey"), Qt::Key_F7);
+        Child<QPushButton>(OpenDialog(), "cmdOK")->click();
+        QTRY_VERIFY(!OpenDialog());
+        QCOMPARE(ini("AlertkeyCode"), QStringLiteral("118"));
+        Hooklib::AlertKeyDown(116, 2);
+        Hooklib::AlertKeyDown(118, 0);
+        QCOMPARE(alarms, 2);
+
         // A capture that ended on Ctrl alone leaves the field empty: the stored key stays.
         Settings::ShowSettings(m_main, false);
         QTest::keyClick(Child<QLineEdit>(OpenDialog(), "txtAlertkey"), Qt::Key_Control, Qt::ControlModifier);
         Child<QPushButton>(OpenDialog(), "cmdOK")->click();
-        QCOMPARE(ini("AlertkeyCode"), QStringLiteral("116"));
+        QCOMPARE(ini("AlertkeyCode"), QStringLiteral("118"));
+        QTRY_VERIFY(!OpenDialog());
+
+        // A key without a code of its own is refused with a message and captures nothing: OK keeps the key.
+        Settings::ShowSettings(m_main, false);
+        QTest::keyClick(Child<QLineEdit>(OpenDialog(), "txtAlertkey"), Qt::Key_Exclam, Qt::ShiftModifier);
+        QCOMPARE(m_messages, QStringList{QString(frmSettings::KeyRefusedText()).replace("\r\n", "\n")});
+        QCOMPARE(Child<QLineEdit>(OpenDialog(), "txtAlertkey")->property("tag").toString(), QStringLiteral("118"));
+        Child<QPushButton>(OpenDialog(), "cmdOK")->click();
+        QCOMPARE(ini("AlertkeyCode"), QStringLiteral("118"));
+        QCOMPARE(Hooklib::GetAlertKeyCode(), qint16(118));
+    }
+
+    // What the settings file cannot hold, or a key that cannot be armed, is refused with a message: nothing
+    // is written and the dialog stays open.
+    void refusesWhatCannotBeStored_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("station name") << "txtStationname"
+                                      << "Łódź Empfang" << frmSettings::StationNameText();
+        QTest::newRow("log folder") << "txtLogfile"
+                                    << "/srv/Журнал/log.csv" << frmSettings::LogfileText();
+        QTest::newRow("key code 0") << "tag"
+                                    << "0" << frmSettings::KeyRefusedText();
+    }
+    void refusesWhatCannotBeStored()
+    {
+        QFETCH(QString, control);
+        QFETCH(QString, value);
+        QFETCH(QString, message);
+        frmSettings* f = open("Stationname=Empfang\r\n");
+        QVERIFY(f);
+        const QByteArray before = m_folder->readFile(QStringLiteral("tavinor.ini"));
+        if (control == QLatin1String("tag"))
+            Child(f, "txtAlertkey")->setProperty("tag", value);
+        else
+            Child<QLineEdit>(f, control)->setText(value);
+        Child<QPushButton>(f, "cmdOK")->click();
+        QCOMPARE(m_messages, QStringList{message.replace(QStringLiteral("\r\n"), QStringLiteral("\n"))});
+        QCOMPARE(m_folder->readFile(QStringLiteral("tavinor.ini")), before);
+        QVERIFY(OpenDialog());
     }
 
     // The connect button and the station's connection status while the dialog is open.
@@ -360,7 +415,8 @@ private slots:
         frmSettings* f = open("Stationname=Empfang\r\nVisuell=0\r\nAkustisch=0\r\n");
         QVERIFY(f);
         auto* vis = Child<QCheckBox>(f, "chkAlert(0)");
-        QVERIFY(!Child(f, "cmdAlert(0)")->isEnabled());
+        QVERIFY(!vis->isChecked());
+        QVERIFY(Child(f, "cmdAlert(0)")->isEnabled());
         QVERIFY(Child(f, "cmdAlert(1)")->isEnabled());
         vis->click();
         QString shownStation;

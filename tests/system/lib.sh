@@ -328,8 +328,8 @@ tv_start_program() {
         # The instance lock lives in the temp folder: keep it inside this test's folder, shared by all copies.
         mkdir -p "$TV_ROOT/tmp"
         export TMPDIR=$TV_ROOT/tmp
-        # No session bus: the icon must go through the X11 tray protocol to trayer.
-        export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/tavinor-test-bus
+        # No session bus unless the test brings one (TV_DBUS): the icon goes through the X11 tray protocol.
+        export DBUS_SESSION_BUS_ADDRESS=${TV_DBUS:-unix:path=/nonexistent/tavinor-test-bus}
         # Its own process group (same pid), so that the cleanup also reaches anything it starts.
         if [ "${TV_NETNS:-1}" = 1 ] && unshare -n true 2>/dev/null; then
             exec setsid unshare -n -- sh -c 'ip link set lo up 2>/dev/null; exec "$0"' "$folder/tavinor"

@@ -65,15 +65,20 @@ net_set() {
 }
 
 # net_start_program PC FOLDER DISPLAY: runs FOLDER/tavinor inside the PC's namespace; sets NET_LAST_PID.
+# With NET_USER set it runs as that user (the folder must be theirs).
 net_start_program() {
-    local ns=$NET_ID$1 folder=$2 display=$3 runtime
+    local ns=$NET_ID$1 folder=$2 display=$3 runtime as=()
     runtime=$(tv_mktemp runtime)
     chmod 700 "$runtime"
+    if [ -n "${NET_USER:-}" ]; then
+        chown "$NET_USER" "$runtime"
+        as=(setpriv --reuid="$NET_USER" --regid="$(id -g "$NET_USER")" --clear-groups)
+    fi
     (
         cd "$folder" || exit 1
         export DISPLAY=$display QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR=$runtime
         export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/tavinor-test-bus
-        exec ip netns exec "$ns" "$folder/tavinor"
+        exec ip netns exec "$ns" "${as[@]}" "$folder/tavinor"
     ) >"$TV_ARTIFACTS/$1.out" 2>"$TV_ARTIFACTS/$1.err" &
     NET_LAST_PID=$!
     tv_track "$NET_LAST_PID"

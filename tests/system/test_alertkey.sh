@@ -39,7 +39,7 @@ net_start_wm; DC=$TV_DISPLAY
 net_start_wm tray; DA=$TV_DISPLAY
 TV_TRAYER_PID=$NET_TRAYER_PID # the tray helpers of lib.sh look at A's trayer
 # The stations are ended by signal, which leaves their shared records behind: remove them with the rest.
-trap 'net_cleanup; rm -f "/dev/shm/tavinor_shared_mem$DA" "/dev/shm/tavinor_shared_mem$DB" "/dev/shm/tavinor_shared_mem$DC"' EXIT
+trap 'net_cleanup; rm -f "/dev/shm/tavinor_shared_mem.0$DA" "/dev/shm/tavinor_shared_mem.0$DB" "/dev/shm/tavinor_shared_mem.0$DC"' EXIT
 
 net_start_program s "$SRV" "$DS"; SRV_PID=$NET_LAST_PID
 tv_wait_for 15 net_listening s 10161 || tv_bail "server does not listen on 10161"

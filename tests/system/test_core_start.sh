@@ -1,5 +1,7 @@
 # Start, single-instance refusal, tray icon, main window and the orderly end, for a station and for the
-# server, each in a fresh installation on a private X display with openbox and trayer.
+# server, each in a fresh installation on a private X display with openbox and trayer. Then a station in a
+# folder named outside Windows-1252 under the C locale (its log, numeric dates, the viewer), and a station
+# whose icon goes to a StatusNotifierItem host on a session bus.
 # Usage: bash test_core_start.sh <path-to-build/bin>
 
 source "$(dirname "$0")/lib.sh"
@@ -148,7 +150,10 @@ scenario() {
     tv_check "$MODE: the first copy runs on" tv_alive "$pid"
     tv_check "$MODE: the second copy wrote no line" test "$(grep -c gestartet "$log")" -eq 1
 
-    # --- main window from a double click on the tray icon ---
+    # --- a single left click does nothing on this (XEmbed) host; a double click shows the main window ---
+    click_icon "$pid" 1 1 >/dev/null 2>&1
+    sleep 1
+    tv_check "$MODE: a single click on the tray icon shows nothing" lacks_window_titled "$pid" "$caption"
     click_icon "$pid" 1 2 >/dev/null 2>&1
     if tv_wait_for 10 has_window_titled "$pid" "$caption"; then
         main=$(window_titled "$pid" "$caption")
@@ -158,6 +163,23 @@ scenario() {
     else
         tv_not_ok "$MODE: double click on the tray icon shows no window \"$caption\""
         tv_shot "$MODE-no-main-window"
+    fi
+
+    # --- the title-bar close asks; Nein keeps the station on guard ---
+    if [ "$MODE" = client ] && [ -n "$main" ]; then
+        tv_focus "$main"
+        tv_xdo key --clearmodifiers alt+F4 >/dev/null 2>&1
+        if tv_wait_for 5 has_window_titled "$pid" tavinor; then
+            tv_ok "$MODE: the title-bar close asks"
+            tv_focus "$(window_titled "$pid" tavinor)"
+            tv_xdo key --clearmodifiers Return >/dev/null 2>&1 # "Nein"
+            tv_wait_for 5 lacks_window_titled "$pid" tavinor
+        else
+            tv_not_ok "$MODE: the title-bar close asks nothing"
+        fi
+        sleep 1
+        tv_check "$MODE: after the title-bar close the program runs on" tv_alive "$pid"
+        tv_check "$MODE: ... and logged no end" log_lacks "$log" "beendet"
     fi
 
     # --- Beenden, answered Nein ---
@@ -203,8 +225,86 @@ scenario() {
     return 0
 }
 
+# A dark pixel count of a window's grid band (below the header, the first rows): 0 for an empty grid.
+grid_ink() {
+    tv_x import -window "$1" "$TV_ARTIFACTS/$2.png" >/dev/null 2>&1 &&
+        convert "$TV_ARTIFACTS/$2.png" -crop "$(($(tv_x xwininfo -id "$1" | awk '/^ *Width:/ {print $NF}') - 60))x14+20+78" \
+            -colorspace gray -threshold 60% -format '%[fx:round((1-mean)*w*h)]' info: 2>/dev/null
+}
+has_ink() { [ "$(grid_ink "$1" "$2")" -gt 20 ]; }
+
+# An installation below "Łódź" and Cyrillic letters, under the C locale: the log is written where the
+# default says (the settings file cannot name that folder), with a numeric date, and the viewer shows it.
+unicode_scenario() {
+    local folder pid log viewer
+    folder=$(tv_mktemp "Łódź-Дом") && cp -a "$TV_BIN/." "$folder/" || tv_bail "unicode: cannot make an installation"
+    printf '[General]\r\nInit=1\r\nCheckBuzzer=0\r\n' >"$folder/tavinor.ini"
+    log=$folder/Log/log.csv
+    export LC_ALL=C
+    tv_start_program "$folder" unicode
+    unset LC_ALL
+    pid=$TV_LAST_PID
+    tv_check "unicode: the start is logged in $folder" tv_wait_for 15 log_has_line "$log" ";Client gestartet"
+    tv_check "unicode: the date is numeric under LANG=C ($(head -c 10 "$log" 2>/dev/null))" \
+        grep -qE '^[0-9]{2}\.[0-9]{2}\.[0-9]{4};' "$log"
+    tv_check "unicode: no mangled path in the settings file" tv_file_lacks "$folder/tavinor.ini" "?"
+    tv_wait_for 20 tv_icon_embedded "$pid" || tv_bail "unicode: no tray icon"
+    click_icon "$pid" 3 1 >/dev/null 2>&1
+    tv_wait_for 5 has_popup_menu "$pid" || tv_bail "unicode: no tray menu"
+    tv_xdo key --clearmodifiers Up Up Up Return >/dev/null 2>&1 # "Logbuch aufrufen"
+    if tv_wait_for 10 has_window_titled "$pid" "tavinor - Logbuch"; then
+        viewer=$(window_titled "$pid" "tavinor - Logbuch")
+        tv_check "unicode: the viewer shows the log's row (unicode-viewer.png)" tv_wait_for 5 has_ink "$viewer" unicode-viewer
+    else
+        tv_not_ok "unicode: the tray menu brings up no log viewer"
+    fi
+}
+
+# A StatusNotifierItem host: a session bus with a watcher and a registered host. The icon registers as an
+# item; the host's calls for a left click (Activate) and a right click (ContextMenu) show the main window
+# and the menu.
+sni_scenario() {
+    local folder pid bus item service path
+    bus=$TV_ROOT/session-bus
+    dbus-daemon --session --nofork --address="unix:path=$bus" >"$TV_ARTIFACTS/dbus.log" 2>&1 &
+    tv_track $!
+    tv_wait_for 10 test -S "$bus" || tv_bail "sni: no session bus"
+    export DBUS_SESSION_BUS_ADDRESS=unix:path=$bus
+    status-notifier-watcher >"$TV_ARTIFACTS/watcher.log" 2>&1 &
+    tv_track $!
+    watcher() { timeout 5 gdbus call --session --dest org.kde.StatusNotifierWatcher --object-path /StatusNotifierWatcher "$@"; }
+    tv_wait_for 10 watcher --method org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher \
+        ProtocolVersion >/dev/null 2>&1 || tv_bail "sni: no StatusNotifierWatcher"
+    watcher --method org.kde.StatusNotifierWatcher.RegisterStatusNotifierHost org.kde.StatusNotifierHost-tavinor-test \
+        >/dev/null || tv_bail "sni: the host does not register"
+    items() { watcher --method org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher \
+        RegisteredStatusNotifierItems 2>/dev/null | grep -oE "'[^']+'" | tr -d "'" | head -n1; }
+    has_item() { [ -n "$(items)" ]; }
+
+    folder=$(tv_install sni) || tv_bail "sni: cannot make an installation"
+    printf '[General]\r\nInit=1\r\nCheckBuzzer=0\r\n' >"$folder/tavinor.ini"
+    TV_DBUS=$DBUS_SESSION_BUS_ADDRESS tv_start_program "$folder" sni
+    pid=$TV_LAST_PID
+    tv_check "sni: the icon registers as a StatusNotifierItem" tv_wait_for 15 has_item
+    item=$(items)
+    service=${item%%/*}
+    path=/StatusNotifierItem
+    [ "$service" != "$item" ] && path=/${item#*/}
+    call() { timeout 5 gdbus call --session --dest "$service" --object-path "$path" \
+        --method "org.kde.StatusNotifierItem.$1" 640 790 >/dev/null 2>&1; }
+    call Activate
+    tv_check "sni: a left click (Activate) shows the main window" tv_wait_for 10 has_window_titled "$pid" "tavinor Client"
+    call ContextMenu
+    tv_check "sni: a right click (ContextMenu) opens the menu" tv_wait_for 10 has_popup_menu "$pid"
+    tv_shot "sni-menu"
+    tv_xdo key Escape >/dev/null 2>&1
+    unset DBUS_SESSION_BUS_ADDRESS
+}
+
 tv_start_desktop
 tv_shot desktop
 scenario client
 scenario server
+unicode_scenario
+sni_scenario
 tv_finish

@@ -44,6 +44,30 @@ private slots:
         QCOMPARE(SysTrayUtil::TrayTipText(QString(63, QLatin1Char('y'))).size(), 63);
     }
 
+    // An XEmbed host: double click shows the window, Qt opens the menu itself, a single click does nothing.
+    // A StatusNotifierItem host sends no double click: its left click shows the window, its right click
+    // wants the menu from the program.
+    void trayClicks_data()
+    {
+        QTest::addColumn<int>("reason");
+        QTest::addColumn<bool>("embedded");
+        QTest::addColumn<int>("action");
+        using A = SysTrayUtil::TrayAction;
+        QTest::newRow("XEmbed double") << int(QSystemTrayIcon::DoubleClick) << true << int(A::ShowWindow);
+        QTest::newRow("XEmbed left") << int(QSystemTrayIcon::Trigger) << true << int(A::None);
+        QTest::newRow("XEmbed right") << int(QSystemTrayIcon::Context) << true << int(A::None);
+        QTest::newRow("SNI left") << int(QSystemTrayIcon::Trigger) << false << int(A::ShowWindow);
+        QTest::newRow("SNI right") << int(QSystemTrayIcon::Context) << false << int(A::ShowMenu);
+        QTest::newRow("SNI middle") << int(QSystemTrayIcon::MiddleClick) << false << int(A::None);
+    }
+    void trayClicks()
+    {
+        QFETCH(int, reason);
+        QFETCH(bool, embedded);
+        QFETCH(int, action);
+        QCOMPARE(int(SysTrayUtil::TrayMouseEvent(QSystemTrayIcon::ActivationReason(reason), embedded)), action);
+    }
+
     void trayPicturesDiffer()
     {
         const QImage a = SysTrayUtil::TrayPicture(1).pixmap(22, 22).toImage();
@@ -74,6 +98,8 @@ private slots:
         QCOMPARE(Cp1252::Decode(QByteArray("\x80\xF6\x9F")), QString::fromUtf8("€öŸ"));
         QCOMPARE(Cp1252::Encode(QString::fromUtf8("ausgelöst €")), QByteArray("ausgel\xF6st \x80"));
         QCOMPARE(Cp1252::Encode(QString::fromUtf8("Ω")), QByteArray("?"));
+        QVERIFY(Cp1252::CanEncode(QString::fromUtf8("Praxis Süd € ?")));
+        QVERIFY(!Cp1252::CanEncode(QString::fromUtf8("Łódź")));
     }
 
     // The lock is per folder and held by the process: a second process on the same folder is refused,

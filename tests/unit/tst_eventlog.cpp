@@ -1,10 +1,12 @@
 #include "log/EventLog.h"
 
 #include "TestFolder.h"
+#include "core/ProgramFolder.h"
 #include "platform/Cp1252.h"
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 #include <QTest>
@@ -114,26 +116,31 @@ private slots:
         QCOMPARE(LogStationField(QStringLiteral("10.0.0.7"), record), expected);
     }
 
-    void widenYear_data()
+    // The locale's short date with a four-digit year; a month name (the C locale's "d MMM yyyy") gives way to
+    // the German numeric date.
+    void dateFormat_data()
     {
         QTest::addColumn<QString>("format");
         QTest::addColumn<QString>("expected");
 
         // clang-format off
         QTest::newRow("german") << "dd.MM.yy" << "dd.MM.yyyy";
-        QTest::newRow("c locale") << "d/M/yy" << "d/M/yyyy";
+        QTest::newRow("numeric d/M/yy") << "d/M/yy" << "d/M/yyyy";
         QTest::newRow("already four") << "dd.MM.yyyy" << "dd.MM.yyyy";
         QTest::newRow("single y") << "d.M.y" << "d.M.yyyy";
         QTest::newRow("no year") << "dd.MM." << "dd.MM.";
         QTest::newRow("quoted four y is no year") << "'yyyy' d/M/yy" << "'yyyy' d/M/yyyy";
+        QTest::newRow("C locale month name") << "d MMM yyyy" << "dd.MM.yyyy";
+        QTest::newRow("long month name") << "MMMM d, yy" << "dd.MM.yyyy";
+        QTest::newRow("quoted M is no month") << "'M' d MMM yyyy" << "dd.MM.yyyy";
         // clang-format on
     }
 
-    void widenYear()
+    void dateFormat()
     {
         QFETCH(QString, format);
         QFETCH(QString, expected);
-        QCOMPARE(WidenYearFormat(format), expected);
+        QCOMPARE(LogDateFormatFor(format), expected);
     }
 
     // A four-digit year whatever the locale; hours, minutes and seconds always two digits.
@@ -201,6 +208,50 @@ private slots:
         timer.start();
         WriteLog(QStringLiteral("PC1"), QStringLiteral("Client gestartet"));
         QVERIFY(timer.elapsed() < 2000);
+    }
+
+    // A stored path is used as it is, except the default as an earlier version mangled it ("?" for every
+    // character outside Windows-1252): the log then goes where the default says.
+    void logFilePath_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("expected");
+        const QString def = QStringLiteral("/opt/Łódź-Дом/Log/log.csv");
+        QTest::newRow("blank") << " " << def;
+        QTest::newRow("mangled default") << "/opt/?ód?-???/Log/log.csv" << def;
+        QTest::newRow("another path") << "/srv/log.csv"
+                                      << "/srv/log.csv";
+        QTest::newRow("another mangled path") << "/srv/?/log.csv"
+                                              << "/srv/?/log.csv";
+        QTest::newRow("the default itself") << def << def;
+    }
+    void logFilePath()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QString, expected);
+        QCOMPARE(ResolveLogFile(stored, QStringLiteral("/opt/Łódź-Дом/Log/log.csv")), expected);
+    }
+
+    // An installation below a folder named outside Windows-1252 writes its log to the default path.
+    void writesBelowAnyFolderName()
+    {
+        TestFolder folder;
+        const QString program = folder.file(QStringLiteral("Łódź-Дом"));
+        QVERIFY(QDir(program).mkpath(QStringLiteral("Log")));
+        ProgramFolder::SetForTests(program);
+        WriteLog(QStringLiteral("PC1"), QStringLiteral("Client gestartet"));
+        // What an earlier version stored there.
+        QFile ini(program + QStringLiteral("/tavinor.ini"));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write(Ini("Logfile=" + Cp1252::Encode(program + QStringLiteral("/Log/log.csv")) + "\r\n"));
+        ini.close();
+        WriteLog(QStringLiteral("PC1"), QStringLiteral("ALARM ausgelöst"));
+        QFile log(program + QStringLiteral("/Log/log.csv"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = log.readAll().split('\n');
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(lines[0].endsWith(";PC1;Client gestartet\r"));
+        QVERIFY(lines[1].endsWith(";PC1;ALARM ausgel\xF6st\r"));
     }
 
     void logfileChangeTakesEffectNextLine()

@@ -14,6 +14,8 @@
 #include <QTimer>
 #include <QtTest>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -35,6 +37,9 @@ public:
     QList<Dev> devs;
     QStringList calls;
     QList<QPair<quint32, QByteArray>> writes;
+    // The read end of a pipe standing in for the library's read descriptor; -1: the library has none.
+    int wakeFd = -1;
+    bool drainWake = true; // false: it stays readable without reports, as a broken one would
 
     Dev* Find(quint32 handle)
     {
@@ -57,6 +62,9 @@ public:
     quint32 ReadNonBlocking(quint32 handle, quint32 pipe, char* buffer, quint32 length) override
     {
         calls << QStringLiteral("read %1").arg(handle);
+        char pending[64];
+        while (drainWake && wakeFd >= 0 && ::read(wakeFd, pending, sizeof pending) > 0) {
+        }
         Dev* d = Find(handle);
         if (!d || pipe != 0 || d->reads.isEmpty())
             return 0;
@@ -79,6 +87,7 @@ public:
         return true;
     }
     void CloseDevice(quint32 handle) override { calls << QStringLiteral("close %1").arg(handle); }
+    int ReadFd(quint32 handle, quint32 pipe) override { return Find(handle) && pipe == 0 ? wakeFd : -1; }
 };
 
 QByteArray Hex(const char* text)
@@ -106,6 +115,20 @@ class tst_iowarrior : public QObject
     QTimer m_timer;
     int m_alarms = 0;
     std::unique_ptr<TestFolder> m_folder;
+    int m_wake[2] = {-1, -1};
+
+    // The first device's library wakes the program; `reports` arrive at once.
+    void WakeOnReports()
+    {
+        QCOMPARE(::pipe2(m_wake, O_NONBLOCK | O_CLOEXEC), 0);
+        m_fake.wakeFd = m_wake[0];
+    }
+    void Arrive(const QList<QByteArray>& reports)
+    {
+        for (const QByteArray& r : reports)
+            m_fake.devs[0].reads.append({r});
+        QCOMPARE(::write(m_wake[1], "x", 1), 1);
+    }
 
     // Devices with these product ids, handles 11, 12, ...; opened as the start does.
     void Use(std::initializer_list<quint32> products)
@@ -136,6 +159,11 @@ private slots:
         ioWarrior::SetDevicesForTests(nullptr);
         ioWarrior::SetAlertForTests({});
         m_timer.stop();
+        for (int& fd : m_wake) {
+            if (fd >= 0)
+                ::close(fd);
+            fd = -1;
+        }
         for (XPMsgBox* box : OpenBoxes())
             Forms::Unload(box);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -226,6 +254,32 @@ private slots:
         QTRY_COMPARE(m_alarms, 1);
         ioWarrior::CloseEmergencyButton();
         QTRY_VERIFY(!m_timer.isActive());
+    }
+
+    void deviceWakesTheProgramAndNoPressIsMissed()
+    {
+        Use({0x1500});
+        WakeOnReports();
+        ioWarrior::PollEmergencyButton(); // the link's first look
+        QVERIFY(!m_timer.isActive());
+        // Several reports behind one wake-up, then one more: every press counts, no timer tick needed.
+        Arrive({Hex("00dfffffff"), Hex("00ffffffff"), Hex("00dfffffff"), Hex("00ffffffff")});
+        QTRY_COMPARE(m_alarms, 2);
+        Arrive({Hex("00dfffffff")});
+        QTRY_COMPARE(m_alarms, 3);
+        QVERIFY(!m_timer.isActive());
+    }
+
+    void descriptorReadableWithoutReportsFallsBackToTheTimer()
+    {
+        Use({0x1500});
+        WakeOnReports();
+        m_fake.drainWake = false;
+        Arrive({});
+        ioWarrior::PollEmergencyButton();
+        QTRY_VERIFY(m_timer.isActive());
+        m_fake.devs[0].reads = {{Hex("00dfffffff")}};
+        QTRY_COMPARE(m_alarms, 1);
     }
 
     void tickArrivingDuringAlarmDoesNotReadAgain()
@@ -354,6 +408,7 @@ private slots:
         in.write("release\npress\n");
         in.flush();
         QTRY_COMPARE(m_alarms, 1);
+        QVERIFY(!m_timer.isActive()); // the simulator wakes the program: no polling
 
         const QList<QByteArray> out1 = m_folder->readFile(QStringLiteral("iowsim/out-1")).split('\n');
         QVERIFY(out1.size() >= 3);

@@ -14,6 +14,7 @@
 #include <QtTest>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -195,8 +196,13 @@ private slots:
 
         char buf[8];
         QCOMPARE(m_lib.ReadNonBlocking(h40, 0, buf, 5), 0u); // nothing waiting: back at once
+        // The read descriptor wakes a caller only when a report waits.
+        pollfd wake{m_lib.ReadFd(h40, 0), POLLIN, 0};
+        QVERIFY(wake.fd >= 0);
+        QCOMPARE(poll(&wake, 1, 0), 0);
 
         QCOMPARE(write(iow40, "\xdf\xff\xff\xff", 4), 4);
+        QCOMPARE(poll(&wake, 1, 5000), 1);
         QCOMPARE(ReadSoon(m_lib, h40, buf, 5), 5u);
         QCOMPARE(QByteArray(buf, 5), QByteArray::fromHex("00dfffffff"));
 
@@ -252,6 +258,7 @@ private slots:
         QCOMPARE(m_lib.ReadNonBlocking(h40, 0, buf, 5), 0u);
         const QByteArray off = QByteArray::fromHex("00ffffffff");
         QCOMPARE(m_lib.Write(h40, 0, off.constData(), 5), 0u);
+        QCOMPARE(m_lib.ReadFd(h40, 0), -1); // nothing left to wait for: the caller goes back to polling
 
         // The other device is not affected.
         const QByteArray off24 = QByteArray::fromHex("00ffff");

@@ -71,13 +71,30 @@ private slots:
         QCOMPARE(KeyCodes::FromKeysym(keysym), vk);
     }
 
-    void keypadLevels()
+    // A key's code comes from its unshifted level, as Windows codes the key whatever Shift puts on it.
+    void levels_data()
     {
+        QTest::addColumn<uint>("first");
+        QTest::addColumn<uint>("second");
+        QTest::addColumn<QList<int>>("codes");
         // KP_End / KP_1: both codes, so the key is caught with and without NumLock.
-        QCOMPARE(KeySyms::VirtualKeysOfLevels(0xff9c, 0xffb1), (std::vector<int>{0x23, 0x61}));
+        QTest::newRow("keypad 1") << 0xff9cu << 0xffb1u << QList<int>{0x23, 0x61};
         // A shifted character on a plain key is another key's code and does not count.
-        QCOMPARE(KeySyms::VirtualKeysOfLevels(0x2c, 0x3c), (std::vector<int>{0xBC}));
-        QCOMPARE(KeySyms::VirtualKeysOfLevels(0x61, 0x41), (std::vector<int>{0x41}));
+        QTest::newRow("comma / less") << 0x2cu << 0x3cu << QList<int>{0xBC};
+        QTest::newRow("a / A") << 0x61u << 0x41u << QList<int>{0x41};
+        QTest::newRow("US 1 / exclam") << 0x31u << 0x21u << QList<int>{0x31};
+        QTest::newRow("German 7 / slash") << 0x37u << 0x2fu << QList<int>{0x37};
+        QTest::newRow("AZERTY ampersand / 1") << 0x26u << 0x31u << QList<int>{0x31};
+        QTest::newRow("German ssharp / question") << 0xdfu << 0x3fu << QList<int>{0xDB};
+        QTest::newRow("no code on either level") << 0x7e1u << 0x7c1u << QList<int>{};
+    }
+    void levels()
+    {
+        QFETCH(uint, first);
+        QFETCH(uint, second);
+        QFETCH(QList<int>, codes);
+        const std::vector<int> got = KeySyms::VirtualKeysOfLevels(first, second);
+        QCOMPARE(QList<int>(got.begin(), got.end()), codes);
     }
 
     void qtKeys()

@@ -47,14 +47,15 @@ private slots:
         QCOMPARE(Modifiers(r), 5);
     }
 
-    void oneBlockPerDisplay()
+    void oneBlockPerUserAndDisplay()
     {
-        QCOMPARE(SharedMemoryName(":5"), std::string("/tavinor_shared_mem:5"));
-        QCOMPARE(SharedMemoryName(":5.1"), SharedMemoryName(":5"));
-        QCOMPARE(SharedMemoryName("host.example:10.0"), std::string("/tavinor_shared_mem@host.example:10"));
+        QCOMPARE(SharedMemoryName(":5", 1000), std::string("/tavinor_shared_mem.1000:5"));
+        QCOMPARE(SharedMemoryName(":5.1", 1000), SharedMemoryName(":5", 1000));
+        QVERIFY(SharedMemoryName(":5", 0) != SharedMemoryName(":5", 1000));
+        QCOMPARE(SharedMemoryName("host.example:10.0", 7), std::string("/tavinor_shared_mem.7@host.example:10"));
         // No second "/" may reach the name.
-        QCOMPARE(SharedMemoryName("/tmp/launch/x:0"), std::string("/tavinor_shared_mem@_tmp_launch_x:0"));
-        QCOMPARE(SharedMemoryName(nullptr), std::string("/tavinor_shared_mem"));
+        QCOMPARE(SharedMemoryName("/tmp/launch/x:0", 0), std::string("/tavinor_shared_mem.0@_tmp_launch_x:0"));
+        QCOMPARE(SharedMemoryName(nullptr, 0), std::string("/tavinor_shared_mem.0"));
     }
 
     void modifierStates()

@@ -63,6 +63,28 @@ private slots:
         }
     }
 
+    void everyRowOfALargeLogIsFound()
+    {
+        // Several offset chunks, rows of every length, skipped lines between, and rows further than 64 KiB
+        // from the row before (a long line without fields ahead of them).
+        QByteArray log;
+        QStringList expected;
+        for (int i = 0; i < 70000; ++i) {
+            if (i % 9999 == 5)
+                log += QByteArray(70000 + i % 3, 'j') + "\r\n";
+            if (i % 7 == 3)
+                log += "kaputt;zeile\r\n";
+            const QByteArray event = QByteArray::number(i) + QByteArray(i % 300, 'e');
+            log += "d;t;s;" + event + (i % 2 ? "\r\n" : "\n");
+            expected << QStringLiteral("d|t|s|") + QString::fromLatin1(event);
+        }
+        LogIndex index;
+        QVERIFY(index.Open(Write(log)));
+        while (!index.Scan(100003)) {
+        }
+        QCOMPARE(Rows(index), expected);
+    }
+
     void missingEmptyAndBlankFiles()
     {
         LogIndex index;
