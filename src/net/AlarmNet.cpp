@@ -14,9 +14,30 @@
 #include <QMessageBox>
 #include <QTimer>
 
+#include <cstdio>
 #include <exception>
 
 namespace Network {
+
+namespace {
+
+const QString kOverlongText = QStringLiteral("Zeile ohne Zeilenende verworfen (über 4096 Zeichen)");
+// How often counted stray lines are looked at for their summary.
+constexpr int kSummarySweepMs = 5000;
+constexpr int kExcerptChars = 24;
+
+// The start of a stray line as the log shows it: short, control characters as "?".
+QString Excerpt(const QString& line)
+{
+    QString text = line.left(kExcerptChars);
+    for (QChar& c : text) {
+        if (!c.isPrint())
+            c = QLatin1Char('?');
+    }
+    return line.size() > kExcerptChars ? text + QStringLiteral("...") : text;
+}
+
+} // namespace
 
 AlarmNet::AlarmNet(const Timers& timers, const Config& config, QObject* parent)
     : QObject(parent), m_config(config), m_listener(new SocketArray(QStringLiteral("WS_Listener"), this)),
@@ -45,6 +66,11 @@ AlarmNet::AlarmNet(const Timers& timers, const Config& config, QObject* parent)
     connect(m_listener, &SocketArray::WriteOverflow, this, &AlarmNet::WS_Writer_Overflow);
     connect(m_writer, &SocketArray::DataArrival, this, &AlarmNet::WS_Writer_DataArrival);
     connect(m_writer, &SocketArray::WriteOverflow, this, &AlarmNet::WS_Writer_Overflow);
+
+    m_clock.start();
+    m_summaryTimer = new QTimer(this);
+    m_summaryTimer->setInterval(kSummarySweepMs);
+    connect(m_summaryTimer, &QTimer::timeout, this, &AlarmNet::SweepDropped);
 }
 
 AlarmNet::~AlarmNet()
@@ -149,12 +175,15 @@ void AlarmNet::WS_Listener_ConnectionRequest(int index, qintptr handle)
     if (slot == 0)
         slot = qMax(1, m_listener->UBound() + 1);
     Socket* s = m_listener->Load(slot);
+    ReportDropped(slot, true);
     s->SetUp();
     // A reused slot starts empty: the previous station's record must not name this connection.
     SlotState& state = Slot(slot);
     state.record.clear();
     state.framer.Reset();
     state.pending.clear();
+    state.audit.Reset();
+    ++state.epoch;
     s->Accept(handle);
     Trace(QStringLiteral("Listner accept ") + QString::number(handle));
 }
@@ -170,6 +199,11 @@ void AlarmNet::WS_Listener_Connect(int index)
 
 void AlarmNet::WS_Listener_Disconnect(int index)
 {
+    // What the peer sent before it closed is still buffered (a bounded amount): it counts.
+    if (index > 0 && !Slot(index).busy) {
+        TakeLines(index, -1);
+        HandlePending(index, -1);
+    }
     ConnectionEnded(index);
 }
 
@@ -179,6 +213,8 @@ void AlarmNet::ConnectionEnded(int index)
     if (!s || index == 0)
         return;
     Trace(QStringLiteral("Listner disconnected"));
+    ReportDropped(index, true);
+    ++Slot(index).epoch;
     if (m_server) {
         LogConnection(s->PeerAddress(), QStringLiteral("Client Anwendung beendet"), index);
         m_relay->doServerDisconnect(index);
@@ -212,28 +248,131 @@ void AlarmNet::WS_Listener_Error(int index, int code, const QString& description
 
 void AlarmNet::WS_Listener_DataArrival(int index, qint64)
 {
+    // A slot whose turn is queued has more waiting already; it is read then, in its order.
+    if (index > 0 && !Slot(index).turnQueued)
+        Turn(index);
+}
+
+void AlarmNet::Turn(int index)
+{
+    Socket* s = m_listener->At(index);
+    // A handler that lets the message loop run (an alarm window) may bring more data for this slot: it
+    // stays buffered behind the lines already taken, so the order of arrival holds.
+    if (!s || Slot(index).busy)
+        return;
+    if (Slot(index).pending.size() < kTurnLines)
+        TakeLines(index, kTurnBytes);
+    HandlePending(index, kTurnLines);
+    if (s->IsConnected() && (!Slot(index).pending.isEmpty() || s->BytesAvailable() > 0))
+        QueueTurn(index);
+}
+
+void AlarmNet::QueueTurn(int index)
+{
+    if (Slot(index).turnQueued)
+        return;
+    Slot(index).turnQueued = true;
+    // Posted, so every other connection's waiting data and every timer get their turn before this one's.
+    QMetaObject::invokeMethod(
+        this,
+        [this, index] {
+            Slot(index).turnQueued = false;
+            Turn(index);
+        },
+        Qt::QueuedConnection);
+}
+
+void AlarmNet::TakeLines(int index, qint64 maxBytes)
+{
     Socket* s = m_listener->At(index);
     if (!s)
         return;
-    const LineFramer::Result r = Slot(index).framer.Feed(s->ReadAll());
-    for (int i = 0; i < r.overlong; ++i)
-        LogConnection(s->PeerAddress(), QStringLiteral("Zeile ohne Zeilenende verworfen (über 4096 Zeichen)"), index);
-    for (const QByteArray& line : r.lines)
-        Slot(index).pending.append(line);
-    // A handler that lets the message loop run (an alarm window) may bring more data for this slot: it is
-    // queued behind the lines already taken, so the order of arrival holds.
-    if (Slot(index).busy)
+    const QByteArray bytes = maxBytes < 0 ? s->ReadAll() : s->Read(maxBytes);
+    if (bytes.isEmpty())
         return;
+    const quint64 epoch = Slot(index).epoch;
+    const LineFramer::Result r = Slot(index).framer.Feed(bytes);
+    for (int i = 0; i < r.overlong && Slot(index).epoch == epoch; ++i)
+        StrayLine(index, kOverlongText);
+    if (Slot(index).epoch == epoch)
+        Slot(index).pending.append(r.lines);
+}
+
+void AlarmNet::HandlePending(int index, int maxLines)
+{
     Slot(index).busy = true;
-    while (!Slot(index).pending.isEmpty()) {
+    const quint64 epoch = Slot(index).epoch;
+    for (int n = 0; n != maxLines && Slot(index).epoch == epoch && !Slot(index).pending.isEmpty(); ++n) {
         const QByteArray line = Slot(index).pending.takeFirst();
         HandleLine(index, Cp1252::Decode(line));
     }
     Slot(index).busy = false;
 }
 
+void AlarmNet::StrayLine(int index, const QString& text)
+{
+    ReportDropped(index, false);
+    switch (Slot(index).audit.Invalid(m_clock.elapsed())) {
+    case LineAudit::Verdict::Log:
+        LogStray(index, text);
+        Trace(text);
+        break;
+    case LineAudit::Verdict::Count:
+        if (!m_summaryTimer->isActive())
+            m_summaryTimer->start();
+        break;
+    case LineAudit::Verdict::GiveUp:
+        ReportDropped(index, true);
+        LogStray(index, QStringLiteral("Verbindung getrennt: seit 30 s nur ungültige Zeilen"));
+        if (Socket* s = m_listener->At(index))
+            std::fprintf(stderr, "tavinor: %s sends only invalid lines, connection closed\n",
+                         qPrintable(s->PeerAddress()));
+        ConnectionEnded(index);
+        break;
+    }
+}
+
+void AlarmNet::LogStray(int index, const QString& text)
+{
+    // The station field from a record stays short whatever name the peer registered with.
+    Socket* s = m_listener->At(index);
+    const QString peer = s ? s->PeerAddress() : QString();
+    const QString station = Functions::LogStationField(peer, m_server ? StationRecord(index) : QString());
+    // Longer only with a record: "address (name)", which keeps its closing bracket.
+    Functions::WriteLog(
+        station.size() > kLogStationChars ? station.left(kLogStationChars - 1) + QLatin1Char(')') : station, text);
+}
+
+void AlarmNet::ReportDropped(int index, bool all)
+{
+    if (index >= static_cast<int>(m_slots.size()))
+        return;
+    const int n = Slot(index).audit.TakeDropped(m_clock.elapsed(), all);
+    if (n == 0)
+        return;
+    Socket* s = m_listener->At(index);
+    const QString peer = s ? s->PeerAddress() : QString();
+    LogStray(index, QStringLiteral("%1 weitere ungültige Zeilen von %2 verworfen").arg(n).arg(peer));
+}
+
+void AlarmNet::SweepDropped()
+{
+    bool left = false;
+    for (int i = 1; i < static_cast<int>(m_slots.size()); ++i) {
+        ReportDropped(i, false);
+        left = left || m_slots[static_cast<size_t>(i)].audit.HasDropped();
+    }
+    if (!left)
+        m_summaryTimer->stop();
+}
+
 void AlarmNet::HandleLine(int index, const QString& line)
 {
+    if (!Protocol::IsAccepted(line, m_server)) {
+        StrayLine(index, QStringLiteral("Ungültige Zeile verworfen: ") + Excerpt(line));
+        return;
+    }
+    Slot(index).audit.Valid(m_clock.elapsed());
     Socket* s = m_listener->At(index);
     const QString peer = s ? s->PeerAddress() : QString();
     const QString code = Protocol::CodeOf(line);

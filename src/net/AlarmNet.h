@@ -1,6 +1,9 @@
 #pragma once
 
+#include "net/LineAudit.h"
 #include "net/LineFramer.h"
+
+#include <QElapsedTimer>
 
 #include <QList>
 #include <QObject>
@@ -37,6 +40,13 @@ public:
         QTimer* check = nullptr;
         QTimer* exit = nullptr;
     };
+
+    // The most one connection gets handled per turn of the event loop; the rest waits for its next turn,
+    // so no peer's backlog holds up another peer's alarm.
+    static constexpr qint64 kTurnBytes = 16 * 1024;
+    static constexpr int kTurnLines = 32;
+    // Station names in log lines about stray input are cut to this.
+    static constexpr int kLogStationChars = 64;
 
     AlarmNet(const Timers& timers, const Config& config, QObject* parent = nullptr);
     ~AlarmNet() override;
@@ -80,6 +90,9 @@ private:
         LineFramer framer;
         QList<QByteArray> pending; // complete lines not yet handled
         bool busy = false;
+        bool turnQueued = false;
+        quint64 epoch = 0; // counts the connections the slot has had, so a turn notices its end
+        LineAudit audit;
     };
     SlotState& Slot(int index);
 
@@ -92,6 +105,16 @@ private:
     void WS_Writer_Overflow(int index, const QString& peer);
     void ConnectionEnded(int index);
     void HandleLine(int index, const QString& line);
+    void Turn(int index);
+    void QueueTurn(int index);
+    // Reads up to `maxBytes` (all that is buffered when negative) and queues the complete lines.
+    void TakeLines(int index, qint64 maxBytes);
+    void HandlePending(int index, int maxLines);
+    // A line that is not part of the protocol: logged, counted, or the end of a garbage-only connection.
+    void StrayLine(int index, const QString& text);
+    void ReportDropped(int index, bool all);
+    void SweepDropped();
+    void LogStray(int index, const QString& text);
     void OpenListener(quint16 port);
 
     Config m_config;
@@ -102,6 +125,8 @@ private:
     ClientLink* m_client;
     std::vector<SlotState> m_slots;
     QPointer<QMessageBox> m_connectBox;
+    QElapsedTimer m_clock;
+    QTimer* m_summaryTimer;
 };
 
 } // namespace Network

@@ -1,5 +1,7 @@
 #include "net/Protocol.h"
 
+#include <QStringList>
+
 namespace Protocol {
 
 QString CodeOf(const QString& line)
@@ -38,6 +40,39 @@ QString RelayLine(const QString& relayCode, const QString& peer, const QString& 
 QString AnnouncedAddress(const QString& line)
 {
     return line.mid(4).trimmed();
+}
+
+bool IsDottedIPv4(const QString& text)
+{
+    const QStringList parts = text.split(QLatin1Char('.'));
+    if (parts.size() != 4)
+        return false;
+    for (const QString& part : parts) {
+        if (part.isEmpty() || part.size() > 3)
+            return false;
+        for (const QChar c : part) {
+            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+                return false;
+        }
+        if (part.toInt() > 255)
+            return false;
+    }
+    return true;
+}
+
+bool IsAccepted(const QString& line, bool server)
+{
+    static const QStringList kServerCodes = {QStringLiteral("001:"), QStringLiteral("004:"), QStringLiteral("006:"),
+                                             QStringLiteral("008:"), QStringLiteral("010:")};
+    static const QStringList kStationCodes = {QStringLiteral("002:"), QStringLiteral("005:"), QStringLiteral("007:"),
+                                              QStringLiteral("009:"), QStringLiteral("011:")};
+    const QString code = CodeOf(line);
+    if (!server)
+        return kStationCodes.contains(code);
+    // Anything else in a 003 would have the server look up a host name or connect nowhere.
+    if (code == QLatin1String("003:"))
+        return IsDottedIPv4(AnnouncedAddress(line));
+    return kServerCodes.contains(code);
 }
 
 } // namespace Protocol

@@ -20,5 +20,10 @@ QString StationRecord(const QString& registration, const QString& peer);
 QString RelayLine(const QString& relayCode, const QString& peer, const QString& record);
 // The address a station announces in its 003: the text after "003:", without surrounding blanks.
 QString AnnouncedAddress(const QString& line);
+// Whether a received line is one the role acts on: the station's codes on the server (a 003 only with a
+// dotted IPv4 address), the server's codes on a station. Everything else is stray input.
+bool IsAccepted(const QString& line, bool server);
+// Dotted IPv4 text, four numbers 0 to 255: what a station announces in its 003.
+bool IsDottedIPv4(const QString& text);
 
 } // namespace Protocol

@@ -135,6 +135,7 @@ void Socket::Adopt(QTcpSocket* socket)
 {
     ++m_generation;
     m_socket = socket;
+    socket->setReadBufferSize(kMaxUnread);
     connect(socket, &QTcpSocket::connected, this, [this] {
         m_lastPeer = DottedText(m_socket->peerAddress());
         emit ConnectedEvent(m_index);

@@ -21,6 +21,9 @@ public:
     // Unsent data a peer may leave piled up before its connection is given up. A peer that never reads
     // would otherwise make the program's memory grow with every broadcast.
     static constexpr qint64 kMaxUnsent = 256 * 1024;
+    // Received data buffered per connection before the system's own buffer and then the sender are made
+    // to wait: a peer that sends faster than its lines are handled costs bounded memory.
+    static constexpr qint64 kMaxUnread = 64 * 1024;
 
     Socket(int index, QObject* parent);
     ~Socket() override;

@@ -1,4 +1,5 @@
 #include "net/IPChecker.h"
+#include "net/LineAudit.h"
 #include "net/LineFramer.h"
 #include "net/Protocol.h"
 #include "platform/TcpTable.h"
@@ -11,6 +12,7 @@
 namespace {
 
 using Lines = QList<QByteArray>;
+using Events = QList<QPair<qint64, char>>;
 
 // Feeds the chunks one after another and collects every line and overlong count.
 LineFramer::Result FeedAll(LineFramer& f, const QList<QByteArray>& chunks)
@@ -166,6 +168,72 @@ private slots:
         QCOMPARE(relay.size(), 7);
         QCOMPARE(relay.at(0), QStringLiteral("005: 10.0.0.9"));
         QCOMPARE(relay.at(2), QStringLiteral("OP"));
+    }
+
+    // Which received lines a role acts on; everything else is stray input and only logged within a budget.
+    void acceptedLines_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<bool>("server");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("server: alarm") << "004: " << true << true;
+        QTest::newRow("server: code without blank") << "008:x" << true << true;
+        QTest::newRow("server: registration") << "001: |A|1|0" << true << true;
+        QTest::newRow("server: 003 with address") << "003:  10.0.0.7 " << true << true;
+        QTest::newRow("server: 003 with a host name") << "003: example" << true << false;
+        QTest::newRow("server: 003 empty") << "003: " << true << false;
+        QTest::newRow("server: 003 number too big") << "003: 10.0.0.256" << true << false;
+        QTest::newRow("server: 003 three parts") << "003: 10.0.1" << true << false;
+        QTest::newRow("server: a relay code") << "005: 10.0.0.1|" << true << false;
+        QTest::newRow("server: unknown code") << "123: " << true << false;
+        QTest::newRow("server: binary") << QString::fromLatin1("\x01\xff\x80:") << true << false;
+        QTest::newRow("station: alarm relay") << "005: 10.0.0.1|" << false << true;
+        QTest::newRow("station: training relay") << "011: 10.0.0.1|" << false << true;
+        QTest::newRow("station: a station's code") << "004: " << false << false;
+    }
+    void acceptedLines()
+    {
+        QFETCH(QString, line);
+        QFETCH(bool, server);
+        QFETCH(bool, accepted);
+        QCOMPARE(Protocol::IsAccepted(line, server), accepted);
+    }
+
+    // One connection's stray lines over time (ms): "i" an invalid line, "v" a valid one, "s" a look for the
+    // summary, "e" the end of the connection. The verdicts and summary counts in order: L logged, C counted,
+    // G given up, a number a summary.
+    void strayLineBudget_data()
+    {
+        QTest::addColumn<Events>("events");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("the first three of a minute logged, the rest counted")
+            << Events{{0, 'i'}, {1, 'i'}, {2, 'i'}, {3, 'i'}, {4, 'i'}, {5, 's'}, {6, 'e'}, {7, 'e'}} << "LLLCC020";
+        QTest::newRow("the count reported once its minute is over, then a new budget")
+            << Events{{0, 'i'},     {1, 'i'},     {2, 'i'},     {3, 'i'},     {4, 'i'},
+                      {20000, 'v'}, {60000, 's'}, {60000, 's'}, {60001, 'i'}, {60002, 'i'}}
+            << "LLLCC20LL";
+        QTest::newRow("valid lines in between keep a busy peer connected")
+            << Events{{0, 'i'}, {20000, 'v'}, {29000, 'i'}, {40000, 'v'}, {59000, 'i'}, {70000, 'i'}} << "LLLL";
+        QTest::newRow("30 s of nothing but invalid lines: given up")
+            << Events{{0, 'i'}, {10000, 'i'}, {29999, 'i'}, {30000, 'i'}} << "LLLG";
+    }
+    void strayLineBudget()
+    {
+        QFETCH(Events, events);
+        QFETCH(QString, expected);
+        LineAudit audit;
+        QString got;
+        for (const auto& [now, what] : events) {
+            if (what == 'v') {
+                audit.Valid(now);
+            } else if (what == 's' || what == 'e') {
+                got += QString::number(audit.TakeDropped(now, what == 'e'));
+            } else {
+                const LineAudit::Verdict v = audit.Invalid(now);
+                got += v == LineAudit::Verdict::Log ? 'L' : v == LineAudit::Verdict::Count ? 'C' : 'G';
+            }
+        }
+        QCOMPARE(got, expected);
     }
 
     void tcpTableParsingAndOrder()
