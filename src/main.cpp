@@ -2,10 +2,12 @@
 #include "cli/CommandLine.h"
 #include "core/Globals.h"
 #include "core/SysTrayUtil.h"
+#include "core/Translations.h"
 #include "core/frmMain.h"
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QLocale>
 #include <cstdio>
 #include <cstdlib>
 
@@ -61,6 +63,7 @@ int main(int argc, char* argv[])
         return EXIT_FAILURE;
     }
     QApplication app(argc, argv);
+    Translations::InstallQt(QLocale::system());
     QApplication::setQuitOnLastWindowClosed(false);
     QIcon icon;
     for (int size : {16, 32, 48, 64, 128})

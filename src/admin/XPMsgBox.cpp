@@ -249,7 +249,13 @@ void XPMsgBox::Prepare(const QString& prompt, int& style, const QString& title)
                                        s.icon == Icon::Stop, s.logo};
     for (size_t i = 0; i < m_pictures.size(); ++i)
         m_pictures[i]->setVisible(shown[i]);
-    setWindowTitle(s.icon != Icon::None && title.isEmpty() ? s.defaultTitle : title);
+    // A title bar shows control characters as boxes: a line break in a caller's title becomes a blank.
+    QString caption = s.icon != Icon::None && title.isEmpty() ? s.defaultTitle : title;
+    for (QChar& c : caption) {
+        if (c.category() == QChar::Other_Control)
+            c = QLatin1Char(' ');
+    }
+    setWindowTitle(caption);
 
     const std::array<ButtonDef, 4> defs = {s.buttons[0], s.buttons[1], s.buttons[2],
                                            s.help ? ButtonDef{QStringLiteral("Hilfe"), HelpTag} : ButtonDef{}};

@@ -29,4 +29,9 @@ bool MinimizeAll()
     return Desktop::Instance().MinimizeAll();
 }
 
+void RestoreMinimized()
+{
+    Desktop::Instance().RestoreMinimized();
+}
+
 } // namespace ForceFore

@@ -12,5 +12,7 @@ bool ForceForeground(QWidget* window);
 
 // Iconifies every window of other programs on the desktop; false when the desktop cannot.
 bool MinimizeAll();
+// Brings back what MinimizeAll iconified (once the alarm is over).
+void RestoreMinimized();
 
 } // namespace ForceFore

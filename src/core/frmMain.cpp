@@ -19,6 +19,7 @@
 #include "net/LinkRules.h"
 #include "net/Network.h"
 #include "net/ServerAddresses.h"
+#include "net/frmMonitor.h"
 #include "platform/SingleInstance.h"
 #include "platform/System.h"
 #include "platform/TermSignals.h"
@@ -228,6 +229,7 @@ void frmMain::UpdateVariables(bool Init)
         lblAddresses->show();
         if (Globals::IsHeadless)
             std::fprintf(stderr, "tavinor: %s\n", qPrintable(lblAddresses->text()));
+        ShowMonitorEntry(true);
         Network::StartServerListener();
         ioWarrior::CloseEmergencyButton();
         return;
@@ -237,6 +239,7 @@ void frmMain::UpdateVariables(bool Init)
     lblAddresses->hide();
     MenuEntry(QStringLiteral("popUp3"))->setText(QStringLiteral("Station: ") + station);
     MenuEntry(QStringLiteral("popUp5"))->setText(QStringLiteral("Status: "));
+    ShowMonitorEntry(false);
     if (Init) {
         Network::StartClientListener();
         Globals::UsbButtonHandle = ioWarrior::OpenEmergencyButton();
@@ -259,8 +262,10 @@ QString frmMain::ExitQuestion(bool server)
 {
     QStringList lines{QStringLiteral("Soll das Programm wirklich beendet werden?")};
     if (server) {
-        lines << QStringLiteral("Es können dann keine Alarme mehr gegeben und / oder empfangen werden")
-              << QStringLiteral("alle Client-Verbindungen werden getrennt und die Clients müssen neu gestartet werden!");
+        // Two sentences below the question, set apart by an empty line.
+        lines << QString() << QStringLiteral("Es können dann keine Alarme mehr gegeben und / oder empfangen werden.")
+              << QStringLiteral(
+                     "Alle Client-Verbindungen werden getrennt und die Clients müssen neu gestartet werden!");
     } else {
         lines << QStringLiteral("Es können dann keine Alarme mehr gegeben und / oder empfangen werden!");
     }
@@ -362,6 +367,9 @@ void frmMain::BuildPopUp()
         {"popUp10", QStringLiteral("-")},
         {"popUp14", QStringLiteral("Info...")},
         {"popUp15", QStringLiteral("Beenden")},
+        // The server's own view of its stations; a station opens it from the settings dialog.
+        {"popUp16", QStringLiteral("-")},
+        {"popUp17", QStringLiteral("Status-Monitor")},
     };
     for (const auto& e : entries) {
         QAction* a = e.caption == QLatin1String("-") ? m_mnuPopup->addSeparator() : m_mnuPopup->addAction(e.caption);
@@ -386,6 +394,14 @@ void frmMain::BuildPopUp()
     });
 }
 
+void frmMain::ShowMonitorEntry(bool server)
+{
+    for (const char* key : {"popUp16", "popUp17"}) {
+        if (QAction* a = MenuEntry(QLatin1String(key)))
+            a->setVisible(server);
+    }
+}
+
 void frmMain::mnuMainbar_Click(QAction* entry)
 {
     const int command = entry->objectName().mid(5).toInt();
@@ -402,6 +418,9 @@ void frmMain::mnuMainbar_Click(QAction* entry)
         break;
     case 15:
         ExitProgram(true);
+        break;
+    case 17:
+        frmMonitor::ShowMonitor(this);
         break;
     default:
         break;

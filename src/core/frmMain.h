@@ -56,6 +56,7 @@ protected:
 private:
     void BuildPopUp();
     void mnuMainbar_Click(QAction* entry);
+    void ShowMonitorEntry(bool server);
     void exitTimer_Timer();
     void txtReceive_Change();
     void Unload();

@@ -36,6 +36,8 @@ public:
     // Fields 0 to 3 of row `row`, decoded from Windows-1252; the fifth field onwards is dropped. A row that
     // can no longer be read (the file was cut short meanwhile) gives empty fields.
     Fields Row(int row);
+    // Where row `row` starts in the file (for passes that read the file themselves).
+    qint64 RowStart(int row) const { return row <= 0 ? 0 : row >= m_rows ? m_size : RowOffset(row); }
 
     // A displayed line is read at most this far: a runaway line must not pull megabytes into one cell.
     static constexpr int MaxLineBytes = 64 * 1024;

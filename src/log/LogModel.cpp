@@ -12,6 +12,7 @@ void LogModel::Load(const QString& path)
     m_rows = 0;
     for (CacheEntry& e : m_cache)
         e.row = -1;
+    m_path = path;
     m_index.Open(path); // no file: nothing to scan, the first slice ends the load
     endResetModel();
     m_timer.start();

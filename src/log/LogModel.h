@@ -20,6 +20,12 @@ public:
     // The grid stays empty until then, so it does not redraw for every slice.
     void Load(const QString& path);
     bool IsLoading() const { return m_timer.isActive(); }
+    // The file being shown, where row `row` starts in it, and how far it was read (for the filters).
+    QString Path() const { return m_path; }
+    qint64 RowStart(int row) const { return m_index.RowStart(row); }
+    qint64 LoadedBytes() const { return m_index.Size(); }
+    // Fields 0 to 3 of a row.
+    const LogIndex::Fields& Fields(int row) const { return CachedRow(row); }
 
     // How long one slice may hold the event loop, and how much it reads at a time. Tests shrink both to
     // force a load into many slices.
@@ -38,6 +44,7 @@ private:
     const LogIndex::Fields& CachedRow(int row) const;
 
     mutable LogIndex m_index;
+    QString m_path;
     QTimer m_timer;
     int m_sliceMillis = 15;
     qint64 m_chunkBytes = 1 << 20;

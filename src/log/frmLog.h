@@ -1,15 +1,29 @@
 #pragma once
 
+#include "log/LogFilter.h"
+
 #include <QDialog>
 #include <QRect>
+#include <functional>
 
+class LogFilterModel;
 class LogModel;
+class QCheckBox;
+class QComboBox;
+class QDateEdit;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QTableView;
+class QTimer;
+class QWidget;
 
-// The log viewer window: the event log as a read-only table, oldest event first, the newest in view.
-// Controls: lblTitle, the grid lvwLog, cmdClose.
+// The log viewer window: the event log as a read-only table, oldest event first, the newest in view, with
+// filters (search text, date range, station, kind of event; the 001/002 registrations hidden unless
+// asked for), "show this alarm" for the rows of one incident, and the incident reports.
+// Controls: lblTitle, the grid lvwLog, cmdClose; fraFilter with txtSearch, chkFrom/dtpFrom, chkTo/dtpTo,
+// cboStation, chkAlarme, chkQuittierungen, chkVerbindungen, chkSonstige, chkChatter, cmdShowAlarm,
+// cmdResetFilter, lblStatus; cboReports and cmdOpenReport.
 class frmLog : public QDialog
 {
     Q_OBJECT
@@ -19,7 +33,14 @@ public:
 
     explicit frmLog(QWidget* owner = nullptr);
 
+    // The whole log, and the rows the filters let through (what the grid shows).
     LogModel* Model() const { return m_model; }
+    LogFilterModel* Shown() const { return m_shown; }
+    LogFilter* Filter() const { return m_filter; }
+    // The filters as the controls set them now.
+    LogCriteria Criteria() const;
+    // Shows the rows of the incident of grid row `row` (an alarm row); false when it is none.
+    bool ShowAlarm(int row);
 
     // Where the controls go for a given inner size; everything in pixels. The margins never push a size
     // below zero, however small the window is made.
@@ -29,9 +50,14 @@ public:
     };
     static Layout ComputeLayout(QSize inner, QRect title, QRect grid, QSize close, int margin);
 
+    // Test seam: receives the report file that would be opened on the desktop. nullptr: the desktop.
+    static void SetReportOpenerForTests(std::function<void(const QString&)> opener);
+
 signals:
-    // The log is in the grid and its newest row is in view.
+    // The log is in the grid and its newest row is in view (after the load and its filter pass).
     void LogShown();
+    // A filter pass is complete.
+    void FilterDone();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -39,6 +65,13 @@ protected:
 private:
     void LoadLog();
     void OnLoaded();
+    void ApplyFilter();
+    void RunFilter(const LogCriteria& criteria, int firstRow);
+    void OnFilterFinished();
+    void UpdateAlarmButton();
+    void FitColumns();
+    void ListReports();
+    void OpenReport();
     void ApplyLayout();
     int TwipsX(int twips) const;
     int TwipsY(int twips) const;
@@ -46,5 +79,29 @@ private:
     QLabel* lblTitle;
     QTableView* lvwLog;
     QPushButton* cmdClose;
+    QWidget* fraFilter;
+    QLineEdit* txtSearch;
+    QCheckBox* chkFrom;
+    QDateEdit* dtpFrom;
+    QCheckBox* chkTo;
+    QDateEdit* dtpTo;
+    QComboBox* cboStation;
+    QCheckBox* chkAlarme;
+    QCheckBox* chkQuittierungen;
+    QCheckBox* chkVerbindungen;
+    QCheckBox* chkSonstige;
+    QCheckBox* chkChatter;
+    QPushButton* cmdShowAlarm;
+    QPushButton* cmdResetFilter;
+    QLabel* lblStatus;
+    QLabel* lblReports;
+    QComboBox* cboReports;
+    QPushButton* cmdOpenReport;
     LogModel* m_model;
+    LogFilterModel* m_shown;
+    LogFilter* m_filter;
+    QTimer* m_typing;
+    bool m_loaded = false;
+    bool m_firstShow = true;
+    QString m_incidentText;
 };

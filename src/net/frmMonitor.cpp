@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTableWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -72,6 +73,16 @@ frmMonitor::frmMonitor(QWidget* owner, Network::AlarmNet* net)
     lvwStatus->horizontalHeaderItem(ColAlarm)->setTextAlignment(Qt::AlignCenter);
 
     lblTime->setObjectName(QStringLiteral("lblTime"));
+    lblLegend = new QLabel(QStringLiteral("Alarmierung: vis = Alarmfenster (visuell), ak = Ton (akustisch); "
+                                          "rot = Station nicht verbunden"),
+                           this);
+    lblLegend->setObjectName(QStringLiteral("lblLegend"));
+    lblLegend->setWordWrap(true);
+    auto* tmrRefresh = new QTimer(this);
+    tmrRefresh->setObjectName(QStringLiteral("tmrRefresh"));
+    tmrRefresh->setInterval(RefreshSeconds * 1000);
+    connect(tmrRefresh, &QTimer::timeout, this, &frmMonitor::Refresh);
+    tmrRefresh->start();
     cmdAktualisieren->setObjectName(QStringLiteral("cmdAktualisieren"));
     cmdAktualisieren->setText(QStringLiteral("Aktualisieren"));
     cmdClose->setObjectName(QStringLiteral("cmdClose"));
@@ -86,6 +97,7 @@ frmMonitor::frmMonitor(QWidget* owner, Network::AlarmNet* net)
     auto* root = new QVBoxLayout(this);
     root->addWidget(lblTitle);
     root->addWidget(lvwStatus, 1);
+    root->addWidget(lblLegend);
     root->addLayout(buttons);
     resize(XPMsgBox::TwipsToPixels(8400, dpi), XPMsgBox::TwipsToPixels(5000, dpi));
 
@@ -94,7 +106,12 @@ frmMonitor::frmMonitor(QWidget* owner, Network::AlarmNet* net)
 
 void frmMonitor::Refresh()
 {
+    // The refresh lets events run; a timer tick or a click meanwhile must not start a second one inside it.
+    if (m_refreshing)
+        return;
+    m_refreshing = true;
     QPointer<frmMonitor> self(this);
+    const int current = lvwStatus->currentRow();
     lvwStatus->setUpdatesEnabled(false);
     lvwStatus->setRowCount(0);
 
@@ -102,8 +119,12 @@ void frmMonitor::Refresh()
     for (int i = 1; i <= n; ++i) {
         // Socket events and timers go on meanwhile; each row shows its slot as it is when the row is built.
         QCoreApplication::processEvents();
-        if (!self || m_closed)
+        if (!self)
             return;
+        if (m_closed) {
+            m_refreshing = false;
+            return;
+        }
         Socket* socket = m_net ? m_net->WS_Listener()->At(i) : nullptr;
         // Numbers above the highest listener slot (more downlinks than uplinks) have no slot to show.
         AddRow((socket ? Monitor::RowText(i, m_net->StationRecord(i), socket->IsConnected(), socket->PeerAddress())
@@ -111,8 +132,12 @@ void frmMonitor::Refresh()
                QLatin1Char('\t') + m_net->Server()->receipts()->StateText(i));
     }
 
+    // The refresh of its own must not take away the row the user is looking at.
+    if (current >= 0 && current < lvwStatus->rowCount())
+        lvwStatus->setCurrentCell(current, ColStation);
     lvwStatus->setUpdatesEnabled(true);
     lblTime->setText(Monitor::TimeText(QDateTime::currentDateTime()));
+    m_refreshing = false;
 }
 
 void frmMonitor::AddRow(const QString& row)
@@ -120,10 +145,14 @@ void frmMonitor::AddRow(const QString& row)
     const QStringList cells = row.split(QLatin1Char('\t'));
     const int r = lvwStatus->rowCount();
     lvwStatus->insertRow(r);
+    // Who would miss an alarm stands out.
+    const bool down = cells.value(ColStatus) != QLatin1String("verbunden");
     for (int c = 0; c < ColumnCount; ++c) {
         auto* item = new QTableWidgetItem(c < cells.size() ? cells[c] : QString());
         if (c == ColStatus || c == ColAlarm)
             item->setTextAlignment(Qt::AlignCenter);
+        if (down)
+            item->setForeground(QColor(200, 0, 0));
         lvwStatus->setItem(r, c, item);
     }
 }

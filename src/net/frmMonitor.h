@@ -14,14 +14,18 @@ class AlarmNet;
 
 // The status monitor: the server's station slots as they were at the last refresh, one row each with
 // the slot number (hidden), name and address, connection state and alarm presentation. Controls: lblTitle,
-// lvwStatus, lblTime, cmdAktualisieren, cmdClose. No timer: it refreshes when opened and on request.
+// lvwStatus, lblTime, lblLegend, cmdAktualisieren, cmdClose, tmrRefresh. It refreshes when opened, on
+// request and every few seconds by itself; stations that are not connected are shown in red.
 class frmMonitor : public QDialog
 {
     Q_OBJECT
 public:
-    // Opens the monitor modally over `owner` (the settings dialog), unless something closed it during its
-    // first refresh. `net` as for the constructor.
+    // Opens the monitor modally over `owner` (the settings dialog, or the main window from the server's
+    // tray), unless something closed it during its first refresh. `net` as for the constructor.
     static void ShowMonitor(QWidget* owner, Network::AlarmNet* net = nullptr);
+
+    // Seconds between two refreshes of their own.
+    static constexpr int RefreshSeconds = 3;
 
     // `net`: the slot table to show; nullptr: the main window's.
     explicit frmMonitor(QWidget* owner = nullptr, Network::AlarmNet* net = nullptr);
@@ -40,8 +44,10 @@ private:
     QLabel* lblTitle;
     QTableWidget* lvwStatus;
     QLabel* lblTime;
+    QLabel* lblLegend;
     QPushButton* cmdAktualisieren;
     QPushButton* cmdClose;
     QPointer<Network::AlarmNet> m_net;
     bool m_closed = false;
+    bool m_refreshing = false;
 };

@@ -24,6 +24,9 @@ public:
     virtual bool RequestActivation(QWidget* window) = 0;
     // Keeps `window` above normal windows (the window manager's "above" state).
     virtual void SetTopmost(QWidget* window) = 0;
+    // Brings back the windows that MinimizeAll iconified and that still exist; forgets them afterwards.
+    // Windows the user had minimised before stay minimised.
+    virtual void RestoreMinimized() {}
 
     // The backend for this session: X11 when the program runs on an X display, otherwise the null one.
     static Desktop& Instance();

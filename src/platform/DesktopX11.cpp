@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
+#include <utility>
 #include <xcb/xcb.h>
 #include <xcb/xproto.h>
 
@@ -140,6 +141,8 @@ bool DesktopX11::MinimizeAll()
     // Panels and the desktop itself are part of the screen, not windows the user works in.
     const QList<quint32> keep = {Atom("_NET_WM_WINDOW_TYPE_DOCK"), Atom("_NET_WM_WINDOW_TYPE_DESKTOP")};
     const quint32 changeState = Atom("WM_CHANGE_STATE");
+    const quint32 wmState = Atom("_NET_WM_STATE");
+    const quint32 hidden = Atom("_NET_WM_STATE_HIDDEN");
     for (quint32 w : ClientList()) {
         const QList<quint32> pid = Property32(w, wmPid, XCB_ATOM_CARDINAL);
         if (!pid.isEmpty() && pid.first() == ownPid)
@@ -149,9 +152,27 @@ bool DesktopX11::MinimizeAll()
             skip = skip || keep.contains(type);
         if (skip)
             continue;
+        // Already minimised by the user: not ours to bring back later.
+        if (Property32(w, wmState, XCB_ATOM_ATOM).contains(hidden))
+            continue;
         SendRootMessage(w, changeState, {kIconicState, 0, 0, 0, 0});
+        if (!m_minimized.contains(w))
+            m_minimized.append(w);
     }
     return Flush();
+}
+
+void DesktopX11::RestoreMinimized()
+{
+    const QList<quint32> windows = std::exchange(m_minimized, {});
+    if (windows.isEmpty() || !m_root)
+        return;
+    xcb_connection_t* c = Conn(m_conn);
+    // ICCCM: mapping an iconic window asks the window manager to make it normal again. A window closed
+    // meanwhile answers BadWindow, checked here so that it does not reach Qt's error handler.
+    for (quint32 w : windows)
+        std::free(xcb_request_check(c, xcb_map_window_checked(c, w)));
+    Flush();
 }
 
 quint64 DesktopX11::ActiveWindow()

@@ -18,6 +18,7 @@ public:
     quint64 ActiveWindow() override;
     bool RequestActivation(QWidget* window) override;
     void SetTopmost(QWidget* window) override;
+    void RestoreMinimized() override;
 
     // A window manager announces itself on the root window; without one nothing is managed.
     bool HasWindowManager();
@@ -36,4 +37,5 @@ private:
 
     void* m_conn; // xcb_connection_t, kept opaque here so that users need no xcb headers
     quint32 m_root = 0;
+    QList<quint32> m_minimized; // iconified by MinimizeAll, in the window manager's order
 };

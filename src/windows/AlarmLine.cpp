@@ -11,12 +11,12 @@ Sender Parse(const QString& value)
         // so that the address can match this PC's own in the self-check.
         QString text = value.mid(4).trimmed();
         text.remove(QLatin1Char('|'));
-        out.station = text;
+        out.station = Printable(text);
         if (!text.isEmpty())
             out.addresses.append(text);
         return out;
     }
-    out.station = fields.at(2);
+    out.station = Printable(fields.at(2));
     const QString relayed = fields.at(0).mid(4).trimmed();
     if (!relayed.isEmpty())
         out.addresses.append(relayed);
@@ -37,6 +37,19 @@ bool IsFrom(const Sender& sender, const QStringList& own)
             return true;
     }
     return false;
+}
+
+QString Printable(const QString& text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (QChar c : text) {
+        if (c == QLatin1Char('\t') || c == QLatin1Char('\r') || c == QLatin1Char('\n'))
+            out += QLatin1Char(' ');
+        else if (c.category() != QChar::Other_Control)
+            out += c;
+    }
+    return out;
 }
 
 QString Elapsed(qint64 seconds)

@@ -21,6 +21,9 @@ struct Sender
 Sender Parse(const QString& value);
 // True when one of the sender's addresses is one of `own`.
 bool IsFrom(const Sender& sender, const QStringList& own);
+// `text` without control characters (a peer's station name must not carry line breaks or tabs into a
+// caption); a tab or line break becomes a blank.
+QString Printable(const QString& text);
 // A duration as the windows show it: "hh:nn:ss" (hours beyond 99 keep all their digits).
 QString Elapsed(qint64 seconds);
 

@@ -8,6 +8,9 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
 
 AlarmWindow::AlarmWindow(const QString& name, const QString& caption, QWidget* owner)
     : QWidget(owner, Qt::Window | Qt::WindowStaysOnTopHint)
@@ -43,6 +46,29 @@ QLabel* AlarmWindow::MakeLabel(QWidget* parent, const char* name, const QString&
         f.setPointSizeF(f.pointSizeF() * scale);
     label->setFont(f);
     return label;
+}
+
+QLayout* AlarmWindow::MakeHeadline(QLabel* station, QLabel* notruf, QLabel* alert)
+{
+    QFont f = notruf->font();
+    f.setBold(true);
+    f.setPointSizeF(station->font().pointSizeF() * 2.2);
+    notruf->setFont(f);
+    station->setWordWrap(true); // a long station name takes two lines, not the whole screen
+    auto* headline = new QVBoxLayout;
+    headline->setSpacing(0);
+    for (QLabel* l : {station, notruf, alert}) {
+        l->setAlignment(Qt::AlignCenter);
+        headline->addWidget(l);
+    }
+    return headline;
+}
+
+void AlarmWindow::SetPixelSize(QLabel* label, int pixels)
+{
+    QFont f = label->font();
+    f.setPixelSize(std::max(pixels, 1));
+    label->setFont(f);
 }
 
 void AlarmWindow::InstallKeyPreview()

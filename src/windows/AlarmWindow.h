@@ -5,6 +5,7 @@
 
 class QKeyEvent;
 class QLabel;
+class QLayout;
 class QTimer;
 
 // What the receiver and the sender alarm window share: a single registered instance that stays on top,
@@ -42,6 +43,10 @@ protected:
     // Large, bold caption text for the alarm's headline labels.
     static QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, qreal scale = 1.0,
                              bool bold = false);
+    // The headline as one sentence, centred: "<who> hat den" / "NOTRUF" (very large) / "ausgelöst!".
+    static QLayout* MakeHeadline(QLabel* station, QLabel* notruf, QLabel* alert);
+    // Font of `label` at `pixels` high (screen-scaled type).
+    static void SetPixelSize(QLabel* label, int pixels);
 
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;

@@ -9,16 +9,20 @@
 #include "windows/AlarmIO.h"
 #include "windows/AlarmLine.h"
 
+#include <QCursor>
 #include <QEventLoop>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -51,6 +55,7 @@ frmAlarmPopup::frmAlarmPopup(QWidget* owner)
 {
     lblTitle = MakeLabel(this, "lblTitle", QStringLiteral("  tavinor"), 1.6, true);
     lblStation = MakeLabel(this, "lblStation", QString(), 2.0, true);
+    lblNotruf = MakeLabel(this, "lblNotruf", QStringLiteral("NOTRUF"), 2.0, true);
     lblAlert = MakeLabel(this, "lblAlert", QStringLiteral("ausgelöst!"), 2.0, true);
     lblTask1 = MakeLabel(this, "lblTask1", QStringLiteral("1. Quittieren Sie den Notruf mit der Entertaste"), 1.2);
     lblTask2 = MakeLabel(this, "lblTask2", QStringLiteral("2. Nehmen Sie die Notfallausrüstung"), 1.2);
@@ -68,9 +73,10 @@ frmAlarmPopup::frmAlarmPopup(QWidget* owner)
     fraAlarm->setObjectName(QStringLiteral("fraAlarm"));
     fraAlarm->setFrameShape(QFrame::Box);
     auto* tasks = new QVBoxLayout(fraAlarm);
-    tasks->addWidget(lblTask1);
-    tasks->addWidget(lblTask2);
-    tasks->addWidget(lblTask3);
+    for (QLabel* task : {lblTask1, lblTask2, lblTask3}) {
+        task->setWordWrap(true); // a small screen breaks a task into two lines rather than cutting it
+        tasks->addWidget(task);
+    }
 
     auto* head = new QHBoxLayout;
     head->addWidget(picLogo);
@@ -82,10 +88,12 @@ frmAlarmPopup::frmAlarmPopup(QWidget* owner)
     time->addWidget(btnClose);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(head);
-    layout->addWidget(lblStation);
-    layout->addWidget(lblAlert);
-    layout->addWidget(fraAlarm);
+    layout->addLayout(MakeHeadline(lblStation, lblNotruf, lblAlert));
+    layout->addWidget(fraAlarm, 1);
     layout->addLayout(time);
+    // Nobody may put the alarm out of sight: no minimise (nor maximise) button.
+    setWindowFlags((windowFlags() | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint) &
+                   ~(Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint | Qt::WindowMinMaxButtonsHint));
     resize(620, 420);
 
     setAutoFillBackground(true);
@@ -145,7 +153,7 @@ frmAlarmPopup::Presented frmAlarmPopup::ShowAlertReceiver(const QString& value, 
     if (visual) {
         popup->lblTitle->setText(QStringLiteral("Trainings-Modus"));
         popup->lblTitle->setVisible(trainee);
-        popup->show();
+        popup->ShowOnUserScreen();
         // The task asks for the Enter key: the window needs the keyboard, not only the top of the stack.
         ForceFore::ForceForeground(popup);
         pattern &= kLedOn;
@@ -187,7 +195,7 @@ void frmAlarmPopup::TestAlertReceiver(const QString& value, bool akustisch, bool
         QEventLoop loop;
         connect(popup, &AlarmWindow::Unloaded, &loop, &QEventLoop::quit);
         popup->setWindowModality(Qt::ApplicationModal);
-        popup->show();
+        popup->ShowOnUserScreen();
         ForceFore::ForceForeground(popup);
         loop.exec();
         return;
@@ -198,6 +206,46 @@ void frmAlarmPopup::TestAlertReceiver(const QString& value, bool akustisch, bool
         Forms::Unload(popup);
 }
 
+frmAlarmPopup::ScreenFit frmAlarmPopup::FitToScreen(const QRect& available)
+{
+    ScreenFit fit;
+    const int w = std::max(available.width() * 3 / 5, (available.width() + 1) / 2);
+    const int h = std::max(available.height() * 7 / 10, (available.height() + 1) / 2);
+    fit.geometry =
+        QRect(available.x() + (available.width() - w) / 2, available.y() + (available.height() - h) / 2, w, h);
+    // Read from across the room, yet the longest task still fits on two lines of a 1024x768 screen.
+    fit.textPixels = std::max(12, std::min(available.height() / 34, available.width() / 46));
+    return fit;
+}
+
+void frmAlarmPopup::ApplyScreen(const QRect& available)
+{
+    const ScreenFit fit = FitToScreen(available);
+    const int px = fit.textPixels;
+    SetPixelSize(lblTitle, px * 6 / 5);
+    for (QLabel* l : {lblStation, lblAlert})
+        SetPixelSize(l, px * 8 / 5);
+    SetPixelSize(lblNotruf, px * 16 / 5);
+    for (QLabel* l : {lblTask1, lblTask2, lblTask3})
+        SetPixelSize(l, px * 6 / 5);
+    for (QLabel* l : {lblTimeleft, lblTimeCounter})
+        SetPixelSize(l, px);
+    QFont button = btnClose->font();
+    button.setPixelSize(px);
+    btnClose->setFont(button);
+    setGeometry(fit.geometry);
+}
+
+void frmAlarmPopup::ShowOnUserScreen()
+{
+    QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (screen)
+        ApplyScreen(screen->availableGeometry());
+    show();
+}
+
 void frmAlarmPopup::Paint()
 {
     QPalette p = palette();
@@ -205,7 +253,7 @@ void frmAlarmPopup::Paint()
     setPalette(p);
     SetTextColour(lblTitle, m_red ? kWhite : kRed);
     const QColor text = m_red ? kWhite : kBlack;
-    for (QLabel* l : {lblStation, lblAlert, lblTask1, lblTask2, lblTask3})
+    for (QLabel* l : {lblStation, lblNotruf, lblAlert, lblTask1, lblTask2, lblTask3})
         SetTextColour(l, text);
     SetTextColour(lblTimeleft, text);
     SetTextColour(lblTimeCounter, text);

@@ -2,6 +2,8 @@
 
 #include "windows/AlarmWindow.h"
 
+#include <QRect>
+
 class QFrame;
 class QLabel;
 class QPushButton;
@@ -38,6 +40,17 @@ public:
     quint8 OutputPattern() const { return m_pattern; }
     bool ShowsRed() const { return m_red; }
 
+    // Where the window goes on a screen with this available area, and the height of its body text in
+    // pixels: centred, at least half the screen each way, type scaled to the screen (pure).
+    struct ScreenFit
+    {
+        QRect geometry;
+        int textPixels = 0;
+    };
+    static ScreenFit FitToScreen(const QRect& available);
+    // Sizes, places and scales the window for a screen's available area.
+    void ApplyScreen(const QRect& available);
+
 protected:
     bool BlocksKey(const QKeyEvent& event) const override;
     bool PreviewKey(int key) override;
@@ -48,10 +61,13 @@ protected:
 private:
     // Loads the window: the open one, or a fresh one owned by the main window.
     static frmAlarmPopup* Load();
+    // Shows the window big and centred on the screen the user works on (where the mouse is).
+    void ShowOnUserScreen();
     void Paint();
 
     QLabel* lblTitle;
     QLabel* lblStation;
+    QLabel* lblNotruf;
     QLabel* lblAlert;
     QLabel* lblTask1;
     QLabel* lblTask2;

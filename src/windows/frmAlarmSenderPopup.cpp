@@ -1,5 +1,6 @@
 #include "windows/frmAlarmSenderPopup.h"
 
+#include "alarm/ForceFore.h"
 #include "core/Forms.h"
 #include "core/Functions.h"
 #include "core/SysTrayUtil.h"
@@ -45,7 +46,11 @@ frmAlarmSenderPopup::frmAlarmSenderPopup(QWidget* owner)
 {
     lblTitle = MakeLabel(this, "lblTitle", QStringLiteral("  tavinor"), 1.6, true);
     lblStation = MakeLabel(this, "lblStation", QStringLiteral("Sie haben den"), 2.0, true);
+    lblNotruf = MakeLabel(this, "lblNotruf", QStringLiteral("NOTRUF"), 2.0, true);
     lblAlert = MakeLabel(this, "lblAlert", QStringLiteral("ausgelöst!"), 2.0, true);
+    lblEnded = MakeLabel(this, "lblEnded", QString(), 1.4, true);
+    lblEnded->setAlignment(Qt::AlignCenter);
+    lblEnded->hide();
     lblTimeleft = MakeLabel(this, "lblTimeleft", QStringLiteral("Zeit seit Auslösung:"));
     lblTimeCounter = MakeLabel(this, "lblTimeCounter", QStringLiteral("00:00:00"), 1.0, true);
     lblReceipts = MakeLabel(this, "lblReceipts", QString(), 1.0, true);
@@ -94,14 +99,14 @@ frmAlarmSenderPopup::frmAlarmSenderPopup(QWidget* owner)
     time->addWidget(btnClose);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(head);
-    layout->addWidget(lblStation);
-    layout->addWidget(lblAlert);
+    layout->addLayout(MakeHeadline(lblStation, lblNotruf, lblAlert));
+    layout->addWidget(lblEnded);
     layout->addWidget(lblDelivery);
     layout->addWidget(fraSteps);
     layout->addWidget(lblReceipts);
     layout->addWidget(gridLog, 1);
     layout->addLayout(time);
-    resize(620, 520);
+    resize(640, 600);
 
     connect(btnClose, &QPushButton::clicked, this, &QWidget::close);
     connect(m_alertTimer, &QTimer::timeout, this, &frmAlarmSenderPopup::alertTimer_Timer);
@@ -151,6 +156,17 @@ void frmAlarmSenderPopup::AddEntry(const QString& text, const QString& time)
 
 void frmAlarmSenderPopup::ResetForm()
 {
+    // A new alarm while the window is open: the earlier one is over and gets its report first.
+    if (m_running)
+        EndIncident(QStringLiteral("neuer NOTRUF ausgelöst"));
+    m_ended = false;
+    m_reportPath.clear();
+    lblEnded->hide();
+    m_incident = Incident();
+    m_incident.station = Functions::StationName();
+    m_incident.address = AlarmIO::OwnAddresses().value(0);
+    m_incident.raised = AlarmIO::Now();
+    m_running = true;
     RestartElapsed();
     lblTimeCounter->setText(AlarmLine::Elapsed(0));
     gridLog->setUpdatesEnabled(false);
@@ -214,7 +230,10 @@ bool frmAlarmSenderPopup::IncidentRunning() const
 
 void frmAlarmSenderPopup::addTextMessage(const QString& value)
 {
-    AddEntry(AlarmLine::Parse(value).station + QStringLiteral(" hat Notruf gehört"), TimeNow());
+    const QString station = AlarmLine::Parse(value).station;
+    AddEntry(station + QStringLiteral(" hat Notruf gehört"), TimeNow());
+    if (m_running)
+        m_incident.acknowledgements.append({station, AlarmIO::Now()});
 }
 
 void frmAlarmSenderPopup::ShowReceipts(const QString& text)
@@ -238,7 +257,29 @@ void frmAlarmSenderPopup::RecordStep(QPushButton* button, const QString& text)
             m_waiting = false;
             ShowDelivery(QStringLiteral("Der Alarm wurde nicht gesendet: keine Verbindung zum Server."), true);
         }
+        EndIncident(text);
+    } else if (m_running) {
+        m_incident.steps.append({text, AlarmIO::Now()});
     }
+}
+
+void frmAlarmSenderPopup::EndIncident(const QString& how)
+{
+    if (!m_ended) {
+        m_ended = true;
+        m_endedElapsed = ElapsedSeconds();
+        lblTimeCounter->setText(AlarmLine::Elapsed(m_endedElapsed));
+        for (QPushButton* b : {btnHelpArrived, btnEquipment, btnShock, btnEnde})
+            b->setEnabled(false);
+        lblEnded->setText(QStringLiteral("Der NOTRUF ist beendet (") + TimeNow() + QStringLiteral(")."));
+        lblEnded->show();
+    }
+    if (!m_running)
+        return;
+    m_running = false;
+    m_incident.ended = AlarmIO::Now();
+    m_incident.endText = how;
+    m_reportPath = IncidentReport::Write(m_incident);
 }
 
 bool frmAlarmSenderPopup::PreviewKey(int key)
@@ -255,7 +296,8 @@ bool frmAlarmSenderPopup::PreviewKey(int key)
 
 void frmAlarmSenderPopup::alertTimer_Timer()
 {
-    lblTimeCounter->setText(AlarmLine::Elapsed(ElapsedSeconds()));
+    // Ended: the time stands at the end of the incident.
+    lblTimeCounter->setText(AlarmLine::Elapsed(m_ended ? m_endedElapsed : ElapsedSeconds()));
     if (isVisible() && !focusWidget())
         setFocus(Qt::OtherFocusReason);
 }
@@ -263,4 +305,15 @@ void frmAlarmSenderPopup::alertTimer_Timer()
 void frmAlarmSenderPopup::ClosedByUser()
 {
     AlarmIO::Send(QStringLiteral("008: "));
+    if (m_running)
+        EndIncident(QStringLiteral("Fenster geschlossen"));
+}
+
+void frmAlarmSenderPopup::OnUnload()
+{
+    // Unloaded by the program (an alarm from elsewhere, the end of the program): the record is kept all
+    // the same, and the desktop gets back what the alarm put away.
+    if (m_running)
+        EndIncident(QStringLiteral("Fenster vom Programm geschlossen"));
+    ForceFore::RestoreMinimized();
 }

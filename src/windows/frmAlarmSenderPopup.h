@@ -1,5 +1,6 @@
 #pragma once
 
+#include "log/IncidentReport.h"
 #include "windows/AlarmWindow.h"
 
 class QFrame;
@@ -41,9 +42,17 @@ public:
     // One tick of the one-second timer (public so that tests can drive it with their clock).
     void alertTimer_Timer();
 
+    // The incident is over (F4): the headline says so, the time stands still, the steps are disabled.
+    bool IsEnded() const { return m_ended; }
+    // The incident as recorded so far.
+    const Incident& CurrentIncident() const { return m_incident; }
+    // Path of the report written when the incident ended; empty before or when it failed.
+    QString ReportPath() const { return m_reportPath; }
+
 protected:
     bool PreviewKey(int key) override;
     void ClosedByUser() override;
+    void OnUnload() override;
 
 private:
     void AddEntry(const QString& text, const QString& time);
@@ -52,10 +61,14 @@ private:
     void RecordStep(QPushButton* button, const QString& text);
     static QString TimeNow();
     static QString SentNotice();
+    // Ends the incident: ended state, and the report once (`how`: what ended it).
+    void EndIncident(const QString& how);
 
     QLabel* lblTitle;
     QLabel* lblStation;
+    QLabel* lblNotruf;
     QLabel* lblAlert;
+    QLabel* lblEnded;
     QLabel* lblTimeleft;
     QLabel* lblTimeCounter;
     QLabel* lblReceipts;
@@ -70,4 +83,9 @@ private:
     QLabel* lblDelivery;
     QTimer* m_settleTimer;
     bool m_waiting = false;
+    Incident m_incident;
+    bool m_running = false; // an incident is recorded and its report not yet written
+    bool m_ended = false;
+    qint64 m_endedElapsed = 0;
+    QString m_reportPath;
 };

@@ -9,6 +9,7 @@
 
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
@@ -88,6 +89,53 @@ private slots:
         QVERIFY(m_sent.isEmpty());
     }
 
+    // The headline reads as one sentence, "NOTRUF" largest in the middle; no minimise button.
+    void headlineAndWindow()
+    {
+        frmAlarmPopup::ShowAlertReceiver(kAlarm);
+        frmAlarmPopup* w = frmAlarmPopup::Loaded();
+        QVERIFY(w);
+        auto* station = w->findChild<QLabel*>("lblStation");
+        auto* notruf = w->findChild<QLabel*>("lblNotruf");
+        auto* alert = w->findChild<QLabel*>("lblAlert");
+        QCOMPARE(notruf->text(), QStringLiteral("NOTRUF"));
+        QVERIFY(station->y() < notruf->y() && notruf->y() < alert->y());
+        QVERIFY(notruf->font().bold());
+        QVERIFY(QFontInfo(notruf->font()).pixelSize() > QFontInfo(station->font()).pixelSize() * 3 / 2);
+        QVERIFY(!(w->windowFlags() & Qt::WindowMinimizeButtonHint));
+        QVERIFY(w->windowFlags() & Qt::WindowCloseButtonHint);
+    }
+
+    void screenFit_data()
+    {
+        QTest::addColumn<QRect>("screen");
+        QTest::addColumn<int>("minTaskPixels");
+        QTest::newRow("1024x768") << QRect(0, 0, 1024, 768) << 20;
+        QTest::newRow("1920x1080 beside another screen") << QRect(1280, 0, 1920, 1050) << 30;
+    }
+
+    // Centred, at least half the screen each way, large type that still fits: no control cut off.
+    void screenFit()
+    {
+        QFETCH(QRect, screen);
+        QFETCH(int, minTaskPixels);
+        frmAlarmPopup::ShowAlertReceiver("005: 10.0.0.4|001: |Kinderklinik Station 3b|1|0|10.0.0.4");
+        frmAlarmPopup* w = frmAlarmPopup::Loaded();
+        w->ApplyScreen(screen);
+        const QRect g = w->geometry();
+        QVERIFY2(g.width() * 2 >= screen.width() && g.height() * 2 >= screen.height(),
+                 qPrintable(QString("%1x%2").arg(g.width()).arg(g.height())));
+        QVERIFY(screen.contains(g));
+        QVERIFY(qAbs(g.center().x() - screen.center().x()) <= 1 && qAbs(g.center().y() - screen.center().y()) <= 1);
+        for (const char* task : {"lblTask1", "lblTask2", "lblTask3"})
+            QVERIFY(QFontInfo(w->findChild<QLabel*>(task)->font()).pixelSize() >= minTaskPixels);
+        QLayout* l = w->layout();
+        l->activate();
+        QVERIFY(l->minimumSize().width() <= g.width());
+        const int needed = l->hasHeightForWidth() ? l->totalHeightForWidth(g.width()) : l->totalMinimumSize().height();
+        QVERIFY2(needed <= g.height(), qPrintable(QString("%1 > %2").arg(needed).arg(g.height())));
+    }
+
     void relayLines_data()
     {
         QTest::addColumn<QString>("line");
@@ -95,6 +143,8 @@ private slots:
         QTest::newRow("separator in name") << "005: 10.0.0.4|001: |OP|Saal|1|0|10.0.0.4" << "OP hat den";
         QTest::newRow("not registered") << "005: 10.0.0.6|" << "10.0.0.6 hat den";
         QTest::newRow("four fields") << "005: 10.0.0.7|001: |Labor|1" << "Labor hat den";
+        QTest::newRow("control characters") << "005: 10.0.0.8|001: |La\tb\x01or|1|0|10.0.0.8"
+                                            << "La bor hat den";
     }
 
     // Short and odd lines still alarm: nothing is dropped.

@@ -11,13 +11,17 @@
 #include "windows/frmAlarmPopup.h"
 #include "windows/frmAlarmSenderPopup.h"
 
+#include <QDir>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTableWidget>
+#include <QXmlStreamReader>
 #include <QtTest>
+
+#include <functional>
 
 namespace {
 
@@ -38,8 +42,10 @@ public:
         return canActivate;
     }
     void SetTopmost(QWidget*) override {}
+    void RestoreMinimized() override { ++restored; }
 
     int minimized = 0;
+    int restored = 0;
     bool canMinimize = false;
     bool canActivate = false;
     quint64 active = 0;
@@ -52,6 +58,30 @@ QStringList Rows(QWidget* w)
     QStringList out;
     for (int r = 0; r < grid->rowCount(); ++r)
         out << grid->item(r, 0)->text() + "\t" + grid->item(r, 1)->text();
+    return out;
+}
+
+// The facts of a report page: "summary" maps each heading to its value; "acknowledgements" and "steps"
+// list their rows as "text\ttime".
+QMap<QString, QStringList> ReportFacts(const QByteArray& html)
+{
+    QMap<QString, QStringList> out;
+    QXmlStreamReader xml(html);
+    QString table;
+    QStringList cells;
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (xml.isStartElement() && xml.name() == QLatin1String("table"))
+            table = xml.attributes().value("class").toString();
+        else if (xml.isStartElement() && xml.name() == QLatin1String("tr"))
+            cells.clear();
+        else if (xml.isStartElement() && (xml.name() == QLatin1String("td") || xml.name() == QLatin1String("th")))
+            cells << xml.readElementText();
+        else if (xml.isEndElement() && xml.name() == QLatin1String("tr") && !table.isEmpty())
+            out[table] << cells.join('\t');
+    }
+    if (xml.hasError())
+        out["error"] << xml.errorString();
     return out;
 }
 
@@ -144,6 +174,83 @@ private slots:
         // Closing cancels once more.
         Button(w, "btnClose")->click();
         QCOMPARE(m_sent, (QStringList{"008: ", "008: "}));
+    }
+
+    // An incident with two acknowledgements and all four steps: the window shows that it is over, and the
+    // report beside the log holds the facts; a second alarm in the same second never overwrites it.
+    void endedStateAndIncidentReport()
+    {
+        frmAlarmSenderPopup* w = frmAlarmSenderPopup::Load();
+        w->ResetForm();
+        w->show();
+        auto label = [w](const char* name) { return w->findChild<QLabel*>(QLatin1String(name)); };
+        QVERIFY(label("lblStation")->y() < label("lblNotruf")->y() && label("lblNotruf")->y() < label("lblAlert")->y());
+        QCOMPARE(label("lblNotruf")->text(), QStringLiteral("NOTRUF"));
+        QVERIFY(!label("lblEnded")->isVisible());
+        const auto step = [&](int secs, const std::function<void()>& what) {
+            m_now = m_now.addSecs(secs);
+            what();
+        };
+        step(12, [&] { w->addTextMessage("007: 10.0.0.2|001: |Station B|1|0|10.0.0.2"); });
+        step(3, [&] { w->addTextMessage("007: 10.0.0.3|001: |Labor|1|1|10.0.0.3"); });
+        step(15, [&] { QTest::keyClick(w, Qt::Key_F1); });
+        step(10, [&] { QTest::keyClick(w, Qt::Key_F2); });
+        step(10, [&] { QTest::keyClick(w, Qt::Key_F3); });
+        step(10, [&] { QTest::keyClick(w, Qt::Key_F4); });
+        QVERIFY(w->IsEnded());
+        QVERIFY(label("lblEnded")->isVisible());
+        QCOMPARE(label("lblEnded")->text(), QStringLiteral("Der NOTRUF ist beendet (09:16:30)."));
+        for (const char* b : {"btnHelpArrived", "btnEquipment", "btnShock", "btnEnde"})
+            QVERIFY(!Button(w, b)->isEnabled());
+        step(25, [&] { w->alertTimer_Timer(); });
+        QCOMPARE(label("lblTimeCounter")->text(), QStringLiteral("00:01:00")); // stands at the end
+
+        const QString html = m_folder->file("Einsätze/2024-03-01_09-15-30.html");
+        QCOMPARE(w->ReportPath(), html);
+        QFile file(html);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QMap<QString, QStringList> facts = ReportFacts(file.readAll());
+        file.close();
+        QVERIFY2(!facts.contains("error"), qPrintable(facts.value("error").join(' ')));
+        QCOMPARE(facts.value("summary"),
+                 (QStringList{"Ausgelöst von\tEmpfang", "Ort (Adresse)\t10.0.0.5", "Datum\t01.03.2024",
+                              "Ausgelöst um\t09:15:30", "Ende\t09:16:30 (ALARM aufgehoben)", "Dauer\t00:01:00"}));
+        QCOMPARE(facts.value("acknowledgements"),
+                 (QStringList{"Station\tZeitpunkt", "Station B\t09:15:42", "Labor\t09:15:45"}));
+        QCOMPARE(facts.value("steps"),
+                 (QStringList{"Schritt\tZeitpunkt", "Hilfe eingetroffen\t09:16:00",
+                              "Notfallausrüstung eingetroffen\t09:16:10", "ersten Schock gegeben\t09:16:20"}));
+        QVERIFY(!facts.contains("shown")); // no delivery receipts yet: no section
+        QFile pdf(m_folder->file("Einsätze/2024-03-01_09-15-30.pdf"));
+        QVERIFY(pdf.open(QIODevice::ReadOnly));
+        QVERIFY(pdf.read(5) == "%PDF-");
+
+        // Closing after the end writes no second report; the desktop gets its windows back.
+        Button(w, "btnClose")->click();
+        QCOMPARE(m_desktop.restored, 1);
+        QCOMPARE(QDir(m_folder->file("Einsätze")).entryList({"*.html"}).size(), 1);
+
+        // Same second again, ended by closing: a report of its own beside the first.
+        m_now = QDateTime(QDate(2024, 3, 1), QTime(9, 15, 30));
+        frmAlarmSenderPopup::Load()->ResetForm();
+        frmAlarmSenderPopup::Loaded()->close();
+        QFile second(m_folder->file("Einsätze/2024-03-01_09-15-30_2.html"));
+        QVERIFY(second.open(QIODevice::ReadOnly));
+        QVERIFY(ReportFacts(second.readAll()).value("summary").contains("Ende\t09:15:30 (Fenster geschlossen)"));
+        QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll().contains("Station B"));
+    }
+
+    // A report that cannot be written is not lost silently: the event log says so.
+    void failedReportIsLogged()
+    {
+        QFile blocker(m_folder->file("Einsätze"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly)); // a file where the folder should be
+        blocker.close();
+        frmAlarmSenderPopup* w = frmAlarmSenderPopup::Load();
+        w->ResetForm();
+        QTest::keyClick(w, Qt::Key_F4);
+        QVERIFY(w->ReportPath().isEmpty());
+        QVERIFY(m_folder->readFile("log.csv").contains(";Empfang;Einsatzbericht nicht geschrieben: "));
     }
 
     void closingCancelsUnloadingDoesNot()

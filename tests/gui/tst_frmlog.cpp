@@ -2,12 +2,17 @@
 
 #include "admin/XPMsgBox.h"
 #include "core/Forms.h"
+#include "log/LogFilterModel.h"
 #include "log/LogModel.h"
 #include "log/frmLog.h"
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
 #include <QDir>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
 #include <QtTest>
@@ -243,6 +248,160 @@ private slots:
         QCOMPARE(form->Model()->rowCount(), valid);
         for (int row : {0, valid / 3, valid / 2, valid - 1})
             QCOMPARE(Cell(form, row, LogModel::ColEvent), QStringLiteral("Zeile %1").arg(row + 1));
+    }
+
+    // A server's day: chatter, connections, two alarms; the second with lines of two stations writing to
+    // the same log. Row n (1-based) is the ID the grid shows.
+    static QByteArray Day()
+    {
+        return "05.12.2026;08:00:00;Server;Server gestartet\r\n"                              // 1
+               "05.12.2026;08:00:05;10.0.0.2 (Labor);Client Anwendung gestartet\r\n"          // 2
+               "05.12.2026;08:00:06;10.0.0.2 (Labor);001:Connect Request\r\n"                 // 3
+               "05.12.2026;09:10:00;10.0.0.2 (Labor);004:ALARM von Client ausgel\xf6st\r\n"   // 4
+               "05.12.2026;09:10:09;10.0.0.3 (Empfang);006:ALARM-Receive von Client\r\n"      // 5
+               "05.12.2026;09:12:00;10.0.0.2 (Labor);008:ALARM-Cancel von Client\r\n"         // 6
+               "06.12.2026;07:59:59;10.0.0.3 (Empfang);002:Connect Response\r\n"              // 7
+               "06.12.2026;10:00:00;Empfang;ALARM ausgel\xf6st\r\n"                           // 8
+               "06.12.2026;10:00:01;10.0.0.3 (Empfang);004:ALARM von Client ausgel\xf6st\r\n" // 9
+               "06.12.2026;10:00:02;10.0.0.2 (Labor);001:Connect Request\r\n"                 // 10
+               "06.12.2026;10:00:09;10.0.0.2 (Labor);006:ALARM-Receive von Client\r\n"        // 11
+               "06.12.2026;10:01:00;Empfang;Hilfe eingetroffen\r\n"                           // 12
+               "kaputt\r\n"
+               "06.12.2026;10:02:00;Empfang;ersten Schock gegeben\r\n"                  // 13
+               "06.12.2026;10:03:00;Empfang;ALARM aufgehoben\r\n"                       // 14
+               "06.12.2026;10:03:01;10.0.0.3 (Empfang);008:ALARM-Cancel von Client\r\n" // 15
+               "06.12.2026;10:09:00;10.0.0.4 (Kasse);Client Anwendung beendet\r\n"      // 16
+               "06.12.2026;11:00:00;Kasse;Einsatzbericht nicht geschrieben: x\r\n"      // 17
+               "07.12.2026;09:00:00;Empfang;ALARM ausgel\xf6st";                        // 18, no line end
+    }
+
+    static QStringList ShownIds(frmLog* form)
+    {
+        QStringList ids;
+        for (int r = 0; r < form->Shown()->rowCount(); ++r)
+            ids << form->Shown()->index(r, LogModel::ColId).data().toString();
+        return ids;
+    }
+
+    void filters_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("ids");
+        QTest::newRow("default hides 001/002") << ""
+                                               << ""
+                                               << "1 2 4 5 6 8 9 11 12 13 14 15 16 17 18";
+        QTest::newRow("001/002 shown") << "chkChatter"
+                                       << "1"
+                                       << "1-18";
+        QTest::newRow("search, any case") << "txtSearch"
+                                          << "SCHOCK"
+                                          << "13";
+        QTest::newRow("station") << "cboStation"
+                                 << "10.0.0.2 (labor)"
+                                 << "2 4 6 11";
+        QTest::newRow("from") << "chkFrom"
+                              << "06.12.2026"
+                              << "8 9 11 12 13 14 15 16 17 18";
+        QTest::newRow("until") << "chkTo"
+                               << "05.12.2026"
+                               << "1 2 4 5 6";
+        QTest::newRow("no alarms") << "chkAlarme"
+                                   << "0"
+                                   << "1 2 5 11 16 17";
+        QTest::newRow("no acknowledgements") << "chkQuittierungen"
+                                             << "0"
+                                             << "1 2 4 6 8 9 12 13 14 15 16 17 18";
+        QTest::newRow("no connections") << "chkVerbindungen"
+                                        << "0"
+                                        << "4 5 6 8 9 11 12 13 14 15 17 18";
+        QTest::newRow("no others") << "chkSonstige"
+                                   << "0"
+                                   << "1 2 4 5 6 8 9 11 12 13 14 15 16 18";
+    }
+
+    // Each filter alone, run in slices of a few bytes (lines cut between slices), results in file order.
+    void filters()
+    {
+        QFETCH(QString, control);
+        QFETCH(QString, value);
+        QFETCH(QString, ids);
+        WriteLog(Day());
+        frmLog* form = Open();
+        QVERIFY(form);
+        form->Filter()->SetSliceLimits(0, 7);
+        QSignalSpy done(form, &frmLog::FilterDone);
+        if (control.startsWith("chkFrom") || control.startsWith("chkTo")) {
+            const QString edit = control == "chkFrom" ? "dtpFrom" : "dtpTo";
+            form->findChild<QDateEdit*>(edit)->setDate(QDate::fromString(value, "dd.MM.yyyy"));
+            form->findChild<QCheckBox*>(control)->setChecked(true);
+        } else if (control.startsWith("chk")) {
+            form->findChild<QCheckBox*>(control)->setChecked(value == "1");
+        } else if (control == "txtSearch") {
+            form->findChild<QLineEdit*>(control)->setText(value);
+        } else if (control == "cboStation") {
+            form->findChild<QComboBox*>(control)->setEditText(value);
+        }
+        if (!control.isEmpty())
+            QVERIFY(done.count() > 0 || done.wait(10000)); // showing everything needs no pass
+        QVERIFY(!form->Filter()->IsRunning());
+        QStringList expected;
+        for (const QString& part : ids.split(' ')) {
+            const QStringList range = part.split('-');
+            for (int i = range.first().toInt(); i <= range.last().toInt(); ++i)
+                expected << QString::number(i);
+        }
+        QCOMPARE(ShownIds(form), expected);
+    }
+
+    // From any row of an alarm, the rows of that incident at every station: not the chatter in between,
+    // not the earlier alarm, nothing after its end.
+    void showThisAlarm()
+    {
+        WriteLog(Day());
+        frmLog* form = Open();
+        QVERIFY(form);
+        QSignalSpy done(form, &frmLog::FilterDone);
+        form->findChild<QCheckBox*>("chkChatter")->setChecked(true);
+        QCOMPARE(done.count(), 1);
+        auto* grid = form->findChild<QTableView*>(QStringLiteral("lvwLog"));
+        auto* button = form->findChild<QPushButton*>("cmdShowAlarm");
+        grid->setCurrentIndex(form->Shown()->index(1, 0)); // a connection
+        QVERIFY(!button->isEnabled());
+        grid->setCurrentIndex(form->Shown()->index(11, 0)); // "Hilfe eingetroffen" of the second alarm
+        QVERIFY(button->isEnabled());
+        button->click();
+        QVERIFY(done.wait(10000));
+        QCOMPARE(ShownIds(form), (QStringList{"8", "9", "11", "12", "13", "14", "15"}));
+        QVERIFY(form->findChild<QLabel*>("lblStatus")->text().startsWith("NOTRUF vom 06.12.2026 10:00:00, Empfang"));
+        form->findChild<QPushButton*>("cmdResetFilter")->click();
+        QVERIFY(done.wait(10000));
+        QVERIFY(form->ShowAlarm(2)); // the first alarm, from its raise
+        QVERIFY(done.wait(10000));
+        QCOMPARE(ShownIds(form), (QStringList{"4", "5", "6"}));
+    }
+
+    // Columns fit a date and a time; the reports beside the log are listed, newest first, and opened.
+    void columnsAndReports()
+    {
+        WriteLog("30.12.2026;23:59:59;Station;x\r\n");
+        QDir(m_folder->path()).mkpath("Log/Einsätze");
+        for (const char* name : {"2026-12-05_09-10-00.html", "2026-12-06_10-00-00.html", "2026-12-06_10-00-00.pdf"})
+            WriteLog("<html/>", QStringLiteral("Log/Einsätze/") + name);
+        QString opened;
+        frmLog::SetReportOpenerForTests([&](const QString& path) { opened = path; });
+        frmLog* form = Open();
+        QVERIFY(form);
+        auto* grid = form->findChild<QTableView*>(QStringLiteral("lvwLog"));
+        const QFontMetrics fm(grid->font());
+        QVERIFY(grid->columnWidth(LogModel::ColDate) > fm.horizontalAdvance("30.12.2026"));
+        QVERIFY(grid->columnWidth(LogModel::ColTime) > fm.horizontalAdvance("23:59:59"));
+        auto* reports = form->findChild<QComboBox*>("cboReports");
+        QCOMPARE(reports->count(), 2);
+        QCOMPARE(reports->itemText(0), QStringLiteral("2026-12-06_10-00-00"));
+        form->findChild<QPushButton*>("cmdOpenReport")->click();
+        frmLog::SetReportOpenerForTests(nullptr);
+        QCOMPARE(opened, m_folder->file("Log/Einsätze/2026-12-06_10-00-00.html"));
     }
 
     void openedNeverTwice()

@@ -87,8 +87,8 @@ private slots:
         QCOMPARE(SysTrayUtil::CurrentPicture(), 3);
         QCOMPARE(SysTrayUtil::TrayIcon()->toolTip(), QStringLiteral("tavinor Client - Keine Verbindung zum Server!"));
 
-        const QStringList keys = {"popUpAlarm", "popUp1", "popUp2", "popUp3",  "popUp4",  "popUp5", "popUp6",
-                                  "popUp7",     "popUp8", "popUp9", "popUp10", "popUp14", "popUp15"};
+        const QStringList keys = {"popUpAlarm", "popUp1", "popUp2", "popUp3",  "popUp4",  "popUp5",  "popUp6", "popUp7",
+                                  "popUp8",     "popUp9", "popUp10", "popUp14", "popUp15", "popUp16", "popUp17"};
         QList<QAction*> actions = m_main->mnuPopup()->actions();
         QCOMPARE(actions.size(), keys.size());
         for (int i = 0; i < keys.size(); ++i)
@@ -103,6 +103,8 @@ private slots:
         QCOMPARE(actions[8]->text(), QStringLiteral("Logbuch aufrufen"));
         QCOMPARE(actions[10]->text(), QStringLiteral("Info..."));
         QCOMPARE(actions[11]->text(), QStringLiteral("Beenden"));
+        QCOMPARE(actions[13]->text(), QStringLiteral("Status-Monitor"));
+        QVERIFY(!actions[12]->isVisible() && !actions[13]->isVisible()); // the server's entry
 
         for (const char* t : {"connectTimer", "checkConnectTimer", "exitTimer", "ioWarrior"})
             QVERIFY2(!m_main->findChild<QTimer*>(QLatin1String(t))->isActive(), t);
@@ -170,6 +172,7 @@ private slots:
         QCOMPARE(SysTrayUtil::CurrentPicture(), 1);
         QCOMPARE(m_main->MenuEntry(QStringLiteral("popUp3"))->text(), QStringLiteral("Server: Empfang"));
         QCOMPARE(m_main->MenuEntry(QStringLiteral("popUp5"))->text(), QStringLiteral("Status: Server"));
+        QVERIFY(m_main->MenuEntry(QStringLiteral("popUp17"))->isVisible());
         QCOMPARE(LogLines(*m_folder).constLast().section(QLatin1Char(';'), 2), QStringLiteral("Empfang;Server gestartet"));
         QCOMPARE(SysTrayUtil::TrayIcon()->toolTip(), QStringLiteral("tavinor Server"));
     }
@@ -217,6 +220,10 @@ private slots:
         // The box shows CR LF as a plain line break.
         QCOMPARE(text, QString(frmMain::ExitQuestion(server)).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
         QVERIFY(frmMain::ExitQuestion(server).startsWith(QStringLiteral("Soll das Programm wirklich beendet werden?\r\n")));
+        // The server's question reads as sentences: the consequence ends with a full stop, the next begins anew.
+        QCOMPARE(
+            frmMain::ExitQuestion(server).contains(QStringLiteral("empfangen werden.\r\nAlle Client-Verbindungen")),
+            server);
         QCOMPARE(focused, QStringLiteral("rechts")); // "Nein" is preselected
         const QString endLine = server ? QStringLiteral(";Server beendet") : QStringLiteral(";Client beendet");
         QCOMPARE(Globals::IsEnding, ends);

@@ -15,6 +15,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTableWidget>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -109,6 +110,10 @@ private slots:
 
         auto* monitor = new frmMonitor(nullptr, m_server.get());
         QPointer<frmMonitor> guard(monitor);
+        // Its own refresh waits here, so that the button's is seen alone; the timer gets its turn below.
+        auto* timer = monitor->findChild<QTimer*>(QStringLiteral("tmrRefresh"));
+        QVERIFY(timer->isActive() && timer->interval() <= 5000);
+        timer->stop();
         const QStringList expected = {
             "1\tEmpfang (127.0.0.11)\tverbunden\tvis + ak\t",
             "2\tn/a (127.0.0.12)\tverbunden\t\t",
@@ -134,8 +139,17 @@ private slots:
         QCOMPARE(monitor->RowTexts(), now);
         e->Line(QStringLiteral("001: |Keller|1|0"));
         QTRY_VERIFY(m_server->StationRecord(3).contains(QStringLiteral("Keller")));
-        monitor->findChild<QPushButton*>(QStringLiteral("cmdAktualisieren"))->click();
-        QCOMPARE(monitor->RowTexts().value(2), QStringLiteral("3\tKeller (127.0.0.15)\tverbunden\tvis + \t"));
+        timer->start(0);
+        QTRY_COMPARE(monitor->RowTexts().value(2), QStringLiteral("3\tKeller (127.0.0.15)\tverbunden\tvis + \t"));
+        timer->stop();
+        // Not connected stands out in red; the legend explains the presentation column.
+        auto* grid = monitor->findChild<QTableWidget*>(QStringLiteral("lvwStatus"));
+        for (int r = 0; r < grid->rowCount(); ++r) {
+            const bool down = grid->item(r, 2)->text() == QStringLiteral("nicht verbunden");
+            QCOMPARE(grid->item(r, 1)->foreground().color() == QColor(200, 0, 0), down);
+        }
+        const QString legend = monitor->findChild<QLabel*>(QStringLiteral("lblLegend"))->text();
+        QVERIFY(legend.contains(QStringLiteral("vis = ")) && legend.contains(QStringLiteral("ak = ")));
 
         // An alarm from A: the last column tells what each other station did with it; these plain
         // uplinks cannot confirm.

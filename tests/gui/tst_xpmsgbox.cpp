@@ -1,5 +1,6 @@
 #include "admin/XPMsgBox.h"
 #include "core/Forms.h"
+#include "core/Translations.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -161,6 +162,8 @@ private slots:
             << 7;
         QTest::newRow("beyond the icons: no icon, no logo") << 96 << "" << "" << none << ok << "links" << 96;
         QTest::newRow("negative") << -1 << "" << "" << none << ok << "links" << -1;
+        QTest::newRow("control characters in the title") << 48 << "tav\r\ninor\x01" << "tav  inor " << QStringList{"picachtung"}
+            << ok << "links" << 0;
         // clang-format on
     }
 
@@ -184,6 +187,18 @@ private slots:
         const QRect first = seen.buttonGeometry.first();
         QCOMPARE(first.top(), seen.label.bottom() + 1 + Px(520, seen.dpi));
         QCOMPARE(seen.window.height(), first.bottom() + 1 + Px(300, seen.dpi));
+    }
+
+    // A box has no minimise or maximise button; on a German system Qt's own texts are German.
+    void windowButtonsAndQtTranslation()
+    {
+        XPMsgBox box;
+        QVERIFY(!(box.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+        QVERIFY(!Translations::InstallQt(QLocale(QLocale::English, QLocale::UnitedStates)));
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
+        QVERIFY(Translations::InstallQt(QLocale(QLocale::German, QLocale::Germany)));
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Abbrechen"));
+        QCOMPARE(QCoreApplication::translate("QFileDialog", "Look in:"), QStringLiteral("Suchen in:"));
     }
 
     void returnsPressedButton_data()

@@ -307,7 +307,7 @@ boxes_of() {
 }
 has_box() { [ -n "$(boxes_of "$1")" ]; }
 lacks_box() { ! has_box "$1"; }
-# end_question_at PID: opens the end question from the tray menu ("Beenden" is its last entry) and prints
+# end_question_at PID: opens a station's end question from the tray menu ("Beenden" is its last entry) and prints
 # the question's window.
 end_question_at() {
     tray_menu_at "$1" || return 1

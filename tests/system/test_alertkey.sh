@@ -43,7 +43,12 @@ trap 'net_cleanup; rm -f "/dev/shm/tavinor_shared_mem.0$DA" "/dev/shm/tavinor_sh
 
 net_start_program s "$SRV" "$DS"; SRV_PID=$NET_LAST_PID
 tv_wait_for 15 net_listening s 10161 || tv_bail "server does not listen on 10161"
-net_start_program a "$A" "$DA"; A_PID=$NET_LAST_PID
+# A's desktop opens documents through this stand-in, which notes what it was asked to open.
+OPENER=$TV_ROOT/opener
+mkdir -p "$OPENER"
+printf '#!/bin/sh\nprintf "%%s\\n" "$@" >>"%s"\n' "$TV_ARTIFACTS/a-opened.txt" >"$OPENER/xdg-open"
+chmod +x "$OPENER/xdg-open"
+PATH=$OPENER:$PATH net_start_program a "$A" "$DA"; A_PID=$NET_LAST_PID
 net_start_program b "$B" "$DB"; B_PID=$NET_LAST_PID
 net_start_program c "$C" "$DC"; C_PID=$NET_LAST_PID
 for pc in A B C; do
@@ -125,6 +130,8 @@ tv_shot "a-alarm-raised"
 WB=$(window_of "$DB" "$B_PID" "$RECEIVER")
 WC=$(window_of "$DC" "$C_PID" "$RECEIVER")
 [ -n "$WB" ] && [ -n "$WC" ] || tv_bail "no receiver windows to work with"
+on "$DB" timeout 10 import -window "$WB" "$TV_ARTIFACTS/receiver-window.png" >/dev/null 2>&1 ||
+    echo "# no picture of B's receiver window"
 list_shot "$SW" 1-raised || tv_not_ok "no picture of A's sender window"
 on "$DB" tv_focus "$WB"
 list_shot "$SW" 1-steady
@@ -178,6 +185,25 @@ tv_check "... and one cancel (008) at the server" test "$(net_count "$SRV/Log/lo
 tv_check "A's sender window stays open after F4" on "$DA" tv_has_window "$A_PID" --all --name "$SENDER"
 tv_check "A's list shows the four steps (sender-3-steps.png)" list_grew "$SW" 3-steps 2-acknowledged
 tv_shot "a-steps"
+
+# The incident is over: A's report beside its log names B's acknowledgement and the four steps.
+report_at_a() { ls "$A/Log/Einsätze/"*.html 2>/dev/null | head -n1; }
+has_report_at_a() { [ -n "$(report_at_a)" ]; }
+tv_check "F4 writes A's incident report" tv_wait_for 5 has_report_at_a
+REPORT=$(report_at_a)
+cp "$REPORT" "${REPORT%.html}.pdf" "$TV_ARTIFACTS/" 2>/dev/null
+tv_check "... with B's acknowledgement" grep -q "<td>Station B</td>" "$REPORT"
+for s in "Hilfe eingetroffen" "Notfallausrüstung eingetroffen" "ersten Schock gegeben" "(ALARM aufgehoben)"; do
+    tv_check "... with the step $s" grep -qF "$s" "$REPORT"
+done
+tv_check "... and its PDF" sh -c "head -c 5 '${REPORT%.html}.pdf' | grep -q '%PDF-'"
+# Closing the sender window gives A's desktop back the windows the alarm minimised.
+on "$DA" tv_focus "$SW"
+key_at "$DA" alt+F4
+tv_check "A's sender window closes" tv_wait_for 5 on "$DA" tv_lacks_window "$A_PID" --all --name "$SENDER"
+tv_check "... the xterm the alarm minimised is back" tv_wait_for 5 sh -c \
+    "! DISPLAY=$DA xprop -id $XTERM_WIN _NET_WM_STATE | grep -q _NET_WM_STATE_HIDDEN"
+tv_check "... and still one report" test "$(ls "$A/Log/Einsätze/" | grep -c html)" -eq 1
 
 # --- a modifier too many ---------------------------------------------------------------------------------
 tv_focus "$XTERM_WIN"
@@ -235,6 +261,25 @@ cancel_at_a() {
     key_at "$DA" F4
     tv_wait_for 5 lacks_receiver "$DB" "$B_PID"
 }
+
+# "Logbuch aufrufen" lists A's reports, the newest first, and opens one.
+if tray_menu_at "$A_PID"; then
+    for k in Up Up Up Return; do tv_xdo key "$k" >/dev/null 2>&1; sleep 0.1; done
+    if tv_wait_for 5 tv_has_window "$A_PID" --name '^tavinor - Logbuch$'; then
+        tv_focus "$(tv_windows_of "$A_PID" --name '^tavinor - Logbuch$' | head -n1)"
+        tv_shot "a-log-viewer"
+        key_at "$DA" alt+b
+        tv_check "the log viewer opens A's report" tv_wait_file_contains 5 "$TV_ARTIFACTS/a-opened.txt" \
+            "$(basename "$REPORT")"
+        tv_focus "$(tv_windows_of "$A_PID" --name '^tavinor - Logbuch$' | head -n1)"
+        key_at "$DA" alt+F4
+        tv_wait_for 10 tv_lacks_window "$A_PID" --name '^tavinor - Logbuch$'
+    else
+        tv_not_ok "\"Logbuch aufrufen\" opened no log viewer at A"
+    fi
+else
+    tv_not_ok "A has no tray icon to open the log viewer from"
+fi
 
 n=$(net_count "$AERR" "alert key")
 sent=$(alarms_sent)

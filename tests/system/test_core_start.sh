@@ -53,8 +53,9 @@ ask_via_tray() {
     tv_wait_for 5 has_popup_menu "$pid" || return 1
     menu=$(popup_menu_of "$pid")
     tv_shot "$MODE-tray-menu"
-    # Up from no selection lands on the last entry.
+    # Up from no selection lands on the last entry; the server's menu ends with "Status-Monitor" below it.
     tv_xdo key --clearmodifiers Up >/dev/null 2>&1
+    [ "$MODE" = server ] && tv_xdo key --clearmodifiers Up >/dev/null 2>&1
     sleep 0.2
     tv_xdo key --clearmodifiers Return >/dev/null 2>&1
     tv_wait_for 5 has_window_titled "$pid" tavinor && return 0
@@ -62,6 +63,8 @@ ask_via_tray() {
     if [ -n "$(popup_menu_of "$pid")" ]; then
         geo=$(tv_x xwininfo -id "$menu" | awk '/Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF}
             /^ *Width:/ {w=$NF} /^ *Height:/ {h=$NF} END {printf "%d %d", x + w / 2, y + h - 12}')
+        # On the server "Beenden" is the last entry but one (below it the monitor's entry, about 24 px high).
+        [ "$MODE" = server ] && geo="${geo% *} $((${geo#* } - 24))"
         # shellcheck disable=SC2086
         tv_xdo mousemove $geo click 1 >/dev/null 2>&1
         tv_wait_for 5 has_window_titled "$pid" tavinor && return 0
