@@ -11,6 +11,7 @@
 #include "core/frmMain.h"
 #include "log/EventLog.h"
 #include "net/Network.h"
+#include "net/ServerAddresses.h"
 #include "net/frmMonitor.h"
 #include "platform/KeySyms.h"
 #include "windows/frmAlarmPopup.h"
@@ -104,6 +105,10 @@ void frmSettings::ShowSettings(bool isServer)
              chkAlert[1], cmdAlert[0], cmdAlert[1], chkCheckBuzzer, lblSettings[1], txtAlertkey, cmdSetKey})
         w->setEnabled(client);
     cmdMonitor->setEnabled(isServer);
+    // The person setting up the stations reads the server's address here.
+    lblOwnAddresses->setVisible(isServer);
+    if (isServer)
+        lblOwnAddresses->setText(ServerAddresses::Caption());
 
     if (isServer) {
         optProgramType[1]->setChecked(true);
@@ -195,7 +200,7 @@ bool frmSettings::SaveSettings()
         int style = 64;
         ShowXPMessage(RestartText(), style, QStringLiteral("tavinor"), this);
         if (main)
-            main->ExitProgram(false);
+            main->ExitWhenNoAlarm();
         return true;
     }
     // What is saved is armed: staff trained on the new key must raise the alarm with it from now on.

@@ -1,6 +1,9 @@
 #include "admin/XPMsgBox.h"
 
 #include "core/Forms.h"
+#include "core/Functions.h"
+#include "core/Globals.h"
+#include "log/EventLog.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -12,6 +15,8 @@
 #include <QScreen>
 #include <QStyle>
 #include <QTimer>
+
+#include <cstdio>
 
 namespace {
 
@@ -341,6 +346,16 @@ void XPMsgBox::SetTestResponder(std::function<int(XPMsgBox&)> responder)
 
 short ShowXPMessage(const QString& prompt, int& style, const QString& title, QWidget* owner)
 {
+    if (Globals::IsHeadless) {
+        // Without a desktop a box would wait for ever for an answer nobody can give: what it says goes to
+        // the event log and the journal, and it counts as closed without a button.
+        style = XPMsgBox::DecodeStyle(style).remainder;
+        QString text = prompt;
+        text.replace(QStringLiteral("\r\n"), QStringLiteral(" ")).replace(QLatin1Char('\n'), QLatin1Char(' '));
+        std::fprintf(stderr, "tavinor: %s\n", text.toUtf8().constData());
+        Functions::WriteLog(Functions::StationName(), text);
+        return -1;
+    }
     while (QApplication::overrideCursor())
         QApplication::restoreOverrideCursor();
     if (!owner)

@@ -1,5 +1,6 @@
 #include "admin/frmAbout.h"
 
+#include "admin/AboutContacts.h"
 #include "admin/OpenLink.h"
 #include "admin/XPMsgBox.h"
 #include "core/Forms.h"
@@ -14,11 +15,6 @@
 #include <QScreen>
 #include <QStyle>
 #include <QVBoxLayout>
-
-namespace {
-// Contact data of the distributor of this build.
-const char* const LinkText = "www.example.org";
-} // namespace
 
 void frmAbout::ShowAbout(QWidget* owner, bool modal)
 {
@@ -64,24 +60,25 @@ frmAbout::frmAbout(QWidget* owner)
 
     auto* parties = new QVBoxLayout;
     parties->addWidget(app);
-    parties->addWidget(MakeParty(QStringLiteral("fraConsulting"),
-                                 QStringLiteral("Notfallmanagement, Beratung und Programmentwicklung:"),
-                                 QStringLiteral("Notfallakademie Nordstadt\nAm Rettungsweg 12\n12345 Nordstadt\n"
-                                                "Telefon 0123 456780"),
-                                 QStringLiteral("beratung@example.org")));
-    parties->addWidget(MakeParty(QStringLiteral("fraSupport"),
-                                 QStringLiteral("Projektleitung, Hardwareentwicklung, Vertrieb und Support:"),
-                                 QStringLiteral("Musterbau Medizintechnik GmbH\nIndustriestraße 4\n12345 Nordstadt\n"
-                                                "Telefon 0123 456781"),
-                                 QStringLiteral("support@example.org")));
-    parties->addWidget(MakeParty(QStringLiteral("fraDevelopment"),
-                                 QStringLiteral("Softwareentwicklung und Programmierung:"),
-                                 QStringLiteral("Softwarebüro Beispiel\nHauptstraße 1\n12345 Nordstadt\n"
-                                                "Telefon 0123 456782"),
-                                 QStringLiteral("entwicklung@example.org")));
+    // The distributor's contact data, from the file it fills in.
+    const QByteArray contacts = AboutContacts::Load();
+    const struct
+    {
+        const char* name;
+        const char* section;
+        QString caption;
+    } frames[] = {
+        {"fraConsulting", "Beratung", QStringLiteral("Notfallmanagement, Beratung und Programmentwicklung:")},
+        {"fraSupport", "Support", QStringLiteral("Projektleitung, Hardwareentwicklung, Vertrieb und Support:")},
+        {"fraDevelopment", "Entwicklung", QStringLiteral("Softwareentwicklung und Programmierung:")},
+    };
+    for (const auto& f : frames) {
+        const AboutContacts::Party party = AboutContacts::PartyFrom(contacts, QLatin1String(f.section));
+        parties->addWidget(MakeParty(QLatin1String(f.name), f.caption, party.contact, party.mail));
+    }
 
     lblURL->setObjectName(QStringLiteral("lblURL"));
-    lblURL->setText(QString::fromLatin1(LinkText));
+    lblURL->setText(AboutContacts::LinkFrom(contacts));
     lblURL->setTextFormat(Qt::PlainText);
     lblURL->setCursor(Qt::PointingHandCursor);
     QFont link = lblURL->font();

@@ -4,6 +4,7 @@
 #include "admin/XPMsgBox.h"
 #include "core/Forms.h"
 #include "core/Globals.h"
+#include "net/Protocol.h"
 #include "platform/KeyCodes.h"
 
 #include <QCheckBox>
@@ -101,11 +102,16 @@ void frmSettings::BuildControls()
     g0->addWidget(lblSettings[0], 2, 0, 1, 2);
     g0->addWidget(txtServer, 3, 0);
     g0->addWidget(cmdConnect, 3, 1);
+    lblOwnAddresses = Make<QLabel>(f0, QStringLiteral("lblOwnAddresses"), QString());
+    lblOwnAddresses->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    lblOwnAddresses->hide();
+    g0->addWidget(lblOwnAddresses, 4, 0, 1, 2);
 
     // Station settings.
     QGroupBox* f1 = frameSettings[1];
     lblSettings[3] = Make<QLabel>(f1, Indexed("lblSettings", 3), QStringLiteral("Stationsname:"));
     txtStationname = Make<QLineEdit>(f1, QStringLiteral("txtStationname"));
+    txtStationname->setMaxLength(Protocol::kMaxStationName);
     chkAlert[0] = Make<QCheckBox>(f1, Indexed("chkAlert", 0), QStringLiteral("visuellen Alarm aktivieren"));
     chkAlert[1] = Make<QCheckBox>(f1, Indexed("chkAlert", 1), QStringLiteral("akustischen Alarm aktivieren"));
     for (int i = 0; i < 2; ++i)

@@ -75,6 +75,8 @@ private:
     void cmdMonitor_Click();
 
     QLabel* lblTitle = nullptr;
+    // Server view: where the stations reach this server.
+    QLabel* lblOwnAddresses = nullptr;
     std::array<QGroupBox*, 3> frameSettings{};
     std::array<QRadioButton*, 2> optProgramType{};
     std::array<QLabel*, 4> lblSettings{};

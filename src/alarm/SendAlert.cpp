@@ -23,7 +23,11 @@ void SendAlert()
     if (frmMain* main = frmMain::Instance())
         main->AddReceive(QStringLiteral("Alarm wurde ausgelöst!"));
     Functions::WriteLog(Functions::StationName(), QStringLiteral("ALARM ausgelöst"));
-    AlarmIO::Send(QStringLiteral("004: "));
+    // Whether the alarm left this station decides what the sender window and the log say.
+    const bool sent = AlarmIO::Send(QStringLiteral("004: "));
+    if (!sent)
+        Functions::WriteLog(Functions::StationName(),
+                            QStringLiteral("ALARM nicht gesendet: keine Verbindung zum Server"));
 
     AlarmIO::CloseTrayMenu();
     Forms::UnloadFormsExcept(QStringLiteral("frmMain,frmAlarmSenderPopup"));
@@ -34,6 +38,7 @@ void SendAlert()
     frmAlarmSenderPopup* popup = frmAlarmSenderPopup::Load();
     if (popup != open || !popup->IncidentRunning())
         popup->ResetForm();
+    popup->AlarmSent(sent);
     popup->show();
     if (!ForceFore::ForceForeground(popup))
         std::fputs("tavinor: SendAlert: the sender window could not be brought to the foreground\n", stderr);

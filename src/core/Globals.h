@@ -9,6 +9,8 @@ inline bool IsServer = false;
 inline bool IsEnding = false;
 // A station's link to the server is up (written only by the station's status routine).
 inline bool IsConnected = false;
+// The server runs without a desktop (the system service): nobody can see a window or answer a box.
+inline bool IsHeadless = false;
 // Handle of the USB emergency button; 0 = none.
 inline long UsbButtonHandle = 0;
 

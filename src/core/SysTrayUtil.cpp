@@ -21,6 +21,19 @@ QString g_tip;
 // Non-empty while an alarm shows in the tray.
 QString g_alarmTip;
 
+// The white cross of every picture, `len` long, a fifth of `s` wide, in the middle of a square of `s`.
+void PaintCross(QPainter& p, qreal s, qreal len)
+{
+    const qreal arm = s * 0.2;
+    QPainterPath cross;
+    cross.addRect(QRectF((s - arm) / 2, (s - len) / 2, arm, len));
+    cross.addRect(QRectF((s - len) / 2, (s - arm) / 2, len, arm));
+    cross.setFillRule(Qt::WindingFill);
+    p.setPen(Qt::NoPen);
+    p.setBrush(Qt::white);
+    p.drawPath(cross.simplified());
+}
+
 // A white cross on a coloured disc: the colour tells the state at a glance, the shape stays readable at 16
 // to 22 pixels. The server disc carries a dark ring, the unconnected station a diagonal bar.
 QPixmap Draw(int number, int size)
@@ -39,15 +52,7 @@ QPixmap Draw(int number, int size)
     p.setBrush(fill);
     p.drawEllipse(disc);
 
-    const qreal arm = s * 0.2;
-    const qreal len = s * 0.6;
-    QPainterPath cross;
-    cross.addRect(QRectF((s - arm) / 2, (s - len) / 2, arm, len));
-    cross.addRect(QRectF((s - len) / 2, (s - arm) / 2, len, arm));
-    cross.setFillRule(Qt::WindingFill);
-    p.setPen(Qt::NoPen);
-    p.setBrush(Qt::white);
-    p.drawPath(cross.simplified());
+    PaintCross(p, s, s * 0.6);
 
     if (number == 3) {
         p.setPen(QPen(QColor(0xd0, 0x10, 0x10), s * 0.13, Qt::SolidLine, Qt::RoundCap));
@@ -108,6 +113,21 @@ QIcon TrayPicture(int number)
         icon.addPixmap(Draw(number, size));
     drawn.insert(number, icon);
     return icon;
+}
+
+QImage ProgramImage(int size)
+{
+    QImage img(size, size, QImage::Format_ARGB32_Premultiplied);
+    img.fill(Qt::transparent);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    const qreal s = size;
+    const qreal ring = qMax(1.0, s * 0.04);
+    p.setPen(QPen(QColor(0x7a, 0x0a, 0x1c), ring));
+    p.setBrush(QColor(0xc8, 0x10, 0x2e));
+    p.drawEllipse(QRectF(ring / 2 + s * 0.02, ring / 2 + s * 0.02, s * 0.96 - ring, s * 0.96 - ring));
+    PaintCross(p, s, s * 0.625);
+    return img;
 }
 
 TrayAction TrayMouseEvent(QSystemTrayIcon::ActivationReason reason, bool embedded)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QIcon>
+#include <QImage>
 #include <QString>
 #include <QSystemTrayIcon>
 
@@ -13,6 +14,8 @@ namespace SysTrayUtil {
 // Tray pictures by number: 1 server, 2 station connected to the server, 3 station without connection,
 // 4 an alarm is sounding here.
 QIcon TrayPicture(int number);
+// The program's own icon (menus, windows): a white cross on a red disc, as resources/tavinor.svg draws it.
+QImage ProgramImage(int size);
 enum class TrayAction { None, ShowWindow, ShowMenu };
 // What a click on the icon does; `embedded` tells an XEmbed tray host from a StatusNotifierItem one.
 TrayAction TrayMouseEvent(QSystemTrayIcon::ActivationReason reason, bool embedded);

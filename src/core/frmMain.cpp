@@ -4,7 +4,9 @@
 #include "admin/XPMsgBox.h"
 #include "admin/frmAbout.h"
 #include "alarm/Hooklib.h"
+#include "alarm/SendAlert.h"
 #include "alarm/ioWarrior.h"
+#include "cli/AlarmSocket.h"
 #include "core/Forms.h"
 #include "core/Functions.h"
 #include "core/Globals.h"
@@ -13,9 +15,13 @@
 #include "core/SysTrayUtil.h"
 #include "log/EventLog.h"
 #include "log/frmLog.h"
+#include "net/AlarmNet.h"
+#include "net/LinkRules.h"
 #include "net/Network.h"
+#include "net/ServerAddresses.h"
 #include "platform/SingleInstance.h"
 #include "platform/System.h"
+#include "platform/TermSignals.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -48,6 +54,9 @@ QString Ini(const QString& key, const QString& def)
 // taken as false, so a damaged value starts a station rather than a second server.
 bool ReadServerFlag()
 {
+    // The service's program folder is the server's, whatever its settings file says.
+    if (Globals::IsHeadless)
+        return true;
     bool ok = false;
     const double v = Ini(QStringLiteral("Server"), QStringLiteral("0")).trimmed().toDouble(&ok);
     return ok && v != 0.0;
@@ -67,11 +76,29 @@ bool frmMain::Load()
 {
     if (!SingleInstance::Acquire(ProgramFolder::Path())) {
         std::fputs("tavinor: Programm bereits gestartet!\n", stderr);
+        if (Globals::IsHeadless)
+            return false;
         QMessageBox box(QMessageBox::Critical, kTitle, QStringLiteral("Programm bereits gestartet!"), QMessageBox::Ok);
         box.exec();
         return false;
     }
     auto* main = new frmMain;
+    // Logout, shutdown and "systemctl stop" end the program the orderly way.
+    TermSignals::Install(main, [](int signo) {
+        std::fprintf(stderr, "tavinor: signal %d, ending\n", signo);
+        if (frmMain* m = Instance())
+            m->ExitProgram(false);
+    });
+    if (!Globals::IsHeadless) {
+        // "tavinor --alarm" of this user reaches this copy here; we hold the folder's lock, so the socket is ours.
+        auto* alarmSocket = new AlarmSocketServer([main] { return main->RaiseFromCommandLine(); }, main);
+        QString error;
+        const QString path = AlarmSocket::Path(ProgramFolder::Path(), &error);
+        if (path.isEmpty())
+            std::fprintf(stderr, "tavinor: no socket for --alarm: %s\n", qPrintable(error));
+        else
+            alarmSocket->Listen(path);
+    }
     main->InitProgram();
     if (!Globals::IsEnding)
         main->hide();
@@ -90,6 +117,10 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent)
     g_main = this;
     Forms::Register(this);
 
+    lblAddresses = new QLabel(this);
+    lblAddresses->setObjectName(QStringLiteral("lblAddresses"));
+    lblAddresses->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    lblAddresses->hide();
     Picture1 = new QLabel(this);
     Picture1->setObjectName(QStringLiteral("Picture1"));
     Picture1->setPixmap(SysTrayUtil::TrayPicture(2).pixmap(48, 48));
@@ -107,6 +138,7 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent)
     buttons->addWidget(cmdHide);
     buttons->addWidget(cmdCancel);
     auto* layout = new QVBoxLayout(this);
+    layout->addWidget(lblAddresses);
     layout->addWidget(txtReceive);
     layout->addLayout(buttons);
     resize(420, 260);
@@ -149,18 +181,35 @@ void frmMain::InitProgram()
     Globals::IsServer = false;
     Globals::UsbButtonHandle = 0;
 
-    SysTrayUtil::TrayAddIcon(this, 3, kTitle + QStringLiteral(" Server"), m_mnuPopup);
+    // Without a desktop there is no tray to show an icon in.
+    if (!Globals::IsHeadless)
+        SysTrayUtil::TrayAddIcon(this, 3, kTitle + QStringLiteral(" Server"), m_mnuPopup);
 
     UpdateVariables(true);
 
-    Functions::WriteLog(Functions::StationName(),
-                        Globals::IsServer ? QStringLiteral("Server gestartet") : QStringLiteral("Client gestartet"));
-    SysTrayUtil::TraySetTip(windowTitle());
+    // A server whose port is taken has not started: its start line follows once the listener is open.
+    Network::AlarmNet* net = Network::Instance();
+    if (Globals::IsServer && net && !net->ListenerUp()) {
+        m_startLogPending = true;
+        connect(net, &Network::AlarmNet::ListenerOpened, this, [this] {
+            if (!m_startLogPending || !Globals::IsServer)
+                return;
+            m_startLogPending = false;
+            Functions::WriteLog(Functions::StationName(), QStringLiteral("Server gestartet"));
+        });
+    } else {
+        Functions::WriteLog(Functions::StationName(), Globals::IsServer ? QStringLiteral("Server gestartet")
+                                                                        : QStringLiteral("Client gestartet"));
+    }
+    if (net)
+        net->UpdateTrayTip();
+    else
+        SysTrayUtil::TraySetTip(windowTitle());
 
     // Off before the first-start dialog, not after it: the link may come up while the dialog is open and
     // start the button poll, which must keep running once the dialog is closed.
     m_ioWarrior->stop();
-    if (Ini(QStringLiteral("Init"), QStringLiteral("0")) == QLatin1String("0"))
+    if (Ini(QStringLiteral("Init"), QStringLiteral("0")) == QLatin1String("0") && !Globals::IsHeadless)
         Settings::ShowSettings(this, true);
 }
 
@@ -174,12 +223,18 @@ void frmMain::UpdateVariables(bool Init)
         SysTrayUtil::TraySetIcon(1);
         MenuEntry(QStringLiteral("popUp3"))->setText(QStringLiteral("Server: ") + station);
         MenuEntry(QStringLiteral("popUp5"))->setText(QStringLiteral("Status: Server"));
+        // Whoever sets up the stations needs this server's address.
+        lblAddresses->setText(ServerAddresses::Caption());
+        lblAddresses->show();
+        if (Globals::IsHeadless)
+            std::fprintf(stderr, "tavinor: %s\n", qPrintable(lblAddresses->text()));
         Network::StartServerListener();
         ioWarrior::CloseEmergencyButton();
         return;
     }
 
     setWindowTitle(kTitle + QStringLiteral(" Client"));
+    lblAddresses->hide();
     MenuEntry(QStringLiteral("popUp3"))->setText(QStringLiteral("Station: ") + station);
     MenuEntry(QStringLiteral("popUp5"))->setText(QStringLiteral("Status: "));
     if (Init) {
@@ -245,6 +300,28 @@ void frmMain::ExitProgram(bool AskCancel)
     for (QWidget* form : Forms::Loaded())
         Forms::Unload(form);
     QCoreApplication::quit();
+}
+
+QString frmMain::RaiseFromCommandLine()
+{
+    if (Globals::IsEnding)
+        return QStringLiteral("das Programm wird gerade beendet - es wurde kein Alarm ausgelöst");
+    if (Globals::IsServer)
+        return QStringLiteral("hier läuft der Server - Alarme werden an einer Station ausgelöst");
+    if (Forms::IsFormLoaded(QStringLiteral("frmSettings")))
+        return QStringLiteral("die Einstellungen sind geöffnet - es wurde kein Alarm ausgelöst");
+    const qint16 code = Hooklib::GetAlertKeyCode();
+    const qint16 shift = Hooklib::GetAlertKeyShift();
+    // The caller gets its answer first; raising lets events run and takes a while. Where the key could not
+    // be set up (no hook library, no key grab under Wayland) the command is the only way, so it raises all
+    // the same.
+    QTimer::singleShot(0, this, [code, shift] {
+        if (code != 0)
+            Hooklib::AlertKeyDown(code, shift);
+        else if (!Forms::IsFormLoaded(QStringLiteral("frmSettings")))
+            SendAlert();
+    });
+    return {};
 }
 
 void frmMain::AddReceive(const QString& line)
@@ -331,16 +408,59 @@ void frmMain::mnuMainbar_Click(QAction* entry)
     }
 }
 
+bool frmMain::AlarmWindowOpen()
+{
+    return Forms::IsFormLoaded(QStringLiteral("frmAlarmPopup")) ||
+           Forms::IsFormLoaded(QStringLiteral("frmAlarmSenderPopup"));
+}
+
+void frmMain::ExitWhenNoAlarm()
+{
+    if (!AlarmWindowOpen()) {
+        ExitProgram(false);
+        return;
+    }
+    if (!m_exitWhenNoAlarm) {
+        m_exitWhenNoAlarm = MakeTimer(this, "exitWhenNoAlarmTimer", 1000);
+        connect(m_exitWhenNoAlarm, &QTimer::timeout, this, [this] {
+            if (AlarmWindowOpen())
+                return;
+            m_exitWhenNoAlarm->stop();
+            ExitProgram(false);
+        });
+    }
+    m_exitWhenNoAlarm->start();
+}
+
 void frmMain::exitTimer_Timer()
 {
-    // The end waits while the settings dialog is open.
-    if (Forms::IsFormLoaded(QStringLiteral("frmSettings")))
+    // One notice at a time: the ticks go on while it is open (the connect timer keeps starting this one).
+    if (m_lostNoticeOpen || Globals::IsEnding)
+        return;
+    using LinkRules::LostServerStep;
+    auto next = [this] {
+        return LinkRules::NextLostServerStep(Forms::IsFormLoaded(QStringLiteral("frmSettings")), AlarmWindowOpen(),
+                                             Globals::IsConnected, m_lostNoticeShown);
+    };
+    LostServerStep step = next();
+    if (step == LostServerStep::Notice) {
+        m_lostNoticeOpen = true;
+        System::Beep();
+        int style = 48;
+        ShowXPMessage(LostServerText(), style, kTitle, nullptr);
+        m_lostNoticeOpen = false;
+        m_lostNoticeShown = true;
+        if (Globals::IsEnding)
+            return;
+        // An alarm may have closed the notice, or the server may be back meanwhile.
+        step = next();
+    }
+    if (step == LostServerStep::Wait)
         return;
     m_exitTimer->stop();
-    System::Beep();
-    int style = 48;
-    ShowXPMessage(LostServerText(), style, kTitle, nullptr);
-    ExitProgram(false);
+    m_lostNoticeShown = false;
+    if (step == LostServerStep::End)
+        ExitProgram(false);
 }
 
 void frmMain::txtReceive_Change()

@@ -26,6 +26,13 @@ public:
     void InitProgram();
     void UpdateVariables(bool Init = false);
     void ExitProgram(bool AskCancel = false);
+    // The end that settings ask for: at once, or as soon as no alarm window is open any more.
+    void ExitWhenNoAlarm();
+    // Whether a receiver or sender alarm window is open.
+    static bool AlarmWindowOpen();
+
+    // "tavinor --alarm": raises the alarm exactly as the alert key does; empty, or why not.
+    QString RaiseFromCommandLine();
 
     // Appends a line to the activity trace; the trace empties itself past 1024 characters.
     void AddReceive(const QString& line);
@@ -54,6 +61,7 @@ private:
     void Unload();
 
     QLabel* Picture1 = nullptr;
+    QLabel* lblAddresses = nullptr;
     QPlainTextEdit* txtReceive = nullptr;
     QPushButton* cmdHide = nullptr;
     QPushButton* cmdCancel = nullptr;
@@ -64,4 +72,8 @@ private:
     QMenu* m_mnuPopup = nullptr;
     bool m_keyPreview = false;
     bool m_unloaded = false;
+    bool m_lostNoticeOpen = false;
+    bool m_lostNoticeShown = false;
+    bool m_startLogPending = false;
+    QTimer* m_exitWhenNoAlarm = nullptr;
 };

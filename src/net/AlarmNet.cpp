@@ -1,22 +1,47 @@
 #include "net/AlarmNet.h"
 
+#include "admin/XPMsgBox.h"
 #include "core/Globals.h"
+#include "core/SysTrayUtil.h"
 #include "core/frmMain.h"
 #include "log/ErrorObject.h"
 #include "log/EventLog.h"
 #include "net/ClientLink.h"
+#include "net/LinkRules.h"
 #include "net/Protocol.h"
 #include "net/ServerRelay.h"
 #include "platform/Cp1252.h"
 #include "platform/SocketArray.h"
 
 #include <QAbstractSocket>
+#include <QDateTime>
 #include <QMessageBox>
 #include <QTimer>
 
+#include <cstdio>
 #include <exception>
 
 namespace Network {
+
+namespace {
+
+const QString kOverlongText = QStringLiteral("Zeile ohne Zeilenende verworfen (über 4096 Zeichen)");
+// How often counted stray lines are looked at for their summary.
+constexpr int kSummarySweepMs = 5000;
+constexpr int kExcerptChars = 24;
+
+// The start of a stray line as the log shows it: short, control characters as "?".
+QString Excerpt(const QString& line)
+{
+    QString text = line.left(kExcerptChars);
+    for (QChar& c : text) {
+        if (!c.isPrint())
+            c = QLatin1Char('?');
+    }
+    return line.size() > kExcerptChars ? text + QStringLiteral("...") : text;
+}
+
+} // namespace
 
 AlarmNet::AlarmNet(const Timers& timers, const Config& config, QObject* parent)
     : QObject(parent), m_config(config), m_listener(new SocketArray(QStringLiteral("WS_Listener"), this)),
@@ -45,6 +70,29 @@ AlarmNet::AlarmNet(const Timers& timers, const Config& config, QObject* parent)
     connect(m_listener, &SocketArray::WriteOverflow, this, &AlarmNet::WS_Writer_Overflow);
     connect(m_writer, &SocketArray::DataArrival, this, &AlarmNet::WS_Writer_DataArrival);
     connect(m_writer, &SocketArray::WriteOverflow, this, &AlarmNet::WS_Writer_Overflow);
+
+    m_clock.start();
+    m_summaryTimer = new QTimer(this);
+    m_summaryTimer->setInterval(kSummarySweepMs);
+    connect(m_summaryTimer, &QTimer::timeout, this, &AlarmNet::SweepDropped);
+    // The station's uplink (outbound slot 0) failing in any way is the loss of its server.
+    connect(m_writer, &SocketArray::ConnectedEvent, this, [this](int index) {
+        if (index == 0 && !m_server)
+            m_client->UplinkUp();
+    });
+    connect(m_writer, &SocketArray::Disconnected, this, [this](int index) {
+        if (index == 0 && !m_server)
+            m_client->UplinkFailed(QStringLiteral("Verbindung getrennt"));
+    });
+    connect(m_writer, &SocketArray::Error, this, [this](int index, int, const QString& description) {
+        if (index == 0 && !m_server)
+            m_client->UplinkFailed(description);
+    });
+
+    m_listenRetry = new QTimer(this);
+    m_listenRetry->setObjectName(QStringLiteral("listenRetryTimer"));
+    m_listenRetry->setInterval(kListenRetryMs);
+    connect(m_listenRetry, &QTimer::timeout, this, &AlarmNet::RetryListener);
 }
 
 AlarmNet::~AlarmNet()
@@ -54,11 +102,83 @@ AlarmNet::~AlarmNet()
 
 void AlarmNet::OpenListener(quint16 port)
 {
+    m_listenPort = port;
+    m_listenRetry->stop();
+    RetryListener();
+}
+
+void AlarmNet::RetryListener()
+{
     Socket* s = m_listener->Load(0);
     s->Close();
     s->SetUp();
-    s->Bind(m_config.listenAddress, port);
-    s->Listen();
+    s->Bind(m_config.listenAddress, m_listenPort);
+    const QString port = QString::number(m_listenPort);
+    if (s->Listen()) {
+        m_listenRetry->stop();
+        if (m_listenFailed) {
+            m_listenFailed = false;
+            LogConnection(QString(), QStringLiteral("Port ") + port + QStringLiteral(" geöffnet"));
+            UpdateTrayTip();
+            emit ListenerOpened();
+        }
+        return;
+    }
+    m_listenRetry->start();
+    if (m_listenFailed)
+        return;
+    m_listenFailed = true;
+    LogConnection(QString(), QStringLiteral("Port ") + port + QStringLiteral(" belegt, neuer Versuch alle 10 s"));
+    UpdateTrayTip();
+    if (m_portNoticeShown)
+        return;
+    m_portNoticeShown = true;
+    // After the handler that opened the listener: the start must not wait for the notice.
+    QTimer::singleShot(0, this, [port] {
+        int style = 48;
+        ShowXPMessage(
+            QStringLiteral("Port ") + port + QStringLiteral(" ist belegt, tavinor kann ihn nicht öffnen.") +
+                QStringLiteral("\r\nSolange er belegt ist, werden keine Alarme empfangen oder weitergeleitet.") +
+                QStringLiteral("\r\nDas Programm versucht es alle 10 Sekunden erneut."),
+            style, QStringLiteral("tavinor"), nullptr);
+    });
+}
+
+bool AlarmNet::ListenerUp() const
+{
+    Socket* s = m_listener->At(0);
+    return s && s->IsListening();
+}
+
+void AlarmNet::UpdateTrayTip()
+{
+    frmMain* main = frmMain::Instance();
+    if (!main || Globals::IsEnding)
+        return;
+    QString tip = main->windowTitle();
+    if (m_listenFailed)
+        tip += QStringLiteral(" - Port ") + QString::number(m_listenPort) + QStringLiteral(" belegt!");
+    else if (!m_server && !m_client->IsConnected())
+        tip += QStringLiteral(" - Keine Verbindung zum Server!");
+    SysTrayUtil::TraySetTip(tip);
+}
+
+void AlarmNet::CloseDownlinks()
+{
+    for (int i = 1; i <= m_listener->UBound(); ++i) {
+        m_listener->At(i)->Close();
+        Slot(i).pending.clear();
+        Slot(i).framer.Reset();
+    }
+}
+
+bool AlarmNet::OtherDownlinkUp(int except) const
+{
+    for (int i = 1; i <= m_listener->UBound(); ++i) {
+        if (i != except && m_listener->At(i)->IsConnected())
+            return true;
+    }
+    return false;
 }
 
 void AlarmNet::StartServerListener()
@@ -73,6 +193,7 @@ void AlarmNet::StartClientListener()
 
 void AlarmNet::CloseForExit()
 {
+    m_listenRetry->stop();
     Socket* listener = m_listener->Load(0);
     if (listener->IsListening())
         listener->Close();
@@ -84,9 +205,9 @@ bool AlarmNet::doSendData(const QString& value)
 {
     const QByteArray bytes = Cp1252::Encode(value + QStringLiteral("\r\n"));
     if (!m_server) {
-        Socket* uplink = m_writer->Load(0);
-        uplink->Write(bytes);
-        return uplink->IsConnected();
+        // False also when the system refused the line: the uplink then ends, which counts as losing the
+        // server.
+        return m_writer->Load(0)->Write(bytes);
     }
     // Ascending slot order, whatever each slot's state: a downlink that is not up simply misses the line.
     for (int i = 1; i <= m_writer->UBound(); ++i)
@@ -139,6 +260,16 @@ void AlarmNet::WS_Listener_ConnectionRequest(int index, qintptr handle)
 {
     if (index != 0)
         return;
+    if (!m_server) {
+        // A station takes its downlink from its server only. Anyone else is closed before anything else
+        // happens (the listener closes what is not accepted), and is logged at most once a minute.
+        const QString peer = Socket::PeerOfHandle(handle);
+        if (!m_client->AcceptsDownlinkFrom(peer)) {
+            if (m_client->LogRefusal(peer, QDateTime::currentMSecsSinceEpoch()))
+                LogConnection(peer, QStringLiteral("Verbindung abgewiesen: nicht der Server"));
+            return;
+        }
+    }
     int slot = 0;
     for (int i = 1; i <= m_listener->UBound(); ++i) {
         if (!m_listener->At(i)->IsConnected()) {
@@ -149,12 +280,15 @@ void AlarmNet::WS_Listener_ConnectionRequest(int index, qintptr handle)
     if (slot == 0)
         slot = qMax(1, m_listener->UBound() + 1);
     Socket* s = m_listener->Load(slot);
+    ReportDropped(slot, true);
     s->SetUp();
     // A reused slot starts empty: the previous station's record must not name this connection.
     SlotState& state = Slot(slot);
     state.record.clear();
     state.framer.Reset();
     state.pending.clear();
+    state.audit.Reset();
+    ++state.epoch;
     s->Accept(handle);
     Trace(QStringLiteral("Listner accept ") + QString::number(handle));
 }
@@ -170,6 +304,15 @@ void AlarmNet::WS_Listener_Connect(int index)
 
 void AlarmNet::WS_Listener_Disconnect(int index)
 {
+    // What the peer sent before it closed is still buffered (a bounded amount): it counts, and so does a
+    // last line without its CR.
+    if (index > 0 && !Slot(index).busy) {
+        TakeLines(index, -1);
+        const QByteArray last = Slot(index).framer.Flush();
+        if (!last.isEmpty())
+            Slot(index).pending.append(last);
+        HandlePending(index, -1);
+    }
     ConnectionEnded(index);
 }
 
@@ -179,10 +322,13 @@ void AlarmNet::ConnectionEnded(int index)
     if (!s || index == 0)
         return;
     Trace(QStringLiteral("Listner disconnected"));
+    ReportDropped(index, true);
+    ++Slot(index).epoch;
     if (m_server) {
         LogConnection(s->PeerAddress(), QStringLiteral("Client Anwendung beendet"), index);
         m_relay->doServerDisconnect(index);
-    } else {
+    } else if (!OtherDownlinkUp(index)) {
+        // An old downlink that the server closes after a newer one came up is no loss.
         m_client->DownlinkEnded();
     }
     s->Close();
@@ -200,7 +346,9 @@ void AlarmNet::WS_Listener_Error(int index, int code, const QString& description
         return;
     LogConnection(s->PeerAddress(), QStringLiteral("Verbindungsfehler: ") + description, index);
     // One notice at a time, and never a modal one: the server must go on relaying while it is shown.
-    if (!m_connectBox) {
+    if (Globals::IsHeadless) {
+        std::fprintf(stderr, "tavinor: Connect: %s\n", qPrintable(description));
+    } else if (!m_connectBox) {
         m_connectBox = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("Connect"), description, QMessageBox::Ok);
         m_connectBox->setObjectName(QStringLiteral("ConnectBox"));
         m_connectBox->setAttribute(Qt::WA_DeleteOnClose);
@@ -212,28 +360,131 @@ void AlarmNet::WS_Listener_Error(int index, int code, const QString& description
 
 void AlarmNet::WS_Listener_DataArrival(int index, qint64)
 {
+    // A slot whose turn is queued has more waiting already; it is read then, in its order.
+    if (index > 0 && !Slot(index).turnQueued)
+        Turn(index);
+}
+
+void AlarmNet::Turn(int index)
+{
+    Socket* s = m_listener->At(index);
+    // A handler that lets the message loop run (an alarm window) may bring more data for this slot: it
+    // stays buffered behind the lines already taken, so the order of arrival holds.
+    if (!s || Slot(index).busy)
+        return;
+    if (Slot(index).pending.size() < kTurnLines)
+        TakeLines(index, kTurnBytes);
+    HandlePending(index, kTurnLines);
+    if (s->IsConnected() && (!Slot(index).pending.isEmpty() || s->BytesAvailable() > 0))
+        QueueTurn(index);
+}
+
+void AlarmNet::QueueTurn(int index)
+{
+    if (Slot(index).turnQueued)
+        return;
+    Slot(index).turnQueued = true;
+    // Posted, so every other connection's waiting data and every timer get their turn before this one's.
+    QMetaObject::invokeMethod(
+        this,
+        [this, index] {
+            Slot(index).turnQueued = false;
+            Turn(index);
+        },
+        Qt::QueuedConnection);
+}
+
+void AlarmNet::TakeLines(int index, qint64 maxBytes)
+{
     Socket* s = m_listener->At(index);
     if (!s)
         return;
-    const LineFramer::Result r = Slot(index).framer.Feed(s->ReadAll());
-    for (int i = 0; i < r.overlong; ++i)
-        LogConnection(s->PeerAddress(), QStringLiteral("Zeile ohne Zeilenende verworfen (über 4096 Zeichen)"), index);
-    for (const QByteArray& line : r.lines)
-        Slot(index).pending.append(line);
-    // A handler that lets the message loop run (an alarm window) may bring more data for this slot: it is
-    // queued behind the lines already taken, so the order of arrival holds.
-    if (Slot(index).busy)
+    const QByteArray bytes = maxBytes < 0 ? s->ReadAll() : s->Read(maxBytes);
+    if (bytes.isEmpty())
         return;
+    const quint64 epoch = Slot(index).epoch;
+    const LineFramer::Result r = Slot(index).framer.Feed(bytes);
+    for (int i = 0; i < r.overlong && Slot(index).epoch == epoch; ++i)
+        StrayLine(index, kOverlongText);
+    if (Slot(index).epoch == epoch)
+        Slot(index).pending.append(r.lines);
+}
+
+void AlarmNet::HandlePending(int index, int maxLines)
+{
     Slot(index).busy = true;
-    while (!Slot(index).pending.isEmpty()) {
+    const quint64 epoch = Slot(index).epoch;
+    for (int n = 0; n != maxLines && Slot(index).epoch == epoch && !Slot(index).pending.isEmpty(); ++n) {
         const QByteArray line = Slot(index).pending.takeFirst();
         HandleLine(index, Cp1252::Decode(line));
     }
     Slot(index).busy = false;
 }
 
+void AlarmNet::StrayLine(int index, const QString& text)
+{
+    ReportDropped(index, false);
+    switch (Slot(index).audit.Invalid(m_clock.elapsed())) {
+    case LineAudit::Verdict::Log:
+        LogStray(index, text);
+        Trace(text);
+        break;
+    case LineAudit::Verdict::Count:
+        if (!m_summaryTimer->isActive())
+            m_summaryTimer->start();
+        break;
+    case LineAudit::Verdict::GiveUp:
+        ReportDropped(index, true);
+        LogStray(index, QStringLiteral("Verbindung getrennt: seit 30 s nur ungültige Zeilen"));
+        if (Socket* s = m_listener->At(index))
+            std::fprintf(stderr, "tavinor: %s sends only invalid lines, connection closed\n",
+                         qPrintable(s->PeerAddress()));
+        ConnectionEnded(index);
+        break;
+    }
+}
+
+void AlarmNet::LogStray(int index, const QString& text)
+{
+    // The station field from a record stays short whatever name the peer registered with.
+    Socket* s = m_listener->At(index);
+    const QString peer = s ? s->PeerAddress() : QString();
+    const QString station = Functions::LogStationField(peer, m_server ? StationRecord(index) : QString());
+    // Longer only with a record: "address (name)", which keeps its closing bracket.
+    Functions::WriteLog(
+        station.size() > kLogStationChars ? station.left(kLogStationChars - 1) + QLatin1Char(')') : station, text);
+}
+
+void AlarmNet::ReportDropped(int index, bool all)
+{
+    if (index >= static_cast<int>(m_slots.size()))
+        return;
+    const int n = Slot(index).audit.TakeDropped(m_clock.elapsed(), all);
+    if (n == 0)
+        return;
+    Socket* s = m_listener->At(index);
+    const QString peer = s ? s->PeerAddress() : QString();
+    LogStray(index, QStringLiteral("%1 weitere ungültige Zeilen von %2 verworfen").arg(n).arg(peer));
+}
+
+void AlarmNet::SweepDropped()
+{
+    bool left = false;
+    for (int i = 1; i < static_cast<int>(m_slots.size()); ++i) {
+        ReportDropped(i, false);
+        left = left || m_slots[static_cast<size_t>(i)].audit.HasDropped();
+    }
+    if (!left)
+        m_summaryTimer->stop();
+}
+
 void AlarmNet::HandleLine(int index, const QString& line)
 {
+    if (!Protocol::IsAccepted(line, m_server)) {
+        StrayLine(index, QStringLiteral("Ungültige Zeile verworfen: ") + Excerpt(line));
+        return;
+    }
+    Slot(index).audit.Valid(m_clock.elapsed());
     Socket* s = m_listener->At(index);
     const QString peer = s ? s->PeerAddress() : QString();
     const QString code = Protocol::CodeOf(line);
@@ -265,9 +516,11 @@ void AlarmNet::WS_Writer_DataArrival(int index, qint64)
         s->ReadAll();
 }
 
-void AlarmNet::WS_Writer_Overflow(int, const QString& peer)
+void AlarmNet::WS_Writer_Overflow(int index, const QString& peer)
 {
     LogConnection(peer, QStringLiteral("Verbindung getrennt: Gegenstelle nimmt keine Daten an"));
+    if (index == 0 && !m_server && m_writer == sender())
+        m_client->UplinkFailed(QStringLiteral("Server nimmt keine Daten an"));
 }
 
 } // namespace Network

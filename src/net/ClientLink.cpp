@@ -13,6 +13,8 @@
 #include "platform/SocketArray.h"
 
 #include <QAction>
+#include <QHostAddress>
+#include <QHostInfo>
 #include <QTimer>
 
 namespace Network {
@@ -24,9 +26,11 @@ QString Ini(const QString& key, const QString& def)
     return IniFiles::ReadIni(QStringLiteral("General"), key, def);
 }
 
+// Missing or blank means reconnect: a station that ends because its server restarted overnight receives no
+// alarm in the morning. Only an explicit "0" (or any other value) gives up.
 bool AutoReconnect()
 {
-    return Ini(QStringLiteral("Autoreconnect"), QStringLiteral("0")) == QLatin1String("1");
+    return Ini(QStringLiteral("Autoreconnect"), QStringLiteral("1")) == QLatin1String("1");
 }
 
 bool SettingsOpen()
@@ -40,13 +44,36 @@ ClientLink::ClientLink(AlarmNet* net, QTimer* connectTimer, QTimer* checkConnect
     : QObject(net), m_net(net), m_connectTimer(connectTimer), m_checkConnectTimer(checkConnectTimer),
       m_exitTimer(exitTimer)
 {
+    m_answerTimer = new QTimer(this);
+    m_answerTimer->setObjectName(QStringLiteral("answerTimer"));
+    m_answerTimer->setSingleShot(true);
+    m_answerTimer->setInterval(LinkRules::RegistrationWatch::kAnswerMs);
     connect(m_connectTimer, &QTimer::timeout, this, &ClientLink::connectTimer_Timer);
     connect(m_checkConnectTimer, &QTimer::timeout, this, &ClientLink::checkConnectTimer_Timer);
+    connect(m_answerTimer, &QTimer::timeout, this, &ClientLink::answerTimer_Timer);
     // Announce as soon as the uplink is up instead of at the connect timer's next tick: a station is
     // registered a moment after its start or its server's return, not seconds later.
     connect(m_net->WS_Writer(), &SocketArray::ConnectedEvent, this, [this](int index) {
         if (index == 0 && !m_net->IsServer() && m_connectTimer->isActive())
             connectTimer_Timer();
+    });
+}
+
+void ClientLink::ResolveServer(const QString& address)
+{
+    const QHostAddress literal(address.trimmed());
+    if (!literal.isNull()) {
+        m_guard.SetServerAddresses({literal.toString()});
+        return;
+    }
+    // A name is looked up in the background; until then the uplink's peer alone is the server.
+    QHostInfo::lookupHost(address.trimmed(), this, [this](const QHostInfo& info) {
+        QStringList found;
+        for (const QHostAddress& a : info.addresses()) {
+            if (a.protocol() == QAbstractSocket::IPv4Protocol)
+                found.append(a.toString());
+        }
+        m_guard.SetServerAddresses(found);
     });
 }
 
@@ -57,6 +84,8 @@ void ClientLink::doClientConnect(const QString& ip)
         address = Ini(QStringLiteral("Servername"), QString());
     if (address.isEmpty())
         return;
+    ResolveServer(address);
+    m_uplinkUp = false;
     Socket* uplink = m_net->WS_Writer()->Load(0);
     uplink->Close();
     uplink->SetUp();
@@ -69,9 +98,12 @@ void ClientLink::doClientConnect(const QString& ip)
 void ClientLink::doClientDisconnect()
 {
     SetConnectionStatus(false);
+    m_uplinkUp = false;
     m_net->WS_Writer()->Load(0)->Close();
     m_connectTimer->stop();
     m_checkConnectTimer->stop();
+    m_answerTimer->stop();
+    m_watch.Reset();
 }
 
 QString ClientLink::OwnAddress() const
@@ -105,8 +137,30 @@ void ClientLink::checkConnectTimer_Timer()
 {
     m_checkConnectTimer->setInterval(60000);
     SetConnectionStatus(false);
-    m_net->doSendData(Protocol::RegistrationLine(Functions::StationName(), Ini(QStringLiteral("Visuell"), QStringLiteral("0")),
+    SendRegistration();
+}
+
+void ClientLink::SendRegistration()
+{
+    m_net->doSendData(Protocol::RegistrationLine(Functions::StationName(),
+                                                 Ini(QStringLiteral("Visuell"), QStringLiteral("0")),
                                                  Ini(QStringLiteral("Akustisch"), QStringLiteral("0"))));
+    m_watch.Sent();
+    m_answerTimer->start();
+}
+
+void ClientLink::answerTimer_Timer()
+{
+    switch (m_watch.Expired()) {
+    case LinkRules::RegistrationWatch::Verdict::Retry:
+        SendRegistration();
+        break;
+    case LinkRules::RegistrationWatch::Verdict::Dead:
+        ServerLost(QStringLiteral("Server antwortet nicht"));
+        break;
+    case LinkRules::RegistrationWatch::Verdict::None:
+        break;
+    }
 }
 
 void ClientLink::SetConnectionStatus(bool connected)
@@ -114,6 +168,7 @@ void ClientLink::SetConnectionStatus(bool connected)
     m_connected = connected;
     Globals::IsConnected = connected;
     SysTrayUtil::TraySetIcon(connected ? 2 : 3);
+    m_net->UpdateTrayTip();
     AlarmHooks::ShowSettingsConnectionStatus(connected);
     if (frmMain* main = frmMain::Instance()) {
         if (QAction* status = main->MenuEntry(QStringLiteral("popUp5"))) {
@@ -131,6 +186,9 @@ void ClientLink::HandleLine(const QString& line)
 {
     const QString code = Protocol::CodeOf(line);
     if (code == QLatin1String("002:")) {
+        m_watch.Answered();
+        m_answerTimer->stop();
+        m_registeredSinceLoss = true;
         SetConnectionStatus(true);
     } else if (code == QLatin1String("005:") || code == QLatin1String("011:")) {
         const bool trainee = code == QLatin1String("011:");
@@ -147,13 +205,68 @@ void ClientLink::HandleLine(const QString& line)
 
 void ClientLink::DownlinkEnded()
 {
-    doClientDisconnect();
-    if (SettingsOpen())
+    ServerLost(QStringLiteral("Downlink getrennt"));
+}
+
+void ClientLink::UplinkUp()
+{
+    m_uplinkUp = true;
+    if (Socket* uplink = m_net->WS_Writer()->At(0))
+        m_guard.SetUplinkPeer(uplink->PeerAddress());
+}
+
+void ClientLink::UplinkFailed(const QString& reason)
+{
+    if (!m_uplinkUp || Globals::IsEnding)
         return;
+    ServerLost(QStringLiteral("Uplink: ") + reason);
+}
+
+void ClientLink::ServerLost(const QString& reason)
+{
+    if (Globals::IsEnding)
+        return;
+    // Once per loss; a server that never answered is not logged again on every new attempt.
+    if (m_registeredSinceLoss) {
+        Socket* uplink = m_net->WS_Writer()->At(0);
+        m_net->LogConnection(uplink ? uplink->PeerAddress() : QString(),
+                             QStringLiteral("Verbindung zum Server verloren (") + reason + QLatin1Char(')'));
+        m_registeredSinceLoss = false;
+    }
+    emit ServerLostEvent(reason);
+    doClientDisconnect();
+    // Both directions go: a half of the old link must not keep the station looking connected.
+    m_net->CloseDownlinks();
+    if (SettingsOpen()) {
+        // Handled when the dialog closes, whichever way.
+        m_lostWhileSettings = true;
+        QWidget* settings = Forms::Find(QStringLiteral("frmSettings"));
+        if (settings && m_watchedSettings != settings) {
+            m_watchedSettings = settings;
+            connect(settings, &QObject::destroyed, this,
+                    [this] { QTimer::singleShot(0, this, &ClientLink::SettingsClosed); });
+        }
+        return;
+    }
+    ReconnectOrGiveUp();
+}
+
+void ClientLink::ReconnectOrGiveUp()
+{
     if (AutoReconnect())
         m_connectTimer->start();
     else
         m_exitTimer->start();
+}
+
+void ClientLink::SettingsClosed()
+{
+    if (!m_lostWhileSettings || Globals::IsEnding)
+        return;
+    m_lostWhileSettings = false;
+    // The dialog may have connected again itself (OK saves and reconnects, or its connect button).
+    if (!m_uplinkUp && !m_connectTimer->isActive() && !m_exitTimer->isActive())
+        ReconnectOrGiveUp();
 }
 
 } // namespace Network

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "net/LinkRules.h"
+
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 class QTimer;
@@ -28,6 +31,13 @@ public:
     void HandleLine(const QString& line);
     // The server's downlink to this station has ended.
     void DownlinkEnded();
+    // The uplink is connected / has failed (error, disconnect, refused send). A failure before it was
+    // ever up is the connect timer's business.
+    void UplinkUp();
+    void UplinkFailed(const QString& reason);
+    // Whether a connection to the station port from `peer` is the server's downlink.
+    bool AcceptsDownlinkFrom(const QString& peer) const { return m_guard.Allows(peer); }
+    bool LogRefusal(const QString& peer, qint64 nowMs) { return m_guard.ShouldLog(peer, nowMs); }
     // The address this station announces: the local address of its uplink, which is the one that reaches
     // the server; the first address of the connection table only when the uplink has none.
     QString OwnAddress() const;
@@ -36,8 +46,12 @@ public:
     QTimer* checkConnectTimer() const { return m_checkConnectTimer; }
     QTimer* exitTimer() const { return m_exitTimer; }
 
+    // Answer time of a registration (tests shorten it).
+    QTimer* answerTimer() const { return m_answerTimer; }
+
 signals:
     void ConnectionStatusChanged(bool connected);
+    void ServerLostEvent(const QString& reason);
     void AlarmReceived(const QString& line, bool trainee);
     void AcknowledgementReceived(const QString& line);
     void CancelReceived(const QString& line);
@@ -45,12 +59,27 @@ signals:
 private:
     void connectTimer_Timer();
     void checkConnectTimer_Timer();
+    void SendRegistration();
+    void answerTimer_Timer();
+    // The server is lost, whichever way: reconnect, or hand over to the exit timer; while the settings
+    // dialog is open, once it closes.
+    void ServerLost(const QString& reason);
+    void SettingsClosed();
+    void ReconnectOrGiveUp();
+    void ResolveServer(const QString& address);
 
     AlarmNet* m_net;
     QTimer* m_connectTimer;
     QTimer* m_checkConnectTimer;
     QTimer* m_exitTimer;
+    QTimer* m_answerTimer;
     bool m_connected = false;
+    bool m_uplinkUp = false;
+    bool m_registeredSinceLoss = true;
+    bool m_lostWhileSettings = false;
+    QPointer<QObject> m_watchedSettings;
+    LinkRules::RegistrationWatch m_watch;
+    LinkRules::DownlinkGuard m_guard;
 };
 
 } // namespace Network

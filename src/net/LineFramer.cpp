@@ -36,6 +36,13 @@ LineFramer::Result LineFramer::Feed(const QByteArray& bytes)
     return result;
 }
 
+QByteArray LineFramer::Flush()
+{
+    const QByteArray last = m_discarding ? QByteArray() : m_tail;
+    Reset();
+    return last;
+}
+
 void LineFramer::Reset()
 {
     m_tail.clear();

@@ -20,6 +20,8 @@ public:
     };
 
     Result Feed(const QByteArray& bytes);
+    // The connection has ended: an unterminated last line is a line all the same. Empty when there is none.
+    QByteArray Flush();
     void Reset();
     qsizetype PendingBytes() const { return m_tail.size(); }
 

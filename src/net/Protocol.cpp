@@ -1,5 +1,7 @@
 #include "net/Protocol.h"
 
+#include <QStringList>
+
 namespace Protocol {
 
 QString CodeOf(const QString& line)
@@ -22,7 +24,21 @@ QString RelayCodeFor(const QString& code)
 
 QString RegistrationLine(const QString& stationName, const QString& visual, const QString& acoustic)
 {
-    return QStringLiteral("001: ") + kSeparator + stationName + kSeparator + visual + kSeparator + acoustic;
+    return QStringLiteral("001: ") + kSeparator + ClipStationName(stationName) + kSeparator + visual + kSeparator +
+           acoustic;
+}
+
+QString ClipStationName(const QString& name)
+{
+    return name.left(kMaxStationName);
+}
+
+QString ClipRegistration(const QString& registration)
+{
+    QStringList fields = registration.split(kSeparator);
+    if (fields.size() > 1)
+        fields[1] = ClipStationName(fields[1]);
+    return fields.join(kSeparator).left(kMaxRegistration);
 }
 
 QString StationRecord(const QString& registration, const QString& peer)
@@ -38,6 +54,39 @@ QString RelayLine(const QString& relayCode, const QString& peer, const QString& 
 QString AnnouncedAddress(const QString& line)
 {
     return line.mid(4).trimmed();
+}
+
+bool IsDottedIPv4(const QString& text)
+{
+    const QStringList parts = text.split(QLatin1Char('.'));
+    if (parts.size() != 4)
+        return false;
+    for (const QString& part : parts) {
+        if (part.isEmpty() || part.size() > 3)
+            return false;
+        for (const QChar c : part) {
+            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+                return false;
+        }
+        if (part.toInt() > 255)
+            return false;
+    }
+    return true;
+}
+
+bool IsAccepted(const QString& line, bool server)
+{
+    static const QStringList kServerCodes = {QStringLiteral("001:"), QStringLiteral("004:"), QStringLiteral("006:"),
+                                             QStringLiteral("008:"), QStringLiteral("010:")};
+    static const QStringList kStationCodes = {QStringLiteral("002:"), QStringLiteral("005:"), QStringLiteral("007:"),
+                                              QStringLiteral("009:"), QStringLiteral("011:")};
+    const QString code = CodeOf(line);
+    if (!server)
+        return kStationCodes.contains(code);
+    // Anything else in a 003 would have the server look up a host name or connect nowhere.
+    if (code == QLatin1String("003:"))
+        return IsDottedIPv4(AnnouncedAddress(line));
+    return kServerCodes.contains(code);
 }
 
 } // namespace Protocol

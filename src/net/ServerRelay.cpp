@@ -12,11 +12,12 @@ QString ServerRelay::HandleLine(int slot, const QString& line, const QString& pe
 {
     const QString code = Protocol::CodeOf(line);
     if (code == QLatin1String("003:")) {
-        doServerConnect(Protocol::AnnouncedAddress(line));
+        doServerConnect(Protocol::AnnouncedAddress(line), slot);
         return line;
     }
     if (code == QLatin1String("001:")) {
-        const QString record = Protocol::StationRecord(line, peer);
+        // Clipped, so that every relay line made from it fits the stations' line limit.
+        const QString record = Protocol::StationRecord(Protocol::ClipRegistration(line), peer);
         Socket* s = m_net->WS_Listener()->At(slot);
         m_net->doSendData(QStringLiteral("002: ") + (s ? s->ConnectionText() : QString()));
         m_net->SetStationRecord(slot, record);
@@ -29,7 +30,7 @@ QString ServerRelay::HandleLine(int slot, const QString& line, const QString& pe
     return line + peer;
 }
 
-void ServerRelay::doServerConnect(const QString& ip)
+void ServerRelay::doServerConnect(const QString& ip, int opener)
 {
     const QString address = ip.trimmed();
     if (address.isEmpty())
@@ -50,9 +51,12 @@ void ServerRelay::doServerConnect(const QString& ip)
     s->SetUp();
     if (!m_net->config().outboundAddress.isEmpty())
         s->Bind(m_net->config().outboundAddress, 0);
-    while (m_targets.size() <= slot)
+    while (m_targets.size() <= slot) {
         m_targets.append(QString());
+        m_openers.append(0);
+    }
     m_targets[slot] = address;
+    m_openers[slot] = opener;
     s->Connect(address, m_net->config().stationPort);
 }
 
@@ -63,9 +67,17 @@ void ServerRelay::doServerDisconnect(int index)
         return;
     const QString peer = station->PeerAddress();
     SocketArray* writers = m_net->WS_Writer();
+    SocketArray* listeners = m_net->WS_Listener();
     for (int i = 1; i <= writers->UBound() && i < m_targets.size(); ++i) {
-        if (m_targets.at(i) == peer)
-            writers->At(i)->Close();
+        if (m_targets.at(i) != peer)
+            continue;
+        // A station that reconnected before its old uplink was seen to end has asked for a new downlink
+        // already: that one stays, or the station would lose its link a second time.
+        const int opener = m_openers.at(i);
+        Socket* newer = opener > 0 && opener != index ? listeners->At(opener) : nullptr;
+        if (newer && newer->IsConnected() && newer->PeerAddress() == peer)
+            continue;
+        writers->At(i)->Close();
     }
 }
 

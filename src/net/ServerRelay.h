@@ -17,9 +17,11 @@ public:
 
     // Acts on a line received on station slot `slot` from `peer`; returns the line as the trace shows it.
     QString HandleLine(int slot, const QString& line, const QString& peer);
-    // Opens a downlink to the station at `ip` (surrounding blanks removed) on the station port.
-    void doServerConnect(const QString& ip);
-    // Closes every downlink that leads to the address of the station on listener slot `index`.
+    // Opens a downlink to the station at `ip` (surrounding blanks removed) on the station port, on behalf
+    // of the station on listener slot `opener` (0: none known).
+    void doServerConnect(const QString& ip, int opener = 0);
+    // Closes every downlink that leads to the address of the station on listener slot `index`, except
+    // those that a newer, still connected uplink from that address asked for.
     void doServerDisconnect(int index);
     // The address downlink slot `index` was told to connect to.
     QString DownlinkTarget(int index) const;
@@ -27,6 +29,7 @@ public:
 private:
     AlarmNet* m_net;
     QStringList m_targets; // by outbound slot
+    QList<int> m_openers;  // by outbound slot: the listener slot whose 003 opened it
 };
 
 } // namespace Network

@@ -8,7 +8,12 @@
 #include <cerrno>
 #include <cstdio>
 
+#include <cstring>
+
 #ifdef Q_OS_UNIX
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #endif
@@ -66,7 +71,51 @@ void Socket::Bind(const QString& localAddress, quint16 localPort)
     m_bindPort = localPort;
 }
 
-void Socket::Listen()
+bool Socket::ApplyLiveness(qintptr descriptor)
+{
+#ifdef Q_OS_LINUX
+    const int fd = static_cast<int>(descriptor);
+    const struct
+    {
+        int level, name, value;
+        const char* what;
+    } options[] = {
+        {SOL_SOCKET, SO_KEEPALIVE, 1, "SO_KEEPALIVE"},
+        {IPPROTO_TCP, TCP_KEEPIDLE, kKeepAliveIdleS, "TCP_KEEPIDLE"},
+        {IPPROTO_TCP, TCP_KEEPINTVL, kKeepAliveIntervalS, "TCP_KEEPINTVL"},
+        {IPPROTO_TCP, TCP_KEEPCNT, kKeepAliveCount, "TCP_KEEPCNT"},
+        {IPPROTO_TCP, TCP_USER_TIMEOUT, kUserTimeoutMs, "TCP_USER_TIMEOUT"},
+    };
+    bool ok = true;
+    for (const auto& o : options) {
+        if (::setsockopt(fd, o.level, o.name, &o.value, sizeof o.value) != 0) {
+            std::fprintf(stderr, "tavinor: setsockopt %s failed: %s\n", o.what, std::strerror(errno));
+            ok = false;
+        }
+    }
+    return ok;
+#else
+    Q_UNUSED(descriptor);
+    return false;
+#endif
+}
+
+QString Socket::PeerOfHandle(qintptr handle)
+{
+#ifdef Q_OS_UNIX
+    sockaddr_in sa{};
+    socklen_t len = sizeof sa;
+    if (::getpeername(static_cast<int>(handle), reinterpret_cast<sockaddr*>(&sa), &len) != 0 ||
+        sa.sin_family != AF_INET)
+        return QString();
+    return QHostAddress(ntohl(sa.sin_addr.s_addr)).toString();
+#else
+    Q_UNUSED(handle);
+    return QString();
+#endif
+}
+
+bool Socket::Listen()
 {
     Release();
     auto* server = new SocketListener(this);
@@ -79,9 +128,10 @@ void Socket::Listen()
         delete server;
         const int code = static_cast<int>(QAbstractSocket::AddressInUseError);
         QTimer::singleShot(0, this, [this, code, why] { emit Error(m_index, code, why); });
-        return;
+        return false;
     }
     m_server = server;
+    return true;
 }
 
 void Socket::Incoming(qintptr handle)
@@ -107,6 +157,7 @@ void Socket::Accept(qintptr handle)
         return;
     }
     g_taken = handle;
+    ApplyLiveness(handle);
     Adopt(socket);
     m_lastPeer = DottedText(socket->peerAddress());
     // An accepted connection is up at once; the event still arrives as a message of its own, after the
@@ -135,8 +186,10 @@ void Socket::Adopt(QTcpSocket* socket)
 {
     ++m_generation;
     m_socket = socket;
+    socket->setReadBufferSize(kMaxUnread);
     connect(socket, &QTcpSocket::connected, this, [this] {
         m_lastPeer = DottedText(m_socket->peerAddress());
+        ApplyLiveness(m_socket->socketDescriptor());
         emit ConnectedEvent(m_index);
     });
     connect(socket, &QTcpSocket::disconnected, this, [this] { emit Disconnected(m_index); });
@@ -159,10 +212,10 @@ QByteArray Socket::ReadAll()
     return m_socket ? m_socket->readAll() : QByteArray();
 }
 
-void Socket::Write(const QByteArray& bytes)
+bool Socket::Write(const QByteArray& bytes)
 {
     if (!IsConnected())
-        return;
+        return false;
     // Hand the bytes to the system at once when nothing is queued before them. Going through the socket's
     // own buffer costs a write notification switched on and off per line, and the event dispatcher pays
     // for that in proportion to all open sockets: a relay to a thousand stations grew quadratic.
@@ -174,12 +227,16 @@ void Socket::Write(const QByteArray& bytes)
             n = ::send(static_cast<int>(m_socket->socketDescriptor()), bytes.constData(),
                        static_cast<size_t>(bytes.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
         } while (n < 0 && errno == EINTR);
-        if (n > 0)
+        if (n > 0) {
             sent = n;
+        } else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            Fail(QString::fromLocal8Bit(std::strerror(errno)));
+            return false;
+        }
     }
 #endif
     if (sent == bytes.size())
-        return;
+        return true;
     // The rest waits in the socket's buffer; more than the limit of it is the backlog of a peer that does
     // not read.
     m_socket->write(bytes.constData() + sent, bytes.size() - sent);
@@ -188,7 +245,27 @@ void Socket::Write(const QByteArray& bytes)
         std::fprintf(stderr, "tavinor: %s does not read, connection closed\n", qPrintable(peer));
         Close();
         emit WriteOverflow(m_index, peer);
+        return false;
     }
+    return true;
+}
+
+void Socket::Fail(const QString& why)
+{
+    std::fprintf(stderr, "tavinor: send to %s failed: %s\n", qPrintable(PeerAddress()), qPrintable(why));
+    // Reported as the connection's own events, after the caller's handler: a send inside a handler must
+    // not pull the link away under it.
+    const quint64 generation = m_generation;
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation, why] {
+            if (generation != m_generation)
+                return;
+            Release();
+            emit Error(m_index, static_cast<int>(QAbstractSocket::NetworkError), why);
+            emit Disconnected(m_index);
+        },
+        Qt::QueuedConnection);
 }
 
 void Socket::Close()

@@ -21,6 +21,21 @@ public:
     // Unsent data a peer may leave piled up before its connection is given up. A peer that never reads
     // would otherwise make the program's memory grow with every broadcast.
     static constexpr qint64 kMaxUnsent = 256 * 1024;
+    // Received data buffered per connection before the system's own buffer and then the sender are made
+    // to wait: a peer that sends faster than its lines are handled costs bounded memory.
+    static constexpr qint64 kMaxUnread = 64 * 1024;
+    // A peer that vanished without closing (power cut, cable pulled) must not look connected for hours:
+    // keep-alive probes after 10 s of silence, every 5 s, and a user timeout that gives up on a connection
+    // whose probes or data stay unacknowledged for 25 s. The timers are per socket, nothing system-wide.
+    static constexpr int kKeepAliveIdleS = 10;
+    static constexpr int kKeepAliveIntervalS = 5;
+    static constexpr int kKeepAliveCount = 3;
+    static constexpr int kUserTimeoutMs = 25000;
+    // Sets the options above on a connected TCP socket; false (with a line on standard error) when the
+    // system refuses one.
+    static bool ApplyLiveness(qintptr descriptor);
+    // The dotted IPv4 address of the peer of a waiting connection, before it is accepted.
+    static QString PeerOfHandle(qintptr handle);
 
     Socket(int index, QObject* parent);
     ~Socket() override;
@@ -30,15 +45,17 @@ public:
     // Closes whatever is open and forgets the previous binding.
     void SetUp();
     void Bind(const QString& localAddress, quint16 localPort);
-    void Listen();
+    // False when the address cannot be listened on (port taken); the Error event follows as well.
+    bool Listen();
     // Takes over a waiting connection announced by ConnectionRequest.
     void Accept(qintptr handle);
     // IPv4 only: the program speaks in dotted IPv4 addresses.
     void Connect(const QString& host, quint16 port);
     QByteArray Read(qint64 count);
     QByteArray ReadAll();
-    // Sends when connected; otherwise the bytes are dropped, as a failed write is never reported.
-    void Write(const QByteArray& bytes);
+    // Sends when connected; false when not connected or when the system refused the bytes. A refused send
+    // ends the connection: Error and Disconnected follow as events of their own.
+    bool Write(const QByteArray& bytes);
     // Ends the connection or stops listening. No Disconnected event follows a close of our own.
     void Close();
 
@@ -65,6 +82,7 @@ private:
     void Adopt(QTcpSocket* socket);
     void Release();
     void Incoming(qintptr handle);
+    void Fail(const QString& why);
 
     const int m_index;
     QString m_bindAddress;

@@ -5,6 +5,7 @@
 #include "core/SysTrayUtil.h"
 #include "core/frmMain.h"
 #include "net/AlarmNet.h"
+#include "net/ClientLink.h"
 #include "net/IPChecker.h"
 #include "net/Network.h"
 #include "platform/Socket.h"
@@ -88,6 +89,17 @@ void CloseTrayMenu()
         if (QMenu* menu = main->mnuPopup(); menu && menu->isVisible())
             menu->hide();
     }
+}
+
+void OnLinkUp(QObject* receiver, const std::function<void()>& linkUp)
+{
+    Network::AlarmNet* net = frmMain::Instance() ? Network::Instance() : nullptr;
+    if (!net)
+        return;
+    QObject::connect(net->Client(), &Network::ClientLink::ConnectionStatusChanged, receiver, [linkUp](bool connected) {
+        if (connected)
+            linkUp();
+    });
 }
 
 void ShowTrayAlarm(const QString& station, QWidget* window)

@@ -6,6 +6,7 @@
 #include <QtGlobal>
 #include <functional>
 
+class QObject;
 class QWidget;
 
 // Everything the alarm windows reach outside themselves: the clock, the network, the sound, the button
@@ -25,6 +26,8 @@ void WriteOutputs(quint8 pattern);
 QStringList OwnAddresses();
 // Closes the tray menu when it is open.
 void CloseTrayMenu();
+// Calls `linkUp` (in the context of `receiver`) every time the station is registered with its server.
+void OnLinkUp(QObject* receiver, const std::function<void()>& linkUp);
 // An alarm that shows no window (acoustic alerting alone) shows in the tray instead: the alarm icon, a
 // tooltip naming the raising station, and the menu entry "Alarm quittieren", which closes `window` as its
 // user would.

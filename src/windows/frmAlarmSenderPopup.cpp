@@ -65,6 +65,9 @@ frmAlarmSenderPopup::frmAlarmSenderPopup(QWidget* owner)
         const QString text = QString::fromUtf8(kSteps[i].text);
         connect(b, &QPushButton::clicked, this, [this, b, text] { RecordStep(b, text); });
     }
+    lblDelivery = MakeLabel(this, "lblDelivery", QString(), 1.2, true);
+    lblDelivery->setWordWrap(true);
+    lblDelivery->hide();
     btnClose = new QPushButton(QStringLiteral("Schließen"), this);
     btnClose->setObjectName(QStringLiteral("btnClose"));
 
@@ -90,6 +93,7 @@ frmAlarmSenderPopup::frmAlarmSenderPopup(QWidget* owner)
     layout->addLayout(head);
     layout->addWidget(lblStation);
     layout->addWidget(lblAlert);
+    layout->addWidget(lblDelivery);
     layout->addWidget(fraSteps);
     layout->addWidget(gridLog, 1);
     layout->addLayout(time);
@@ -97,6 +101,12 @@ frmAlarmSenderPopup::frmAlarmSenderPopup(QWidget* owner)
 
     connect(btnClose, &QPushButton::clicked, this, &QWidget::close);
     connect(m_alertTimer, &QTimer::timeout, this, &frmAlarmSenderPopup::alertTimer_Timer);
+    m_settleTimer = new QTimer(this);
+    m_settleTimer->setObjectName(QStringLiteral("settleTimer"));
+    m_settleTimer->setSingleShot(true);
+    m_settleTimer->setInterval(kSettleMs);
+    connect(m_settleTimer, &QTimer::timeout, this, &frmAlarmSenderPopup::SendWaitingAlarm);
+    AlarmIO::OnLinkUp(this, [this] { LinkUp(); });
     InstallKeyPreview();
 }
 
@@ -148,6 +158,50 @@ void frmAlarmSenderPopup::ResetForm()
     AddEntry(Functions::StationName() + QStringLiteral(" hat Notruf ausgelöst "), TimeNow());
 }
 
+QString frmAlarmSenderPopup::SentNotice()
+{
+    return QStringLiteral("Der Alarm wurde um ") + TimeNow() + QStringLiteral(" an den Server gesendet.");
+}
+
+void frmAlarmSenderPopup::ShowDelivery(const QString& text, bool problem)
+{
+    lblDelivery->setText(text);
+    lblDelivery->setStyleSheet(problem ? QStringLiteral("color: #c00000;") : QString());
+    lblDelivery->setVisible(!text.isEmpty());
+}
+
+void frmAlarmSenderPopup::AlarmSent(bool sent)
+{
+    if (sent) {
+        // Raised again with the link up: a waiting alarm has gone out with this one.
+        ShowDelivery(m_waiting ? SentNotice() : QString(), false);
+        m_waiting = false;
+        return;
+    }
+    m_waiting = true;
+    ShowDelivery(QStringLiteral("Keine Verbindung zum Server: Der Alarm wurde noch NICHT weitergegeben! "
+                                "Er wird gesendet, sobald die Verbindung wieder besteht. Holen Sie Hilfe auf "
+                                "anderem Weg."),
+                 true);
+}
+
+void frmAlarmSenderPopup::LinkUp()
+{
+    if (m_waiting && !m_settleTimer->isActive())
+        m_settleTimer->start();
+}
+
+void frmAlarmSenderPopup::SendWaitingAlarm()
+{
+    // Still waiting when the link failed again meanwhile: the next registration tries anew.
+    if (!m_waiting || !AlarmIO::Send(QStringLiteral("004: ")))
+        return;
+    m_waiting = false;
+    Functions::WriteLog(Functions::StationName(), QStringLiteral("ALARM nachträglich gesendet"));
+    ShowDelivery(SentNotice(), false);
+    AddEntry(QStringLiteral("ALARM gesendet"), TimeNow());
+}
+
 bool frmAlarmSenderPopup::IncidentRunning() const
 {
     return btnEnde->isEnabled();
@@ -166,8 +220,14 @@ void frmAlarmSenderPopup::RecordStep(QPushButton* button, const QString& text)
     button->setEnabled(false);
     Functions::WriteLog(Functions::StationName(), text);
     AddEntry(text, TimeNow());
-    if (button == btnEnde)
+    if (button == btnEnde) {
         AlarmIO::Send(QStringLiteral("008: "));
+        // The incident is over: an alarm still waiting for the link is not sent any more.
+        if (m_waiting) {
+            m_waiting = false;
+            ShowDelivery(QStringLiteral("Der Alarm wurde nicht gesendet: keine Verbindung zum Server."), true);
+        }
+    }
 }
 
 bool frmAlarmSenderPopup::PreviewKey(int key)

@@ -26,6 +26,14 @@ public:
     void ResetForm();
     // True from ResetForm until the incident is ended with "F4 - Ende".
     bool IncidentRunning() const;
+    // Whether the alarm (004) reached the server. An alarm that did not is sent as soon as the station is
+    // registered again, as long as this window is open and the incident not ended; the window says which.
+    void AlarmSent(bool sent);
+    bool AlarmWaiting() const { return m_waiting; }
+    // The station is registered with its server again. A waiting alarm goes out a few seconds later: the
+    // other stations, which lost the server at the same time, reconnect in that time and receive it too.
+    void LinkUp();
+    static constexpr int kSettleMs = 5000;
     // The relay line of an acknowledgement (007) without CR LF.
     void addTextMessage(const QString& value);
     // One tick of the one-second timer (public so that tests can drive it with their clock).
@@ -37,8 +45,11 @@ protected:
 
 private:
     void AddEntry(const QString& text, const QString& time);
+    void ShowDelivery(const QString& text, bool problem);
+    void SendWaitingAlarm();
     void RecordStep(QPushButton* button, const QString& text);
     static QString TimeNow();
+    static QString SentNotice();
 
     QLabel* lblTitle;
     QLabel* lblStation;
@@ -53,4 +64,7 @@ private:
     QPushButton* btnEnde;
     QPushButton* btnClose;
     QTableWidget* gridLog;
+    QLabel* lblDelivery;
+    QTimer* m_settleTimer;
+    bool m_waiting = false;
 };

@@ -79,6 +79,35 @@ private slots:
         QCOMPARE(form->findChildren<QGroupBox*>().size(), 4);
     }
 
+    // The contact frames show what the distributor filled in, and nothing invented before that.
+    void contactsFromTheDistributorsFile()
+    {
+        TestFolder folder;
+        auto texts = [](frmAbout* form, const char* frame) {
+            QStringList out;
+            for (QLabel* l : form->findChild<QGroupBox*>(QLatin1String(frame))->findChildren<QLabel*>())
+                out << l->text();
+            return out;
+        };
+        frmAbout* form = OpenAbout();
+        QCOMPARE(texts(form, "fraSupport"), QStringList({"nicht eingetragen", ""}));
+        QCOMPARE(form->findChild<QLabel*>(QStringLiteral("lblURL"))->text(), QStringLiteral("nicht eingetragen"));
+        delete form;
+
+        QFile file(folder.file(QStringLiteral("kontakte.ini")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("# filled in\n[Support]\nName = Praxisdienst S\xc3\xbc"
+                   "d\nAdresse=\nOrt=12345 Nordstadt\n"
+                   "EMail=hilfe@praxisdienst.invalid\n[Link]\nAdresse=www.praxisdienst.invalid\n");
+        file.close();
+        form = OpenAbout();
+        QCOMPARE(texts(form, "fraSupport"),
+                 QStringList({QStringLiteral("Praxisdienst Süd\n12345 Nordstadt"), "hilfe@praxisdienst.invalid"}));
+        QCOMPARE(texts(form, "fraConsulting"), QStringList({"nicht eingetragen", ""}));
+        QCOMPARE(form->findChild<QLabel*>(QStringLiteral("lblURL"))->text(),
+                 QStringLiteral("www.praxisdienst.invalid"));
+    }
+
     void openLinkTargets()
     {
         Functions::OpenLink(QStringLiteral("www.example.org/kontakt"));

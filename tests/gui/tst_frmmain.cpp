@@ -85,7 +85,7 @@ private slots:
         QVERIFY(!Globals::IsServer);
         QVERIFY(LogLines(*m_folder).constLast().endsWith(QStringLiteral(";Client gestartet")));
         QCOMPARE(SysTrayUtil::CurrentPicture(), 3);
-        QCOMPARE(SysTrayUtil::TrayIcon()->toolTip(), QStringLiteral("tavinor Client"));
+        QCOMPARE(SysTrayUtil::TrayIcon()->toolTip(), QStringLiteral("tavinor Client - Keine Verbindung zum Server!"));
 
         const QStringList keys = {"popUpAlarm", "popUp1", "popUp2", "popUp3",  "popUp4",  "popUp5", "popUp6",
                                   "popUp7",     "popUp8", "popUp9", "popUp10", "popUp14", "popUp15"};
@@ -157,7 +157,7 @@ private slots:
         QVERIFY(!frmAlarmPopup::Loaded());
         QVERIFY(!alarm || !alarm->alertTimer()->isActive()); // the tone stops
         QVERIFY(!ack->isVisible());
-        QCOMPARE(icon->toolTip(), QStringLiteral("tavinor Client"));
+        QCOMPARE(icon->toolTip(), QStringLiteral("tavinor Client - Keine Verbindung zum Server!"));
         QVERIFY(picture(2));
     }
 

@@ -228,6 +228,9 @@ private slots:
         for (const QString& name : kStationControls)
             QVERIFY2(Child(f, name)->isEnabled() == !server, qPrintable(name));
         QCOMPARE(Child(f, "cmdMonitor")->isEnabled(), server);
+        // Only the server tells its own addresses, in the dialog and in the main window.
+        QCOMPARE(Child(f, "lblOwnAddresses")->isVisibleTo(f), server);
+        QCOMPARE(Child(m_main, "lblAddresses")->isVisibleTo(m_main), server);
         QCOMPARE(Child<QRadioButton>(f, "optProgramType(1)")->isChecked(), server);
         QCOMPARE(Child<QLineEdit>(f, "txtServer")->text(), server ? QString() : QStringLiteral("127.0.0.1"));
         const QColor expected = server ? QColor(0x7F, 0x9D, 0xB9) : connected ? QColor(0, 255, 0) : QColor(255, 0, 0);

@@ -250,6 +250,34 @@ tv_window_centre() {
         END { if (w == "") exit 1; printf "%d %d\n", x + w / 2, y + h / 2 }'
 }
 
+# Asks a window to close as its title bar's close button does (WM_DELETE_WINDOW), with or without a window
+# manager. Plain libX11 through ctypes.
+tv_close_window() {
+    DISPLAY=$TV_DISPLAY timeout 10 python3 - "$1" <<'EOF' 2>/dev/null
+import ctypes, sys
+x = ctypes.CDLL("libX11.so.6")
+x.XOpenDisplay.restype = ctypes.c_void_p
+x.XOpenDisplay.argtypes = [ctypes.c_char_p]
+x.XInternAtom.restype = ctypes.c_ulong
+x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+class Msg(ctypes.Structure):
+    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                ("display", ctypes.c_void_p), ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
+                ("format", ctypes.c_int), ("data", ctypes.c_long * 5), ("pad", ctypes.c_long * 16)]
+x.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.POINTER(Msg)]
+x.XFlush.argtypes = [ctypes.c_void_p]
+d = x.XOpenDisplay(None)
+if not d:
+    sys.exit(1)
+w = int(sys.argv[1])
+m = Msg(type=33, display=d, window=w, message_type=x.XInternAtom(d, b"WM_PROTOCOLS", 0), format=32)
+m.data[0] = x.XInternAtom(d, b"WM_DELETE_WINDOW", 0)
+ok = x.XSendEvent(d, w, 0, 0, ctypes.byref(m))
+x.XFlush(d)
+sys.exit(0 if ok else 1)
+EOF
+}
+
 # Brings a window to the front with the keyboard focus, so that the next keys reach it.
 tv_focus() {
     tv_xdo windowactivate --sync "$1" >/dev/null 2>&1 || tv_xdo windowfocus --sync "$1" >/dev/null 2>&1

@@ -7,9 +7,13 @@ NET_ID=tv$$
 NET_SWITCH=${NET_ID}sw
 NET_NAMESPACES=()
 NET_PEER=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/netpeer.py
+NET_GROUP_PIDS=()
 
 net_cleanup() {
-    local ns
+    local ns pid
+    # Groups end first and clean up after themselves.
+    for pid in "${NET_GROUP_PIDS[@]}"; do kill -TERM "$pid" 2>/dev/null; done
+    for pid in "${NET_GROUP_PIDS[@]}"; do wait "$pid" 2>/dev/null; done
     tv_cleanup
     for ns in "${NET_NAMESPACES[@]}"; do
         ip netns del "$ns" 2>/dev/null
@@ -64,7 +68,7 @@ net_set() {
     grep -q "^$2=" "$1/tavinor.ini" || printf '%s=%s\r\n' "$2" "$3" >>"$1/tavinor.ini"
 }
 
-# net_start_program PC FOLDER DISPLAY: runs FOLDER/tavinor inside the PC's namespace; sets NET_LAST_PID.
+# net_start_program PC FOLDER DISPLAY [OPTION...]: runs FOLDER/tavinor inside the PC's namespace; sets NET_LAST_PID.
 # With NET_USER set it runs as that user (the folder must be theirs).
 net_start_program() {
     local ns=$NET_ID$1 folder=$2 display=$3 runtime as=()
@@ -78,7 +82,7 @@ net_start_program() {
         cd "$folder" || exit 1
         export DISPLAY=$display QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR=$runtime
         export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/tavinor-test-bus
-        exec ip netns exec "$ns" "${as[@]}" "$folder/tavinor"
+        exec ip netns exec "$ns" "${as[@]}" "$folder/tavinor" "${@:4}"
     ) >"$TV_ARTIFACTS/$1.out" 2>"$TV_ARTIFACTS/$1.err" &
     NET_LAST_PID=$!
     tv_track "$NET_LAST_PID"
@@ -140,3 +144,114 @@ net_start_wm() {
 
 # net_settled CHECK PID: the check holds, or the process it waits for has given up.
 net_settled() { "$1" || ! tv_alive "$2"; }
+
+# --- groups: independent scenarios side by side ----------------------------------------------------------
+# Scenarios that wait by nature (a link down for a minute) run at the same time, each as a group: its own
+# switch and PCs (namespaces named after the group), its own processes and temp folder, its own cleanup.
+# Results are the group's "ok"/"not ok" lines, which net_join prints and counts.
+
+# net_group NAME FUNCTION: runs FUNCTION as group NAME in the background.
+net_group() {
+    local name=$1 fn=$2
+    (
+        NET_ID=$NET_ID$name
+        NET_SWITCH=${NET_ID}sw
+        NET_NAMESPACES=()
+        NET_GROUP_PIDS=()
+        TV_PIDS=()
+        TV_GROUPS=()
+        TV_PASSES=0
+        TV_FAILURES=0
+        TV_ROOT=$(mktemp -d "$TV_ROOT/group-$name.XXXXXX") || exit 1
+        TV_ARTIFACTS=$TV_ARTIFACTS/$name
+        mkdir -p "$TV_ARTIFACTS"
+        trap net_cleanup EXIT
+        trap 'exit 130' INT TERM
+        net_setup
+        "$fn"
+        echo "# group $name: $TV_PASSES passed, $TV_FAILURES failed"
+    ) >"$TV_ARTIFACTS/group-$name.log" 2>&1 &
+    NET_GROUP_PIDS+=("$!")
+}
+
+# net_join: waits for every group, prints its lines and adds its results to this test's.
+net_join() {
+    local pid f
+    for pid in "${NET_GROUP_PIDS[@]}"; do wait "$pid"; done
+    NET_GROUP_PIDS=()
+    for f in "$TV_ARTIFACTS"/group-*.log; do
+        cat "$f"
+        TV_PASSES=$((TV_PASSES + $(grep -c '^ok - ' "$f")))
+        TV_FAILURES=$((TV_FAILURES + $(grep -c '^not ok - ' "$f")))
+    done
+}
+
+# net_figure NAME VALUE: one measured figure, for the issue notes.
+net_figure() { echo "# figure: $1: $2"; }
+
+# net_wait_since T0 SECONDS command...: polls like tv_wait_for; prints the seconds since T0 (from $SECONDS)
+# when the command first held, nothing on timeout.
+net_wait_since() {
+    local t0=$1
+    shift
+    tv_wait_for "$@" && echo $((SECONDS - t0))
+}
+
+# --- a site of real PCs and the station's link state, for the fault scenarios --------------------------
+
+NET_LOST="Verbindung zum Server verloren"
+
+# net_site PC... : a server (.1) and the stations named (.2 and up), all registered. Sets SRV, SRV_IP,
+# SRV_PID, SRV_DISPLAY and per station DIR_<pc>, PID_<pc>, IP_<pc>, DISPLAY_<pc>. NET_SITE_SETTINGS are
+# added to every station's settings.
+NET_SITE_SETTINGS=()
+net_site() {
+    local pc host dir
+    net_add_pc s 1
+    SRV_IP=$NET_PREFIX.1
+    SRV=$(net_install server "Server=1" "Init=1" "Stationname=Zentrale") || tv_bail "install server"
+    tv_start_display
+    SRV_DISPLAY=$TV_DISPLAY
+    net_start_program s "$SRV" "$SRV_DISPLAY"
+    SRV_PID=$NET_LAST_PID
+    tv_wait_for 20 net_listening s 10161 || tv_bail "server does not listen on 10161"
+    host=2
+    for pc in "$@"; do
+        net_add_pc "$pc" "$host"
+        dir=$(net_install "$pc" "Server=0" "Init=1" "Servername=$SRV_IP" "CheckBuzzer=0" "Stationname=Station $pc" \
+            "${NET_SITE_SETTINGS[@]}") ||
+            tv_bail "install $pc"
+        printf -v "DIR_$pc" '%s' "$dir"
+        tv_start_display
+        printf -v "DISPLAY_$pc" '%s' "$TV_DISPLAY"
+        net_start_program "$pc" "$dir" "$TV_DISPLAY"
+        printf -v "PID_$pc" '%s' "$NET_LAST_PID"
+        printf -v "IP_$pc" '%s' "$NET_PREFIX.$host"
+        host=$((host + 1))
+    done
+    for pc in "$@"; do
+        tv_wait_for 30 net_registrations_above "$pc" 0 || tv_bail "station $pc did not register"
+    done
+}
+
+net_registrations() { local ip="IP_$1"; net_count "$SRV/Log/log.csv" ";${!ip};001:Connect Request"; }
+net_registrations_above() { [ "$(net_registrations "$1")" -gt "$2" ]; }
+net_losses() { local d="DIR_$1"; net_count "${!d}/Log/log.csv" "$NET_LOST"; }
+net_elapsed_ge() { [ $((SECONDS - $1)) -ge "$2" ]; }
+net_losses_above() { [ "$(net_losses "$1")" -gt "$2" ]; }
+
+# net_noticed PC T0 LOSSES WITHIN LABEL: the station logs a loss; prints the figure.
+net_noticed() {
+    local t
+    t=$(net_wait_since "$2" "$4" net_losses_above "$1" "$3")
+    tv_check "station $1 notices the lost server" test -n "$t"
+    [ -n "$t" ] && net_figure "$5: station $1 noticed after" "$t s"
+}
+
+# net_back PC T0 REGS WITHIN LABEL: the station registers again; prints the figure.
+net_back() {
+    local t
+    t=$(net_wait_since "$2" "$4" net_registrations_above "$1" "$3")
+    tv_check "station $1 is registered again after $5" test -n "$t"
+    [ -n "$t" ] && net_figure "$5: station $1 registered again after" "$t s"
+}

@@ -1,6 +1,9 @@
 #include "net/IPChecker.h"
+#include "net/LineAudit.h"
 #include "net/LineFramer.h"
+#include "net/LinkRules.h"
 #include "net/Protocol.h"
+#include "net/ServerAddresses.h"
 #include "platform/TcpTable.h"
 
 #include "TestFolder.h"
@@ -11,6 +14,7 @@
 namespace {
 
 using Lines = QList<QByteArray>;
+using Events = QList<QPair<qint64, char>>;
 
 // Feeds the chunks one after another and collects every line and overlong count.
 LineFramer::Result FeedAll(LineFramer& f, const QList<QByteArray>& chunks)
@@ -151,6 +155,139 @@ private slots:
         QCOMPARE(AnnouncedAddress(QStringLiteral("003:  10.0.0.7 \t")), QStringLiteral("10.0.0.7"));
     }
 
+    // A registration is clipped to what every receiver takes as one line; within the limit not a byte changes.
+    void registrationClipping_data()
+    {
+        QTest::addColumn<QString>("registration");
+        QTest::addColumn<QString>("stored");
+        const QString max(Protocol::kMaxStationName, QLatin1Char('N'));
+        QTest::newRow("short name unchanged") << "001: |Empfang|1|0"
+                                              << "001: |Empfang|1|0";
+        QTest::newRow("longest name unchanged") << "001: |" + max + "|1|0"
+                                                << "001: |" + max + "|1|0";
+        QTest::newRow("long name clipped, flags kept") << "001: |" + max + "XYZ|1|0"
+                                                       << "001: |" + max + "|1|0";
+        QTest::newRow("separators in a long name: line clipped")
+            << "001: |" + max + "|" + max + "|1|0" << ("001: |" + max + "|" + max).left(Protocol::kMaxRegistration);
+        QTest::newRow("no fields") << "001: "
+                                   << "001: ";
+    }
+    void registrationClipping()
+    {
+        QFETCH(QString, registration);
+        QFETCH(QString, stored);
+        QCOMPARE(Protocol::ClipRegistration(registration), stored);
+        // Whatever a station sends, the longest relay line made from it fits the receivers' framer.
+        const QString relay = Protocol::RelayLine(QStringLiteral("007: "), QStringLiteral("255.255.255.255"),
+                                                  Protocol::StationRecord(stored, QStringLiteral("255.255.255.255")));
+        QVERIFY(relay.size() + 2 <= LineFramer::kMaxTail);
+        // The station itself never sends more than the limit.
+        const QString max(Protocol::kMaxStationName, QLatin1Char('N'));
+        QCOMPARE(Protocol::RegistrationLine(max + max, QStringLiteral("1"), QStringLiteral("0")),
+                 "001: |" + max + "|1|0");
+    }
+
+    // The last line of a connection that ends without CR is handled whole.
+    void framingFlushAtEnd()
+    {
+        LineFramer f;
+        QCOMPARE(f.Feed("004: \r\n009: x").lines, Lines{"004: "});
+        QCOMPARE(f.Flush(), QByteArray("009: x"));
+        QCOMPARE(f.Flush(), QByteArray());
+        f.Feed("006: \r\n");
+        QCOMPARE(f.Flush(), QByteArray());
+        f.Feed(QByteArray(LineFramer::kMaxTail + 1, 'x'));
+        QCOMPARE(f.Flush(), QByteArray()); // an overlong tail stays dropped
+    }
+
+    // 001 answered by 002 keeps the link; one miss repeats the 001, a second one in a row is a dead link.
+    void registrationWatch_data()
+    {
+        QTest::addColumn<QString>("events");   // s = 001 sent, a = 002 arrived, e = answer time over
+        QTest::addColumn<QString>("verdicts"); // one per e: n none, r retry, d dead
+        QTest::newRow("answered") << "sae"
+                                  << "n";
+        QTest::newRow("one miss, then answered") << "sesae"
+                                                 << "rn";
+        QTest::newRow("two misses in a row") << "sese"
+                                             << "rd";
+        QTest::newRow("misses apart are no death") << "sesasese"
+                                                   << "rrd";
+        QTest::newRow("answer after the retry went out") << "sesa"
+                                                         << "r";
+        QTest::newRow("nothing sent") << "e"
+                                      << "n";
+    }
+    void registrationWatch()
+    {
+        QFETCH(QString, events);
+        QFETCH(QString, verdicts);
+        using V = LinkRules::RegistrationWatch::Verdict;
+        LinkRules::RegistrationWatch w;
+        QString got;
+        for (QChar c : events) {
+            if (c == QLatin1Char('s'))
+                w.Sent();
+            else if (c == QLatin1Char('a'))
+                w.Answered();
+            else {
+                const V v = w.Expired();
+                got += v == V::Dead ? 'd' : v == V::Retry ? 'r' : 'n';
+            }
+        }
+        QCOMPARE(got, verdicts);
+    }
+
+    // Only the server opens a station's downlink; refusals are logged once per address and minute.
+    void downlinkGuard()
+    {
+        LinkRules::DownlinkGuard g;
+        QVERIFY(!g.Allows(QStringLiteral("10.0.0.1"))); // nothing known yet: nobody
+        g.SetUplinkPeer(QStringLiteral("10.0.0.1"));
+        g.SetServerAddresses({QStringLiteral("10.0.0.2"), QStringLiteral("10.0.0.3")});
+        const struct
+        {
+            const char* peer;
+            bool allowed;
+        } rows[] = {{"10.0.0.1", true}, {"10.0.0.3", true}, {"10.0.0.4", false}, {"", false}, {"10.0.0.10", false}};
+        for (const auto& r : rows)
+            QVERIFY2(g.Allows(QLatin1String(r.peer)) == r.allowed, r.peer);
+
+        const QString x = QStringLiteral("10.0.0.9");
+        QVERIFY(g.ShouldLog(x, 1000));
+        QVERIFY(!g.ShouldLog(x, 1000 + LinkRules::DownlinkGuard::kLogEveryMs - 1));
+        QVERIFY(g.ShouldLog(QStringLiteral("10.0.0.8"), 2000));
+        QVERIFY(g.ShouldLog(x, 1000 + LinkRules::DownlinkGuard::kLogEveryMs));
+    }
+
+    // A station without its server ends only after one notice, never over an alarm or the settings dialog,
+    // and not at all once the server is back.
+    void lostServerSteps_data()
+    {
+        QTest::addColumn<bool>("settings");
+        QTest::addColumn<bool>("alarm");
+        QTest::addColumn<bool>("back");
+        QTest::addColumn<bool>("noticed");
+        QTest::addColumn<int>("step");
+        using S = LinkRules::LostServerStep;
+        QTest::newRow("first tick: notice") << false << false << false << false << int(S::Notice);
+        QTest::newRow("after the notice: end") << false << false << false << true << int(S::End);
+        QTest::newRow("alarm window open: notice all the same") << false << true << false << false << int(S::Notice);
+        QTest::newRow("alarm window open after the notice: wait") << false << true << false << true << int(S::Wait);
+        QTest::newRow("settings open: wait") << true << false << false << false << int(S::Wait);
+        QTest::newRow("server back: stop") << false << false << true << true << int(S::Stop);
+        QTest::newRow("server back over an alarm: stop") << false << true << true << false << int(S::Stop);
+    }
+    void lostServerSteps()
+    {
+        QFETCH(bool, settings);
+        QFETCH(bool, alarm);
+        QFETCH(bool, back);
+        QFETCH(bool, noticed);
+        QFETCH(int, step);
+        QCOMPARE(int(LinkRules::NextLostServerStep(settings, alarm, back, noticed)), step);
+    }
+
     void recordsWithSeparatorsInNames()
     {
         using namespace Protocol;
@@ -166,6 +303,72 @@ private slots:
         QCOMPARE(relay.size(), 7);
         QCOMPARE(relay.at(0), QStringLiteral("005: 10.0.0.9"));
         QCOMPARE(relay.at(2), QStringLiteral("OP"));
+    }
+
+    // Which received lines a role acts on; everything else is stray input and only logged within a budget.
+    void acceptedLines_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<bool>("server");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("server: alarm") << "004: " << true << true;
+        QTest::newRow("server: code without blank") << "008:x" << true << true;
+        QTest::newRow("server: registration") << "001: |A|1|0" << true << true;
+        QTest::newRow("server: 003 with address") << "003:  10.0.0.7 " << true << true;
+        QTest::newRow("server: 003 with a host name") << "003: example" << true << false;
+        QTest::newRow("server: 003 empty") << "003: " << true << false;
+        QTest::newRow("server: 003 number too big") << "003: 10.0.0.256" << true << false;
+        QTest::newRow("server: 003 three parts") << "003: 10.0.1" << true << false;
+        QTest::newRow("server: a relay code") << "005: 10.0.0.1|" << true << false;
+        QTest::newRow("server: unknown code") << "123: " << true << false;
+        QTest::newRow("server: binary") << QString::fromLatin1("\x01\xff\x80:") << true << false;
+        QTest::newRow("station: alarm relay") << "005: 10.0.0.1|" << false << true;
+        QTest::newRow("station: training relay") << "011: 10.0.0.1|" << false << true;
+        QTest::newRow("station: a station's code") << "004: " << false << false;
+    }
+    void acceptedLines()
+    {
+        QFETCH(QString, line);
+        QFETCH(bool, server);
+        QFETCH(bool, accepted);
+        QCOMPARE(Protocol::IsAccepted(line, server), accepted);
+    }
+
+    // One connection's stray lines over time (ms): "i" an invalid line, "v" a valid one, "s" a look for the
+    // summary, "e" the end of the connection. The verdicts and summary counts in order: L logged, C counted,
+    // G given up, a number a summary.
+    void strayLineBudget_data()
+    {
+        QTest::addColumn<Events>("events");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("the first three of a minute logged, the rest counted")
+            << Events{{0, 'i'}, {1, 'i'}, {2, 'i'}, {3, 'i'}, {4, 'i'}, {5, 's'}, {6, 'e'}, {7, 'e'}} << "LLLCC020";
+        QTest::newRow("the count reported once its minute is over, then a new budget")
+            << Events{{0, 'i'},     {1, 'i'},     {2, 'i'},     {3, 'i'},     {4, 'i'},
+                      {20000, 'v'}, {60000, 's'}, {60000, 's'}, {60001, 'i'}, {60002, 'i'}}
+            << "LLLCC20LL";
+        QTest::newRow("valid lines in between keep a busy peer connected")
+            << Events{{0, 'i'}, {20000, 'v'}, {29000, 'i'}, {40000, 'v'}, {59000, 'i'}, {70000, 'i'}} << "LLLL";
+        QTest::newRow("30 s of nothing but invalid lines: given up")
+            << Events{{0, 'i'}, {10000, 'i'}, {29999, 'i'}, {30000, 'i'}} << "LLLG";
+    }
+    void strayLineBudget()
+    {
+        QFETCH(Events, events);
+        QFETCH(QString, expected);
+        LineAudit audit;
+        QString got;
+        for (const auto& [now, what] : events) {
+            if (what == 'v') {
+                audit.Valid(now);
+            } else if (what == 's' || what == 'e') {
+                got += QString::number(audit.TakeDropped(now, what == 'e'));
+            } else {
+                const LineAudit::Verdict v = audit.Invalid(now);
+                got += v == LineAudit::Verdict::Log ? 'L' : v == LineAudit::Verdict::Count ? 'C' : 'G';
+            }
+        }
+        QCOMPARE(got, expected);
     }
 
     void tcpTableParsingAndOrder()
@@ -199,6 +402,16 @@ private slots:
         QCOMPARE(IPChecker::LocalIPFromRows(rows, false), QStringLiteral("10.0.0.5"));
         QCOMPARE(IPChecker::LocalIPFromRows(rows, true), QStringLiteral("10.0.0.5,127.0.0.2,192.168.1.2"));
         QCOMPARE(IPChecker::LocalIPFromRows({row(0), row(0x7F000001)}, true), QString());
+    }
+
+    // What the server shows the person setting up the stations: IPv4 addresses other PCs can reach.
+    void serverAddressesShown()
+    {
+        const QList<QHostAddress> all{QHostAddress("127.0.0.1"), QHostAddress("192.168.1.10"), QHostAddress("::1"),
+                                      QHostAddress("fe80::1"),   QHostAddress("169.254.3.4"),  QHostAddress("10.0.0.2"),
+                                      QHostAddress("192.168.1.10")};
+        QCOMPARE(ServerAddresses::Format(all), QStringLiteral("192.168.1.10, 10.0.0.2"));
+        QCOMPARE(ServerAddresses::Format({QHostAddress("127.0.0.1")}), QString());
     }
 
     void localAddressFromFile()

@@ -1,0 +1,139 @@
+#include "cli/AlarmSocket.h"
+#include "cli/CommandLine.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+// The options of the command line, and who may raise an alarm through the local socket.
+class tst_CommandLine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void parse_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("action");
+        using A = CommandLine::Action;
+        QTest::newRow("none") << QStringList{} << int(A::Run);
+        QTest::newRow("alarm") << QStringList{"--alarm"} << int(A::Alarm);
+        QTest::newRow("alarm twice") << QStringList{"--alarm", "--alarm"} << int(A::Alarm);
+        QTest::newRow("headless") << QStringList{"--headless"} << int(A::Headless);
+        QTest::newRow("help") << QStringList{"--help"} << int(A::Help);
+        QTest::newRow("-h") << QStringList{"-h"} << int(A::Help);
+        QTest::newRow("version") << QStringList{"--version"} << int(A::Version);
+        QTest::newRow("help wins") << QStringList{"--alarm", "--help"} << int(A::Help);
+        QTest::newRow("version wins") << QStringList{"--version", "--headless"} << int(A::Version);
+        QTest::newRow("alarm and headless") << QStringList{"--alarm", "--headless"} << int(A::Error);
+        QTest::newRow("unknown") << QStringList{"--alarn"} << int(A::Error);
+        QTest::newRow("stray word") << QStringList{"alarm"} << int(A::Error);
+    }
+    void parse()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, action);
+        const CommandLine::Result r = CommandLine::Parse(args);
+        QCOMPARE(int(r.action), action);
+        QCOMPARE(r.error.isEmpty(), r.action != CommandLine::Action::Error);
+    }
+
+    // The socket lives in a folder only this user can enter; a runtime folder open to others is not used.
+    void socketFolder()
+    {
+        QTemporaryDir runtime;
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+        ::chmod(QFile::encodeName(runtime.path()).constData(), 0700);
+        const QString inside = AlarmSocket::Path(QStringLiteral("/opt/tavinor"));
+        QVERIFY(inside.startsWith(runtime.path() + QLatin1Char('/')));
+        QVERIFY(inside != AlarmSocket::Path(QStringLiteral("/opt/tavinor/Server")));
+        ::chmod(QFile::encodeName(runtime.path()).constData(), 0755);
+        const QString fallback = AlarmSocket::Path(QStringLiteral("/opt/tavinor"));
+        QVERIFY(!fallback.isEmpty());
+        QVERIFY(!fallback.startsWith(runtime.path()));
+        QFileInfo folder(QFileInfo(fallback).path());
+        QCOMPARE(folder.ownerId(), ::geteuid());
+        QCOMPARE(folder.permissions() & (QFile::ReadOther | QFile::WriteOther | QFile::ExeOther | QFile::WriteGroup),
+                 QFile::Permissions());
+        qunsetenv("XDG_RUNTIME_DIR");
+    }
+
+    // Only the user who runs the program raises through its socket: another user is stopped by the folder's
+    // rights (cannot connect: 2), and by the program's check of the caller where the rights were opened
+    // (refused: 1).
+    void onlyThisUserRaises_data()
+    {
+        QTest::addColumn<uint>("uid");
+        QTest::addColumn<bool>("openRights");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<int>("raised");
+        QTest::newRow("same user") << uint(::geteuid()) << false << 0 << 1;
+        QTest::newRow("other user") << 65534u << false << 2 << 0;
+        QTest::newRow("other user, rights opened") << 65534u << true << 1 << 0;
+    }
+    void onlyThisUserRaises()
+    {
+        QFETCH(uint, uid);
+        QFETCH(bool, openRights);
+        QFETCH(int, exitCode);
+        QFETCH(int, raised);
+        if (uid != ::geteuid() && ::geteuid() != 0)
+            QSKIP("acting as another user needs root");
+        QTemporaryDir runtime;
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+        const QString path = AlarmSocket::Path(QStringLiteral("/opt/tavinor"));
+        int count = 0;
+        AlarmSocketServer server([&count] {
+            ++count;
+            return QString();
+        });
+        QVERIFY(server.Listen(path));
+        if (openRights) {
+            ::chmod(QFile::encodeName(runtime.path()).constData(), 0777);
+            ::chmod(QFile::encodeName(path).constData(), 0777);
+        }
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        const QByteArray name = QFile::encodeName(path);
+        std::memcpy(addr.sun_path, name.constData(), name.size());
+        const pid_t pid = ::fork();
+        QVERIFY(pid >= 0);
+        if (pid == 0) {
+            // Only plain system calls after fork() in a process with threads.
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            if (::setuid(uid) != 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+                ::_exit(2);
+            char reply[128] = {};
+            ssize_t got = 0, n = 0;
+            if (::write(fd, "ALARM\n", 6) != 6)
+                ::_exit(3);
+            while (got < ssize_t(sizeof reply) - 1 && (n = ::read(fd, reply + got, sizeof reply - 1 - got)) > 0)
+                got += n;
+            ::_exit(std::strncmp(reply, "OK\n", 3) == 0 ? 0 : 1);
+        }
+        int status = 0;
+        bool reaped = false; // the macro evaluates its condition once more at the end
+        QTRY_VERIFY_WITH_TIMEOUT(reaped || (reaped = ::waitpid(pid, &status, WNOHANG) == pid), 20000);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), exitCode);
+        QCOMPARE(count, raised);
+        qunsetenv("XDG_RUNTIME_DIR");
+    }
+
+    void nothingRunning()
+    {
+        QTemporaryDir runtime;
+        QString message;
+        QCOMPARE(AlarmSocket::Raise(runtime.filePath(QStringLiteral("none.sock")), message), 1);
+        QVERIFY(message.contains(QStringLiteral("kein laufendes Programm")));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_CommandLine)
+#include "tst_commandline.moc"
