@@ -1,8 +1,9 @@
 // The keyboard-hook library. One thread with its own X connection catches the alert key with a key grab on
 // the root window (every CapsLock/NumLock variant), so it sees the key whichever program has the focus; the
 // grabbed key does not reach the focused program. The record in shared memory says which key and which
-// window; it is read again on every press and checked for changes a few times a second, so a key applied in
-// the settings dialog is caught from then on.
+// window; it is read again on every press. A new key needs a new grab: a program that says when it wrote the
+// record (TvKeyRecordChanged) wakes the thread only then, so an idle station costs nothing; for one that
+// never says, the thread looks at the record a few times a second.
 
 #include "tvkbhk.h"
 
@@ -21,6 +22,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <string>
+#include <sys/eventfd.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <thread>
@@ -39,6 +41,8 @@ struct Watcher
     xcb_window_t root = 0;
     std::thread thread;
     int stopPipe[2] = {-1, -1};
+    int changed = -1;              // eventfd: the program wrote the record
+    std::atomic<bool> told{false}; // the program says when it writes: no need to look on our own
     TvKeyboardProc proc = nullptr;
     std::int32_t handle = 0;
 
@@ -211,7 +215,8 @@ void HandleEvent(Watcher& w, xcb_generic_event_t* ev)
 
 void Run(Watcher* w)
 {
-    pollfd fds[2] = {{xcb_get_file_descriptor(w->conn), POLLIN, 0}, {w->stopPipe[0], POLLIN, 0}};
+    pollfd fds[3] = {
+        {xcb_get_file_descriptor(w->conn), POLLIN, 0}, {w->stopPipe[0], POLLIN, 0}, {w->changed, POLLIN, 0}};
     for (;;) {
         const Record r = ReadRecord(*w);
         if (r.keyCode != w->grabbed.keyCode || KeyHookRecord::Modifiers(r) != KeyHookRecord::Modifiers(w->grabbed))
@@ -226,10 +231,13 @@ void Run(Watcher* w)
             return;
         }
         xcb_flush(w->conn);
-        if (poll(fds, 2, kRecordPollMs) < 0 && errno != EINTR)
+        if (poll(fds, 3, w->told ? -1 : kRecordPollMs) < 0 && errno != EINTR)
             return;
         if (fds[1].revents)
             break;
+        std::uint64_t count = 0;
+        if (fds[2].revents && read(w->changed, &count, sizeof count) < 0 && errno != EAGAIN)
+            Log("cannot read the change signal", errno);
     }
     Ungrab(*w);
 }
@@ -294,8 +302,11 @@ __attribute__((visibility("default"))) std::int32_t TvSetKeyboardHook(TvKeyboard
     w->proc = proc;
     w->shmName = KeyHookRecord::SharedMemoryName(std::getenv("DISPLAY"), unsigned(getuid()));
     LoadKeyboard(*w);
-    if (pipe2(w->stopPipe, O_CLOEXEC) != 0) {
+    w->changed = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (w->changed < 0 || pipe2(w->stopPipe, O_CLOEXEC) != 0) {
         Log("no stop pipe", errno);
+        if (w->changed >= 0)
+            close(w->changed);
         xcb_disconnect(conn);
         delete w;
         return 0;
@@ -319,9 +330,24 @@ __attribute__((visibility("default"))) int TvUnhookKeyboard(std::int32_t hook)
     xcb_disconnect(w->conn);
     close(w->stopPipe[0]);
     close(w->stopPipe[1]);
+    close(w->changed);
     if (w->shm)
         munmap(const_cast<unsigned char*>(w->shm), KeyHookRecord::kSharedSize);
     delete w;
+    return 1;
+}
+
+__attribute__((visibility("default"))) int TvKeyRecordChanged()
+{
+    Watcher* w = g_watcher;
+    if (!w)
+        return 0;
+    w->told = true;
+    const std::uint64_t one = 1;
+    if (write(w->changed, &one, sizeof one) != sizeof one) {
+        Log("cannot signal the change", errno);
+        return 0;
+    }
     return 1;
 }
 }

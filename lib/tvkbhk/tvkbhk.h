@@ -28,4 +28,7 @@ typedef long (*TvKeyboardProc)(int code, std::uintptr_t wParam, std::intptr_t lP
 std::int32_t TvSetKeyboardHook(TvKeyboardProc proc);
 // Stops watching and releases every key caught. Non-zero on success.
 int TvUnhookKeyboard(std::int32_t hook);
+// Optional: the program has just written the record. From the first call on, the library looks at the record
+// only when told, and not on a timer. Non-zero when a hook is installed.
+int TvKeyRecordChanged();
 }

@@ -28,6 +28,7 @@ namespace {
 using HookProc = long (*)(int, std::uintptr_t, std::intptr_t);
 using SetHookFn = std::int32_t (*)(HookProc);
 using UnhookFn = int (*)(std::int32_t);
+using ChangedFn = int (*)();
 
 // The module's values, as long as the program runs.
 struct State
@@ -35,6 +36,7 @@ struct State
     QLibrary* library = nullptr; // the loaded hook library
     std::int32_t hook = 0;       // the hook handle
     UnhookFn unhook = nullptr;
+    ChangedFn changed = nullptr; // tells the library the record was written; older libraries lack it
     HookSharedMemory mapping;
     qint16 pendingCode = 0;
     qint16 pendingShift = 0;
@@ -78,6 +80,7 @@ void UnloadLibrary()
     delete s.library;
     s.library = nullptr;
     s.unhook = nullptr;
+    s.changed = nullptr;
 }
 
 bool LoadAndHook()
@@ -103,6 +106,7 @@ bool LoadAndHook()
         UnloadLibrary();
         return false;
     }
+    s.changed = reinterpret_cast<ChangedFn>(s.library->resolve("TvKeyRecordChanged"));
     s.hook = setHook(proc);
     if (s.hook == 0) {
         std::fprintf(stderr, "tavinor: the keyboard hook could not be installed\n");
@@ -167,6 +171,9 @@ void ApplyAlertKey(QWidget* form)
             ReportError(s.mapping.ErrorNumber(), source, s.mapping.ErrorText());
             return;
         }
+        // The library grabs the new key now instead of looking for changes on a timer.
+        if (s.hook && s.changed)
+            s.changed();
         s.activeCode = s.pendingCode;
         s.activeShift = s.pendingShift;
     } catch (const std::exception& e) {

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QHash>
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
@@ -102,9 +103,15 @@ namespace SysTrayUtil {
 
 QIcon TrayPicture(int number)
 {
+    // Drawn once per picture: a new icon for every alarm window would leave its pixmaps in Qt's pixmap
+    // cache under keys never asked for again, and a station would grow with every alarm.
+    static QHash<int, QIcon> drawn;
+    if (const auto found = drawn.constFind(number); found != drawn.constEnd())
+        return *found;
     QIcon icon;
     for (int size : {16, 22, 24, 32, 48, 64})
         icon.addPixmap(Draw(number, size));
+    drawn.insert(number, icon);
     return icon;
 }
 

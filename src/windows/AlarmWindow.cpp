@@ -7,6 +7,7 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPixmapCache>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -128,6 +129,9 @@ void AlarmWindow::Unload()
         return;
     m_unloaded = true;
     m_alertTimer->stop();
+    // The style caches this window's button drawings under its palette, which no later window shares: the
+    // entries would only pile up, one set per alarm.
+    QPixmapCache::clear();
     OnUnload();
     emit Unloaded();
 }

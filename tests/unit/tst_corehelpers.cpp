@@ -77,6 +77,8 @@ private slots:
         QVERIFY(a != b && b != c && a != c);
         // Opaque where the disc is: the picture is not an empty pixmap.
         QVERIFY(qAlpha(b.pixel(11, 3)) > 200);
+        // Drawn once: every alarm window asks for it, and a fresh drawing each time would stay in Qt's cache.
+        QCOMPARE(SysTrayUtil::TrayPicture(2).cacheKey(), SysTrayUtil::TrayPicture(2).cacheKey());
     }
 
     void hostNameShortForm()
