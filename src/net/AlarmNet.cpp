@@ -486,13 +486,15 @@ void AlarmNet::SweepDropped()
 
 void AlarmNet::HandleLine(int index, const QString& line)
 {
-    if (!Protocol::IsAccepted(line, m_server)) {
+    Socket* s = m_listener->At(index);
+    const QString peer = s ? s->PeerAddress() : QString();
+    // A receipt counts only from a station that offered the extension: anyone else sending 014 lines is
+    // stray input like any other.
+    if (!Protocol::IsAccepted(line, m_server) && !(m_server && m_relay->receipts()->Accepts(peer, line))) {
         StrayLine(index, QStringLiteral("Ungültige Zeile verworfen: ") + Excerpt(line));
         return;
     }
     Slot(index).audit.Valid(m_clock.elapsed());
-    Socket* s = m_listener->At(index);
-    const QString peer = s ? s->PeerAddress() : QString();
     const QString code = Protocol::CodeOf(line);
     QString message = line;
     try {

@@ -81,10 +81,11 @@ bool IsDottedIPv4(const QString& text)
 
 bool IsAccepted(const QString& line, bool server)
 {
-    // With the delivery receipts: the receipt (014) on an uplink, the answer to the offer (013), the states
-    // and the end of the wait (015, 016) on a downlink.
+    // With the delivery receipts a station also takes the answer to its offer (013), the states and the end
+    // of the wait (015, 016); the server takes a receipt (014) only from a station that offered the
+    // extension, which the relay decides.
     static const QStringList kServerCodes = {QStringLiteral("001:"), QStringLiteral("004:"), QStringLiteral("006:"),
-                                             QStringLiteral("008:"), QStringLiteral("010:"), QStringLiteral("014:")};
+                                             QStringLiteral("008:"), QStringLiteral("010:")};
     static const QStringList kStationCodes = {QStringLiteral("002:"), QStringLiteral("005:"), QStringLiteral("007:"),
                                               QStringLiteral("009:"), QStringLiteral("011:"), QStringLiteral("013:"),
                                               QStringLiteral("015:"), QStringLiteral("016:")};

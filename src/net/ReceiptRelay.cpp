@@ -116,6 +116,11 @@ void ReceiptRelay::Cancelled(const QString& peer)
     m_raiserSlot.remove(peer);
 }
 
+bool ReceiptRelay::Accepts(const QString& peer, const QString& line) const
+{
+    return m_knowingAt.contains(peer) && Receipts::ParseReceipt(line).valid;
+}
+
 void ReceiptRelay::ReceiptArrived(int slot, const QString& line)
 {
     const Receipts::Receipt r = Receipts::ParseReceipt(line);

@@ -33,6 +33,8 @@ public:
     void AlarmRelayed(int slot, const QString& peer);
     // The station on `slot` cancelled its alarm (008).
     void Cancelled(const QString& peer);
+    // Whether a receipt line from `peer` belongs to the extension: well formed, from a station that offered it.
+    bool Accepts(const QString& peer, const QString& line) const;
     // A receipt (014) on station slot `slot`.
     void ReceiptArrived(int slot, const QString& line);
     // The uplink of station slot `slot` has ended.

@@ -325,7 +325,7 @@ private slots:
         QTest::newRow("station: alarm relay") << "005: 10.0.0.1|" << false << true;
         QTest::newRow("station: training relay") << "011: 10.0.0.1|" << false << true;
         QTest::newRow("station: a station's code") << "004: " << false << false;
-        QTest::newRow("server: a receipt") << "014: 10.0.0.1|1" << true << true;
+        QTest::newRow("server: a receipt, unless its sender offered receipts") << "014: 10.0.0.1|1" << true << false;
         QTest::newRow("station: receipt answer and states") << "015: x" << false << true;
         QTest::newRow("station: the offer is not a downlink line") << "012: receipts" << false << false;
     }
