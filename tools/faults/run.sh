@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Plants the deliberate faults of faults.txt one at a time and reports which test catches each.
 #   tools/faults/run.sh [-o table.md] [-n] [id ...]
-#     -o FILE  the result table (default build-faults/result.md)
+#     -o FILE  the result table (default build-faults/result.md; FAULTS_WORK=DIR for another working folder)
 #     -n       unit/GUI tests only, no system tests
 #     id ...   only these faults
 # Works on a copy of the worktree in build-faults/tree (its own build dir, ccache), so the worktree and its
@@ -11,7 +11,8 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/../.." && pwd)
-out=$repo/build-faults/result.md
+work=${FAULTS_WORK:-$repo/build-faults}
+out=$work/result.md
 system=1
 while getopts "o:n" opt; do
     case $opt in
@@ -23,16 +24,21 @@ done
 shift $((OPTIND - 1))
 only=" $* "
 
-tree=$repo/build-faults/tree
+tree=$work/tree
 build=$tree/build
-log=$repo/build-faults/log
+log=$work/log
 mkdir -p "$tree" "$log"
+# The tests read their data from ../shared beside the source tree.
+[ -e "$work/shared" ] || ln -s "$(cd "$repo/.." && pwd)/shared" "$work/shared"
 
 # The copy: every file git knows or would add, with its time stamps, so the build stays incremental.
-find "$tree" -mindepth 1 -maxdepth 1 ! -name build -exec rm -rf {} +
-(cd "$repo" && git ls-files -co --exclude-standard | while IFS= read -r f; do
-    [ -f "$f" ] && printf '%s\0' "$f"
-done | tar --null -T - -cf -) | (cd "$tree" && tar -xpf -)
+# FAULTS_KEEP_TREE=1 runs again on the copy made last time.
+if [ "${FAULTS_KEEP_TREE:-0}" != 1 ]; then
+    find "$tree" -mindepth 1 -maxdepth 1 ! -name build -exec rm -rf {} +
+    (cd "$repo" && git ls-files -co --exclude-standard | while IFS= read -r f; do
+        [ -f "$f" ] && printf '%s\0' "$f"
+    done | tar --null -T - -cf -) | (cd "$tree" && tar -xpf -)
+fi
 
 # Same relative paths as the worktree's own build: ccache serves both.
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(dirname "$repo")} CCACHE_NOHASHDIR=1
@@ -43,6 +49,7 @@ planted=
 restore() {
     if [ -n "$planted" ]; then
         mv -f "$planted.orig" "$planted"
+        touch "$planted" # newer than the object built with the fault, so the next build takes it anew
         planted=
     fi
 }
