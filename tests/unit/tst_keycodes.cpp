@@ -95,6 +95,8 @@ private slots:
         QCOMPARE(KeyCodes::FromQtKey(Qt::Key_5, true), 0x65);
         QCOMPARE(KeyCodes::FromQtKey(Qt::Key_5, false), 0x35);
         QCOMPARE(KeyCodes::FromQtKey(Qt::Key_unknown), 0);
+        for (const int vk : {0x60, 0x69}) // the keypad's digits, both ends
+            QCOMPARE(KeyCodes::FromQtKey(KeyCodes::ToQtKey(vk), true), vk);
     }
 
     void keyEvents()
