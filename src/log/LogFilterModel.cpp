@@ -39,6 +39,14 @@ void LogFilterModel::Append(const QList<int>& rows)
     endInsertRows();
 }
 
+void LogFilterModel::ShowRows(std::vector<int> rows)
+{
+    beginResetModel();
+    m_filtered = true;
+    m_rows = std::move(rows);
+    endResetModel();
+}
+
 int LogFilterModel::SourceRow(int row) const
 {
     if (!m_filtered)

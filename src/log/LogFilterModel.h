@@ -19,6 +19,8 @@ public:
     // Starts an empty selection; Append adds what a pass finds.
     void BeginSelection();
     void Append(const QList<int>& rows);
+    // A complete selection at once.
+    void ShowRows(std::vector<int> rows);
     bool IsFiltered() const { return m_filtered; }
     // Row number in the source for a row of this model.
     int SourceRow(int row) const;
