@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <bit>
 #include <climits>
+#include <cstdlib>
+#include <new>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -43,6 +45,9 @@ inline void Classify64(const char* p, quint64& newlines, quint64& semicolons)
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
+#ifdef Q_OS_LINUX
+#include <sys/mman.h>
 #endif
 
 LogIndex::LogIndex() = default;
@@ -88,8 +93,11 @@ void LogIndex::Close()
     m_semicolons = 0;
     m_codeLength = 0;
     m_rows = 0;
+    m_chatterRows = 0;
     m_lastRow = 0;
     m_chunks.clear();
+    m_blocks.clear();
+    m_blockUsed = BlockSize;
     m_far.clear();
     m_buffer.clear();
 }
@@ -180,20 +188,48 @@ inline void LogIndex::EndLine(qint64 nextLineStart)
     m_codeLength = 0;
 }
 
+char* LogIndex::Take(size_t bytes)
+{
+    if (m_blockUsed + bytes > BlockSize) {
+#ifdef Q_OS_LINUX
+        char* block = static_cast<char*>(std::aligned_alloc(BlockSize, BlockSize));
+        if (block)
+            ::madvise(block, BlockSize, MADV_HUGEPAGE);
+#else
+        char* block = static_cast<char*>(std::malloc(BlockSize));
+#endif
+        if (!block)
+            throw std::bad_alloc();
+        m_blocks.emplace_back(block);
+        m_blockUsed = 0;
+    }
+    char* out = m_blocks.back().get() + m_blockUsed;
+    m_blockUsed += (bytes + 63) & ~size_t(63);
+    return out;
+}
+
+void LogIndex::BlockFree::operator()(char* p) const
+{
+    std::free(p);
+}
+
 inline void LogIndex::AddRow(qint64 offset, bool chatter)
 {
     constexpr int groupMask = (1 << GroupShift) - 1, chunkMask = (1 << ChunkShift) - 1;
     const int inChunk = m_rows & chunkMask;
     if (inChunk == 0) {
         Chunk c;
-        c.base.reset(new qint64[1 << (ChunkShift - GroupShift)]);
-        c.step.reset(new quint16[1 << ChunkShift]);
-        c.chatter.reset(new quint64[1 << (ChunkShift - 6)]());
-        m_chunks.push_back(std::move(c));
+        c.base = reinterpret_cast<qint64*>(Take(sizeof(qint64) << (ChunkShift - GroupShift)));
+        c.step = reinterpret_cast<quint16*>(Take(sizeof(quint16) << ChunkShift));
+        c.chatter = reinterpret_cast<quint64*>(Take(sizeof(quint64) << (ChunkShift - 6)));
+        std::fill_n(c.chatter, 1 << (ChunkShift - 6), 0);
+        m_chunks.push_back(c);
     }
     Chunk& c = m_chunks.back();
-    if (chatter)
+    if (chatter) {
         c.chatter[inChunk >> 6] |= quint64(1) << (inChunk & 63);
+        ++m_chatterRows;
+    }
     quint16 step = 0;
     if ((m_rows & groupMask) == 0)
         c.base[inChunk >> GroupShift] = offset;
@@ -228,7 +264,9 @@ qint64 LogIndex::RowOffset(int row) const
 
 std::vector<int> LogIndex::RowsWithoutChatter() const
 {
+    // Counted first: growing the list step by step would touch its memory twice.
     std::vector<int> out;
+    out.reserve(size_t(m_rows - m_chatterRows));
     for (size_t c = 0; c < m_chunks.size(); ++c) {
         const int first = int(c << ChunkShift);
         const int rows = std::min(m_rows - first, 1 << ChunkShift);

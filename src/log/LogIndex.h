@@ -62,14 +62,21 @@ private:
     // Rows are stored in chunks of fixed size, so growing never copies what is already indexed.
     static constexpr int GroupShift = 6;
     static constexpr int ChunkShift = 16;
-    // Allocated whole but left untouched, so the pages of a chunk's unused end are never taken; filled
-    // by index, as the hot loop of the scan cannot afford a size check per row.
+    // Filled by index, as the hot loop of the scan cannot afford a size check per row.
     struct Chunk
     {
-        std::unique_ptr<qint64[]> base;     // per group of 64 rows
-        std::unique_ptr<quint16[]> step;    // per row; 0 for the first of a group and for a distance kept aside
-        std::unique_ptr<quint64[]> chatter; // a bit per row
+        qint64* base;     // per group of 64 rows
+        quint16* step;    // per row; 0 for the first of a group and for a distance kept aside
+        quint64* chatter; // a bit per row
     };
+    // The chunks live in blocks of 2 MiB that the kernel may back with huge pages: taking tens of megabytes
+    // page by page costs more than the scan itself.
+    static constexpr size_t BlockSize = size_t(2) << 20;
+    struct BlockFree
+    {
+        void operator()(char* p) const;
+    };
+    char* Take(size_t bytes);
 
     void ScanBytes(const char* start, qint64 length);
     void CountSemicolons(quint64 bits, const char* block);
@@ -88,8 +95,11 @@ private:
     int m_codeLength = 0;
     const char* m_sliceEnd = nullptr;
     int m_rows = 0;
+    int m_chatterRows = 0;
     qint64 m_lastRow = 0; // offset of the newest row
     std::vector<Chunk> m_chunks;
+    std::vector<std::unique_ptr<char, BlockFree>> m_blocks;
+    size_t m_blockUsed = BlockSize;
     std::vector<std::pair<int, qint64>> m_far; // rows too far from the row before, in row order
     QByteArray m_buffer;
 };
