@@ -45,6 +45,7 @@ public:
         const int i = row & ((1 << ChunkShift) - 1);
         return (c.chatter[i >> 6] >> (i & 63)) & 1;
     }
+    int ChatterRows() const { return m_chatterRows; }
     // Rows that are not chatter, in file order.
     std::vector<int> RowsWithoutChatter() const;
     // Where row `row` starts in the file (for passes that read the file themselves).

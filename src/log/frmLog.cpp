@@ -472,7 +472,10 @@ void frmLog::ApplyFilter()
         // The default view: the load already told the chatter apart, no pass over the file. The station
         // list that a pass would have gathered is collected behind the grid; it matches nothing itself.
         m_filter->Stop();
-        m_shown->ShowRows(m_model->RowsWithoutChatter());
+        if (m_model->ChatterRows() == 0)
+            m_shown->ShowAll(true); // a log without chatter needs no list of its rows
+        else
+            m_shown->ShowRows(m_model->RowsWithoutChatter());
         OnFilterFinished();
         if (cboStation->count() == 1 && !m_stationPass->IsRunning()) {
             LogCriteria none;
