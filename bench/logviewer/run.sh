@@ -46,6 +46,6 @@ for n in "${sizes[@]}"; do
         done
     done
     out=$("$bench" "$work" --filter 2>&1) || { echo "$out" >&2; exit 1; }
-    printf '%-10s filter by station: %s\n' "$n" "$(grep -o 'matches=.*' <<<"$out")"
+    printf '%-10s filter by station: %s\n' "$n" "$(grep -o 'stations_ms=.*' <<<"$out")"
     rm -f "$log"
 done

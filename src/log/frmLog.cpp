@@ -489,6 +489,8 @@ void frmLog::ApplyFilter()
 
 void frmLog::RunFilter(const LogCriteria& criteria, int firstRow)
 {
+    if (firstRow == 0 && m_incidentText.isEmpty())
+        m_stationPass->Stop(); // this pass lists the stations as well
     m_shown->BeginSelection();
     lblStatus->setText(QStringLiteral("Suche läuft ..."));
     m_filter->Start(m_model->Path(), m_model->RowStart(firstRow), firstRow, m_model->LoadedBytes(), criteria);
