@@ -7,6 +7,7 @@
 #include "core/IniFiles.h"
 #include "core/SysTrayUtil.h"
 #include "core/frmMain.h"
+#include "platform/Desktop.h"
 #include "windows/AlarmIO.h"
 #include "windows/AlarmLine.h"
 
@@ -150,6 +151,9 @@ void frmAlarmPopup::Prebuild()
         w->m_red = !w->m_red;
         w->Paint();
     }
+    // And the questions an alarm asks the desktop and the network, answered slowest the first time.
+    Desktop::Instance().ActiveWindow();
+    AlarmIO::OwnAddresses();
 }
 
 frmAlarmPopup* frmAlarmPopup::Load()
