@@ -133,6 +133,18 @@ QPointer<frmAlarmPopup>& Spare()
 // After an alarm has taken the spare, late enough not to hold up its first paint, in case the alarm is
 // still on the screen when the next one comes.
 constexpr int kRebuildMs = 1000;
+
+// One pending rebuild at a time: a stale one must not fall into the next alarm.
+QTimer* RebuildTimer()
+{
+    static QPointer<QTimer> timer;
+    if (!timer) {
+        timer = new QTimer(QCoreApplication::instance());
+        timer->setSingleShot(true);
+        QObject::connect(timer, &QTimer::timeout, &frmAlarmPopup::Prebuild);
+    }
+    return timer;
+}
 } // namespace
 
 void frmAlarmPopup::Prebuild()
@@ -163,10 +175,9 @@ frmAlarmPopup* frmAlarmPopup::Load()
     if (QPointer<frmAlarmPopup> spare = Spare()) {
         Spare().clear();
         spare->Arm();
-        QTimer::singleShot(kRebuildMs, QCoreApplication::instance(), &frmAlarmPopup::Prebuild);
+        RebuildTimer()->start(kRebuildMs);
         // Sooner when the alarm ends before that: alarms may follow each other quickly.
-        connect(spare, &AlarmWindow::Unloaded, QCoreApplication::instance(),
-                [] { QTimer::singleShot(0, QCoreApplication::instance(), &frmAlarmPopup::Prebuild); });
+        connect(spare, &AlarmWindow::Unloaded, RebuildTimer(), [] { RebuildTimer()->start(0); });
         return spare;
     }
     return new frmAlarmPopup(frmMain::Instance());
