@@ -23,6 +23,8 @@
 #include "platform/SingleInstance.h"
 #include "platform/System.h"
 #include "platform/TermSignals.h"
+#include "windows/AlarmIO.h"
+#include "windows/frmAlarmPopup.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -249,6 +251,8 @@ void frmMain::UpdateVariables(bool Init)
         Hooklib::ApplyAlertKey(key, code);
         if (Globals::IsEnding)
             return;
+        // Built once registered, not before: an alarm then only shows it, and the start is not held up.
+        AlarmIO::OnLinkUp(this, [] { frmAlarmPopup::Prebuild(); });
     }
     if (Globals::IsConnected) {
         SysTrayUtil::TraySetIcon(2);
