@@ -31,13 +31,14 @@ mkdir -p "$tree" "$log"
 # The tests read their data from ../shared beside the source tree.
 [ -e "$work/shared" ] || ln -s "$(cd "$repo/.." && pwd)/shared" "$work/shared"
 
-# The copy: every file git knows or would add, with its time stamps, so the build stays incremental.
+# The copy: every file git knows or would add. Its files are new to the build (a source older than an object
+# the last fault left could hide a difference); ccache keeps the rebuild cheap.
 # FAULTS_KEEP_TREE=1 runs again on the copy made last time.
 if [ "${FAULTS_KEEP_TREE:-0}" != 1 ]; then
     find "$tree" -mindepth 1 -maxdepth 1 ! -name build -exec rm -rf {} +
     (cd "$repo" && git ls-files -co --exclude-standard | while IFS= read -r f; do
         [ -f "$f" ] && printf '%s\0' "$f"
-    done | tar --null -T - -cf -) | (cd "$tree" && tar -xpf -)
+    done | tar --null -T - -cf -) | (cd "$tree" && tar -xmf -)
 fi
 
 # Same relative paths as the worktree's own build: ccache serves both.
