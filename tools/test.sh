@@ -5,4 +5,4 @@ cd "$(dirname "$0")/.."
 tools/deps.sh test
 rm -rf build
 tools/build.sh
-ctest --test-dir build --output-on-failure --timeout 600
+ctest --test-dir build --output-on-failure --timeout 600 -j "$(nproc)"
