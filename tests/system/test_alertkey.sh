@@ -20,10 +20,6 @@ net_add_pc c 3
 SRV_IP=$NET_PREFIX.1
 A_IP=$NET_PREFIX.4
 B_IP=$NET_PREFIX.2
-RECEIVER='^tavinor - ALARM-Receiver$'
-SENDER='^tavinor - ALARM-Sender$'
-# The event logs are Windows-1252.
-AUSGELOEST=$'ausgel\xf6st'
 
 common=("Server=0" "Init=1" "Servername=$SRV_IP" "Autoreconnect=1" "Visuell=1" "Akustisch=0")
 SRV=$(net_install server "Server=1" "Init=1" "Stationname=Zentrale") || tv_bail "install server"
@@ -60,17 +56,12 @@ AERR=$TV_ARTIFACTS/a.err
 BERR=$TV_ARTIFACTS/b.err
 CERR=$TV_ARTIFACTS/c.err
 fired() { net_count "$1" "tavinor: alert key $2"; }   # the main window's key-down handler ran
-key_at() { DISPLAY=$1 timeout 10 xdotool key --clearmodifiers "$2" >/dev/null 2>&1; }
 alarms_sent() { net_count "$SRV/Log/log.csv" "$A_IP (Station A);004:"; } # alarms the server received from A
 
-# on DISPLAY command...: runs a helper against one PC's display.
-on() { (export DISPLAY=$1 TV_DISPLAY=$1; "${@:2}"); }
 window_of() { on "$1" tv_windows_of "$2" --all --name "$3" | head -1; }
 has_receiver() { on "$1" tv_has_window "$2" --all --name "$RECEIVER"; }
 lacks_receiver() { ! has_receiver "$@"; }
-prop() { on "$1" tv_x xprop "${@:2}" 2>/dev/null; }
 is_above() { prop "$1" -id "$2" _NET_WM_STATE | grep -q _NET_WM_STATE_ABOVE; }
-active_is() { [ "$(prop "$1" -root _NET_ACTIVE_WINDOW | grep -oE '0x[0-9a-f]+' | head -1)" = "$(printf '0x%x' "$2")" ]; }
 top_is() { [ "$(prop "$1" -root _NET_CLIENT_LIST_STACKING | grep -oE '0x[0-9a-f]+' | tail -1)" = "$(printf '0x%x' "$2")" ]; }
 
 # --- F12 at A while an xterm has the focus: the whole chain ---------------------------------------------
