@@ -91,7 +91,7 @@ WC=$(receiver_of "$DC" "$C_PID")
 [ -n "$WB" ] && [ -n "$WC" ] || tv_bail "no receiver window to inspect"
 # --- B acknowledges with Enter: A receives the 007 with B's record --------------------------------------
 # Once the window has been up for 2 s, Return is the user's answer to it.
-while awk -v a="$B_ACTIVE" -v n="$(date +%s.%N)" 'BEGIN { exit !(n < a + 2) }'; do sleep 0.1; done
+net_past "$B_ACTIVE" 2
 on "$DB" tv_focus "$WB"
 on "$DB" tv_xdo key Return
 tv_check "Enter 2 s after the window came up closes B's window" tv_wait_for 5 on "$DB" tv_lacks_window "$B_PID" --all --name "$RECEIVER"

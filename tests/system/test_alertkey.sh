@@ -83,6 +83,7 @@ for pc in B C; do
     dir=${!pc}; pid_var=${pc}_PID; disp_var=D$pc
     tv_check "$pc receives the relayed alarm (005)" tv_wait_file_contains 5 "$dir/Log/log.csv" "$SRV_IP;005:"
     tv_check "$pc shows the receiver window" tv_wait_for 10 has_receiver "${!disp_var}" "${!pid_var}"
+    [ "$pc" = B ] && B_SHOWN=$(date +%s.%N)
 done
 tv_check "F12 at A reaches no handler at B or C (one record per display)" \
     test "$(net_count "$BERR" "alert key")$(net_count "$CERR" "alert key")" = 00
@@ -98,6 +99,7 @@ tv_check "... and topmost (_NET_WM_STATE_ABOVE)" is_above "$DA" "$SW"
 WB=$(window_of "$DB" "$B_PID" "$RECEIVER")
 WC=$(window_of "$DC" "$C_PID" "$RECEIVER")
 [ -n "$WB" ] && [ -n "$WC" ] || tv_bail "no receiver windows to work with"
+net_past "$B_SHOWN" 2 # Return counts only once the window has been up for 2 s
 on "$DB" tv_focus "$WB"
 on "$DB" tv_xdo key Return
 tv_check "Enter closes B's receiver window" tv_wait_for 5 lacks_receiver "$DB" "$B_PID"
@@ -132,11 +134,7 @@ has_report_at_a() { [ -n "$(report_at_a)" ]; }
 tv_check "F4 writes A's incident report" tv_wait_for 5 has_report_at_a
 REPORT=$(report_at_a)
 cp "$REPORT" "${REPORT%.html}.pdf" "$TV_ARTIFACTS/" 2>/dev/null
-tv_check "... with B's acknowledgement" grep -q "<td>Station B</td>" "$REPORT"
-for s in "Hilfe eingetroffen" "Notfallausrüstung eingetroffen" "ersten Schock gegeben" "(ALARM aufgehoben)"; do
-    tv_check "... with the step $s" grep -qF "$s" "$REPORT"
-done
-tv_check "... and its PDF" sh -c "head -c 5 '${REPORT%.html}.pdf' | grep -q '%PDF-'"
+tv_check "... with B's acknowledgement" grep -q "<td>Station B</td>" "$REPORT" # its contents: tst_alarmsender
 # Closing the sender window gives A's desktop back the windows the alarm minimised.
 on "$DA" tv_focus "$SW"
 key_at "$DA" alt+F4
