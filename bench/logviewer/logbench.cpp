@@ -4,12 +4,12 @@
 // the list) and measures the time to the first and to all results, and the longest stall meanwhile.
 //
 //   tv_logbench PROGRAM_FOLDER [--filter]
-#include "core/Forms.h"
-#include "core/ProgramFolder.h"
 #include "log/LogFilter.h"
 #include "log/LogFilterModel.h"
 #include "log/LogModel.h"
 #include "log/frmLog.h"
+#include "platform/ProgramFolder.h"
+#include "ui/Forms.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

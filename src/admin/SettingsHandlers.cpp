@@ -2,19 +2,19 @@
 #include "admin/frmSettings.h"
 
 #include "admin/SettingsFolderBrowser.h"
-#include "admin/XPMsgBox.h"
 #include "alarm/Hooklib.h"
+#include "app/frmMain.h"
+#include "core/EventLog.h"
 #include "core/Functions.h"
 #include "core/Globals.h"
 #include "core/IniFiles.h"
-#include "core/ProgramFolder.h"
-#include "core/frmMain.h"
-#include "log/EventLog.h"
 #include "net/Network.h"
 #include "net/ServerAddresses.h"
-#include "net/frmMonitor.h"
 #include "platform/KeySyms.h"
+#include "platform/ProgramFolder.h"
+#include "ui/XPMsgBox.h"
 #include "windows/frmAlarmPopup.h"
+#include "windows/frmMonitor.h"
 
 #include <QCheckBox>
 #include <QGroupBox>

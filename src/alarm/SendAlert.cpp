@@ -1,10 +1,10 @@
 #include "alarm/SendAlert.h"
 
-#include "alarm/ForceFore.h"
-#include "core/Forms.h"
+#include "app/frmMain.h"
+#include "core/EventLog.h"
 #include "core/Functions.h"
-#include "core/frmMain.h"
-#include "log/EventLog.h"
+#include "ui/ForceFore.h"
+#include "ui/Forms.h"
 #include "windows/AlarmIO.h"
 #include "windows/frmAlarmSenderPopup.h"
 

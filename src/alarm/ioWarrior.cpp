@@ -1,12 +1,12 @@
 #include "alarm/ioWarrior.h"
 
-#include "admin/XPMsgBox.h"
 #include "alarm/SendAlert.h"
-#include "core/Forms.h"
+#include "app/frmMain.h"
 #include "core/Globals.h"
 #include "core/IniFiles.h"
-#include "core/frmMain.h"
 #include "platform/IowKitLibrary.h"
+#include "ui/Forms.h"
+#include "ui/XPMsgBox.h"
 
 #include <QElapsedTimer>
 #include <QPointer>

@@ -2,7 +2,7 @@
 
 #include "admin/frmSettings.h"
 #include "alarm/ioWarrior.h"
-#include "core/Forms.h"
+#include "ui/Forms.h"
 #include "windows/frmAlarmPopup.h"
 #include "windows/frmAlarmSenderPopup.h"
 

@@ -1,11 +1,9 @@
 #include "net/AlarmNet.h"
 
-#include "admin/XPMsgBox.h"
+#include "app/frmMain.h"
+#include "core/ErrorObject.h"
+#include "core/EventLog.h"
 #include "core/Globals.h"
-#include "core/SysTrayUtil.h"
-#include "core/frmMain.h"
-#include "log/ErrorObject.h"
-#include "log/EventLog.h"
 #include "net/ClientLink.h"
 #include "net/LinkRules.h"
 #include "net/Protocol.h"
@@ -13,6 +11,8 @@
 #include "net/ServerRelay.h"
 #include "platform/Cp1252.h"
 #include "platform/SocketArray.h"
+#include "ui/SysTrayUtil.h"
+#include "ui/XPMsgBox.h"
 
 #include <QAbstractSocket>
 #include <QDateTime>

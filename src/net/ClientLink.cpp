@@ -1,17 +1,17 @@
 #include "net/ClientLink.h"
 
-#include "core/Forms.h"
+#include "app/frmMain.h"
+#include "core/EventLog.h"
 #include "core/Functions.h"
 #include "core/Globals.h"
 #include "core/IniFiles.h"
-#include "core/SysTrayUtil.h"
-#include "core/frmMain.h"
-#include "log/EventLog.h"
 #include "net/AlarmHooks.h"
 #include "net/AlarmNet.h"
 #include "net/IPChecker.h"
 #include "net/Protocol.h"
 #include "platform/SocketArray.h"
+#include "ui/Forms.h"
+#include "ui/SysTrayUtil.h"
 
 #include "platform/Cp1252.h"
 

@@ -1,7 +1,7 @@
 #include "net/Network.h"
 
+#include "app/frmMain.h"
 #include "core/Globals.h"
-#include "core/frmMain.h"
 #include "net/AlarmNet.h"
 #include "net/ClientLink.h"
 

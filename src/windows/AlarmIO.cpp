@@ -1,9 +1,8 @@
 #include "windows/AlarmIO.h"
 
 #include "alarm/ioWarrior.h"
+#include "app/frmMain.h"
 #include "core/Globals.h"
-#include "core/SysTrayUtil.h"
-#include "core/frmMain.h"
 #include "net/AlarmNet.h"
 #include "net/ClientLink.h"
 #include "net/IPChecker.h"
@@ -11,6 +10,7 @@
 #include "platform/Socket.h"
 #include "platform/SocketArray.h"
 #include "platform/System.h"
+#include "ui/SysTrayUtil.h"
 
 #include <QAction>
 #include <QHostAddress>

@@ -1,11 +1,11 @@
 #include "windows/frmAlarmPopup.h"
 
-#include "admin/XPMsgBox.h"
-#include "alarm/ForceFore.h"
-#include "core/Forms.h"
+#include "app/frmMain.h"
 #include "core/IniFiles.h"
-#include "core/SysTrayUtil.h"
-#include "core/frmMain.h"
+#include "ui/ForceFore.h"
+#include "ui/Forms.h"
+#include "ui/SysTrayUtil.h"
+#include "ui/XPMsgBox.h"
 #include "windows/AlarmIO.h"
 #include "windows/AlarmLine.h"
 

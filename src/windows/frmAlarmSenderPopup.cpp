@@ -1,11 +1,11 @@
 #include "windows/frmAlarmSenderPopup.h"
 
-#include "alarm/ForceFore.h"
-#include "core/Forms.h"
+#include "app/frmMain.h"
+#include "core/EventLog.h"
 #include "core/Functions.h"
-#include "core/SysTrayUtil.h"
-#include "core/frmMain.h"
-#include "log/EventLog.h"
+#include "ui/ForceFore.h"
+#include "ui/Forms.h"
+#include "ui/SysTrayUtil.h"
 #include "windows/AlarmIO.h"
 #include "windows/AlarmLine.h"
 

@@ -1,8 +1,8 @@
 #include "TestFolder.h"
 
-#include "admin/XPMsgBox.h"
-#include "core/Forms.h"
 #include "core/Globals.h"
+#include "ui/Forms.h"
+#include "ui/XPMsgBox.h"
 #include "windows/AlarmIO.h"
 #include "windows/frmAlarmPopup.h"
 #include "windows/frmAlarmSenderPopup.h"
@@ -55,7 +55,10 @@ private slots:
         Globals::UsbButtonHandle = 1;
         AlarmIO::Seams seams;
         seams.now = [this] { return m_now; };
-        seams.send = [this](const QString& l) { m_sent << l; return true; };
+        seams.send = [this](const QString& l) {
+            m_sent << l;
+            return true;
+        };
         seams.beep = [this] { ++m_beeps; };
         seams.outputs = [this](quint8 p) { m_outputs << p; };
         seams.ownAddresses = [this] { return m_own; };
@@ -140,9 +143,12 @@ private slots:
     {
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("station");
-        QTest::newRow("separator in name") << "005: 10.0.0.4|001: |OP|Saal|1|0|10.0.0.4" << "OP hat den";
-        QTest::newRow("not registered") << "005: 10.0.0.6|" << "10.0.0.6 hat den";
-        QTest::newRow("four fields") << "005: 10.0.0.7|001: |Labor|1" << "Labor hat den";
+        QTest::newRow("separator in name") << "005: 10.0.0.4|001: |OP|Saal|1|0|10.0.0.4"
+                                           << "OP hat den";
+        QTest::newRow("not registered") << "005: 10.0.0.6|"
+                                        << "10.0.0.6 hat den";
+        QTest::newRow("four fields") << "005: 10.0.0.7|001: |Labor|1"
+                                     << "Labor hat den";
         QTest::newRow("control characters") << "005: 10.0.0.8|001: |La\tb\x01or|1|0|10.0.0.8"
                                             << "La bor hat den";
     }
@@ -419,8 +425,8 @@ private slots:
 private:
     void settings(const QByteArray& visual, const QByteArray& acoustic)
     {
-        m_folder->writeIni("[General]\r\nVisuell=" + visual + "\r\nAkustisch=" + acoustic + "\r\nLogfile=" +
-                           m_folder->file("log.csv").toUtf8() + "\r\n");
+        m_folder->writeIni("[General]\r\nVisuell=" + visual + "\r\nAkustisch=" + acoustic +
+                           "\r\nLogfile=" + m_folder->file("log.csv").toUtf8() + "\r\n");
     }
 
     std::unique_ptr<TestFolder> m_folder;

@@ -1,12 +1,12 @@
 #include "TestFolder.h"
 
-#include "alarm/ForceFore.h"
 #include "alarm/SendAlert.h"
-#include "core/Forms.h"
+#include "app/frmMain.h"
 #include "core/Functions.h"
 #include "core/Globals.h"
-#include "core/frmMain.h"
 #include "platform/Desktop.h"
+#include "ui/ForceFore.h"
+#include "ui/Forms.h"
 #include "windows/AlarmIO.h"
 #include "windows/frmAlarmPopup.h"
 #include "windows/frmAlarmSenderPopup.h"
@@ -169,7 +169,9 @@ private slots:
         const QByteArray log = m_folder->readFile("log.csv");
         QCOMPARE(log.count(";Empfang;Hilfe eingetroffen\r\n"), 1);
         QCOMPARE(log.count(";Empfang;ALARM aufgehoben\r\n"), 1);
-        QCOMPARE(log.count(";Empfang;Notfallausr\xfc" "stung eingetroffen\r\n"), 1); // Windows-1252
+        QCOMPARE(log.count(";Empfang;Notfallausr\xfc"
+                           "stung eingetroffen\r\n"),
+                 1); // Windows-1252
 
         // Closing cancels once more.
         Button(w, "btnClose")->click();
@@ -271,8 +273,8 @@ private slots:
         m_now = m_now.addSecs(12);
         w->addTextMessage("007: 10.0.0.2|001: |Station B|1|0|10.0.0.2");
         w->addTextMessage("007: 10.0.0.3|");
-        QCOMPARE(Rows(w).mid(1), (QStringList{"Station B hat Notruf gehört\t09:15:42",
-                                              "10.0.0.3 hat Notruf gehört\t09:15:42"}));
+        QCOMPARE(Rows(w).mid(1),
+                 (QStringList{"Station B hat Notruf gehört\t09:15:42", "10.0.0.3 hat Notruf gehört\t09:15:42"}));
         // The newest entry is in view however long the list grows.
         for (int i = 0; i < 60; ++i)
             w->addTextMessage(QString("007: 10.0.1.%1|001: |S%1|1|0|10.0.1.%1").arg(i));
@@ -314,7 +316,8 @@ private slots:
         SendAlert();
         QCOMPARE(m_desktop.minimized, 1);
         QCOMPARE(m_sent, QStringList{"004: "});
-        QVERIFY(m_folder->readFile("log.csv").endsWith(";Empfang;ALARM ausgel\xf6" "st\r\n"));
+        QVERIFY(m_folder->readFile("log.csv").endsWith(";Empfang;ALARM ausgel\xf6"
+                                                       "st\r\n"));
         QVERIFY(main.findChild<QPlainTextEdit*>("txtReceive")->toPlainText().contains("Alarm wurde ausgelöst!"));
         frmAlarmSenderPopup* w = frmAlarmSenderPopup::Loaded();
         QVERIFY(w && w->isVisible());

@@ -1,6 +1,6 @@
-#include "alarm/ForceFore.h"
 #include "platform/Desktop.h"
 #include "platform/DesktopX11.h"
+#include "ui/ForceFore.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
@@ -69,8 +69,8 @@ quint32 First32(quint32 window, const QByteArray& name)
     xcb_connection_t* c = x11->connection();
     xcb_intern_atom_reply_t* atom =
         xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, quint16(name.size()), name.constData()), nullptr);
-    xcb_get_property_reply_t* reply = xcb_get_property_reply(
-        c, xcb_get_property(c, 0, window, atom->atom, XCB_GET_PROPERTY_TYPE_ANY, 0, 1), nullptr);
+    xcb_get_property_reply_t* reply =
+        xcb_get_property_reply(c, xcb_get_property(c, 0, window, atom->atom, XCB_GET_PROPERTY_TYPE_ANY, 0, 1), nullptr);
     quint32 value = 0;
     if (reply && xcb_get_property_value_length(reply) >= 4)
         value = *static_cast<const quint32*>(xcb_get_property_value(reply));

@@ -1,10 +1,10 @@
 #include "TestFolder.h"
 
 #include "admin/OpenLink.h"
-#include "admin/XPMsgBox.h"
 #include "admin/frmAbout.h"
-#include "core/Forms.h"
 #include "platform/SysInfo.h"
+#include "ui/Forms.h"
+#include "ui/XPMsgBox.h"
 
 #include <QGroupBox>
 #include <QLabel>

@@ -1,13 +1,13 @@
 #include "TestFolder.h"
 
 #include "admin/Settings.h"
-#include "admin/XPMsgBox.h"
 #include "admin/frmSettings.h"
-#include "core/Forms.h"
+#include "app/frmMain.h"
 #include "core/Globals.h"
-#include "core/SysTrayUtil.h"
-#include "core/frmMain.h"
 #include "net/Network.h"
+#include "ui/Forms.h"
+#include "ui/SysTrayUtil.h"
+#include "ui/XPMsgBox.h"
 #include "windows/AlarmIO.h"
 #include "windows/frmAlarmPopup.h"
 
@@ -16,10 +16,10 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QSystemTrayIcon>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QPointer>
 #include <QTimer>
 #include <QtTest>
 
@@ -87,8 +87,9 @@ private slots:
         QCOMPARE(SysTrayUtil::CurrentPicture(), 3);
         QCOMPARE(SysTrayUtil::TrayIcon()->toolTip(), QStringLiteral("tavinor Client - Keine Verbindung zum Server!"));
 
-        const QStringList keys = {"popUpAlarm", "popUp1", "popUp2", "popUp3",  "popUp4",  "popUp5",  "popUp6", "popUp7",
-                                  "popUp8",     "popUp9", "popUp10", "popUp14", "popUp15", "popUp16", "popUp17"};
+        const QStringList keys = {"popUpAlarm", "popUp1",  "popUp2",  "popUp3",  "popUp4",
+                                  "popUp5",     "popUp6",  "popUp7",  "popUp8",  "popUp9",
+                                  "popUp10",    "popUp14", "popUp15", "popUp16", "popUp17"};
         QList<QAction*> actions = m_main->mnuPopup()->actions();
         QCOMPARE(actions.size(), keys.size());
         for (int i = 0; i < keys.size(); ++i)
@@ -173,7 +174,8 @@ private slots:
         QCOMPARE(m_main->MenuEntry(QStringLiteral("popUp3"))->text(), QStringLiteral("Server: Empfang"));
         QCOMPARE(m_main->MenuEntry(QStringLiteral("popUp5"))->text(), QStringLiteral("Status: Server"));
         QVERIFY(m_main->MenuEntry(QStringLiteral("popUp17"))->isVisible());
-        QCOMPARE(LogLines(*m_folder).constLast().section(QLatin1Char(';'), 2), QStringLiteral("Empfang;Server gestartet"));
+        QCOMPARE(LogLines(*m_folder).constLast().section(QLatin1Char(';'), 2),
+                 QStringLiteral("Empfang;Server gestartet"));
         QCOMPARE(SysTrayUtil::TrayIcon()->toolTip(), QStringLiteral("tavinor Server"));
     }
 
@@ -219,7 +221,8 @@ private slots:
         QCOMPARE(caption, QStringLiteral("tavinor"));
         // The box shows CR LF as a plain line break.
         QCOMPARE(text, QString(frmMain::ExitQuestion(server)).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
-        QVERIFY(frmMain::ExitQuestion(server).startsWith(QStringLiteral("Soll das Programm wirklich beendet werden?\r\n")));
+        QVERIFY(
+            frmMain::ExitQuestion(server).startsWith(QStringLiteral("Soll das Programm wirklich beendet werden?\r\n")));
         // The server's question reads as sentences: the consequence ends with a full stop, the next begins anew.
         QCOMPARE(
             frmMain::ExitQuestion(server).contains(QStringLiteral("empfangen werden.\r\nAlle Client-Verbindungen")),

@@ -1,6 +1,6 @@
 #include "TestFolder.h"
 
-#include "core/ProgramFolder.h"
+#include "platform/ProgramFolder.h"
 
 #include <QFile>
 

@@ -1,8 +1,8 @@
 #include "core/Functions.h"
-#include "core/SysTrayUtil.h"
 #include "platform/Cp1252.h"
 #include "platform/SingleInstance.h"
 #include "platform/System.h"
+#include "ui/SysTrayUtil.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -16,12 +16,18 @@ private slots:
     {
         QTest::addColumn<QString>("folder");
         QTest::addColumn<QString>("base");
-        QTest::newRow("plain") << "/opt/tavinor" << "/opt/tavinor";
-        QTest::newRow("server folder") << "/opt/tavinor/Server" << "/opt/tavinor";
-        QTest::newRow("client folder") << "/opt/tavinor/Client" << "/opt/tavinor";
-        QTest::newRow("both, inside") << "/srv/Server/x/Client/bin" << "/srv/x/bin";
-        QTest::newRow("case matters") << "/opt/tavinor/server" << "/opt/tavinor/server";
-        QTest::newRow("prefix of a longer name") << "/opt/Servers" << "/opts";
+        QTest::newRow("plain") << "/opt/tavinor"
+                               << "/opt/tavinor";
+        QTest::newRow("server folder") << "/opt/tavinor/Server"
+                                       << "/opt/tavinor";
+        QTest::newRow("client folder") << "/opt/tavinor/Client"
+                                       << "/opt/tavinor";
+        QTest::newRow("both, inside") << "/srv/Server/x/Client/bin"
+                                      << "/srv/x/bin";
+        QTest::newRow("case matters") << "/opt/tavinor/server"
+                                      << "/opt/tavinor/server";
+        QTest::newRow("prefix of a longer name") << "/opt/Servers"
+                                                 << "/opts";
     }
     void baseFolder()
     {
@@ -85,7 +91,8 @@ private slots:
     {
         QCOMPARE(System::ShortHostName(QStringLiteral("praxis-empfang-links-2.example.org")),
                  QStringLiteral("praxis-empfang-links-2"));
-        QCOMPARE(System::ShortHostName(QStringLiteral("PC-015-LONGER-THAN-15")), QStringLiteral("PC-015-LONGER-THAN-15"));
+        QCOMPARE(System::ShortHostName(QStringLiteral("PC-015-LONGER-THAN-15")),
+                 QStringLiteral("PC-015-LONGER-THAN-15"));
         QCOMPARE(System::ShortHostName(QStringLiteral(".odd")), QStringLiteral(".odd"));
         QVERIFY(!Functions::GetPCName().isEmpty());
         QVERIFY(!Functions::GetPCName().contains(QLatin1Char('.')));
@@ -120,7 +127,7 @@ private slots:
         };
         QCOMPARE(probe(a.path()), 1);
         QCOMPARE(probe(b.path()), 0);
-        QCOMPARE(probe(b.path()), 0); // the child's lock went with it
+        QCOMPARE(probe(b.path()), 0);                        // the child's lock went with it
         QCOMPARE(probe(a.path() + QStringLiteral("/.")), 1); // another spelling of the same folder
         // The lock needs no file of its own: nothing is left in the folder.
         QVERIFY(QDir(a.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());

@@ -1,5 +1,5 @@
-#include "admin/XPMsgBox.h"
-#include "log/ErrorObject.h"
+#include "core/ErrorObject.h"
+#include "ui/XPMsgBox.h"
 
 #include <QApplication>
 #include <QLabel>

@@ -1,6 +1,6 @@
-#include "log/ErrorObject.h"
+#include "core/ErrorObject.h"
 
-#include "admin/XPMsgBox.h"
+#include "ui/XPMsgBox.h"
 
 #include <QApplication>
 #include <cerrno>
