@@ -9,6 +9,7 @@
 #include "platform/KeyHookRecord.h"
 #include "platform/KeySyms.h"
 #include "platform/ProgramFolder.h"
+#include "ui/ErrorDisplay.h"
 #include "ui/Forms.h"
 
 #include <QLibrary>

@@ -1,4 +1,5 @@
 #include "core/ErrorObject.h"
+#include "ui/ErrorDisplay.h"
 #include "ui/XPMsgBox.h"
 
 #include <QApplication>
