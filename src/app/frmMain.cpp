@@ -5,6 +5,7 @@
 #include "alarm/Hooklib.h"
 #include "alarm/SendAlert.h"
 #include "alarm/ioWarrior.h"
+#include "app/Wiring.h"
 #include "cli/AlarmSocket.h"
 #include "core/EventLog.h"
 #include "core/Functions.h"
@@ -116,6 +117,8 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent)
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(kTitle);
     g_main = this;
+    MainWindow::Register(this, this);
+    Wiring::Install();
     Forms::Register(this);
 
     lblAddresses = new QLabel(this);

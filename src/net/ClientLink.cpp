@@ -1,6 +1,5 @@
 #include "net/ClientLink.h"
 
-#include "app/frmMain.h"
 #include "core/EventLog.h"
 #include "core/Functions.h"
 #include "core/Globals.h"
@@ -11,6 +10,7 @@
 #include "net/Protocol.h"
 #include "platform/SocketArray.h"
 #include "ui/Forms.h"
+#include "ui/MainWindow.h"
 #include "ui/SysTrayUtil.h"
 
 #include "platform/Cp1252.h"
@@ -20,6 +20,7 @@
 #include <QHostInfo>
 #include <QPointer>
 #include <QTimer>
+#include <QWidget>
 
 namespace Network {
 
@@ -177,7 +178,7 @@ void ClientLink::SetConnectionStatus(bool connected)
     SysTrayUtil::TraySetIcon(connected ? 2 : 3);
     m_net->UpdateTrayTip();
     AlarmHooks::ShowSettingsConnectionStatus(connected);
-    if (frmMain* main = frmMain::Instance()) {
+    if (MainWindow* main = MainWindow::Instance()) {
         if (QAction* status = main->MenuEntry(QStringLiteral("popUp5"))) {
             if (m_net->IsServer())
                 status->setText(QStringLiteral("Status: Server"));

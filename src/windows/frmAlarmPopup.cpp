@@ -1,9 +1,9 @@
 #include "windows/frmAlarmPopup.h"
 
-#include "app/frmMain.h"
 #include "core/IniFiles.h"
 #include "ui/ForceFore.h"
 #include "ui/Forms.h"
+#include "ui/MainWindow.h"
 #include "ui/SysTrayUtil.h"
 #include "ui/XPMsgBox.h"
 #include "windows/AlarmIO.h"
@@ -117,7 +117,7 @@ frmAlarmPopup* frmAlarmPopup::Load()
 {
     if (frmAlarmPopup* open = Loaded())
         return open;
-    return new frmAlarmPopup(frmMain::Instance());
+    return new frmAlarmPopup(MainWindow::Widget());
 }
 
 frmAlarmPopup::Presented frmAlarmPopup::ShowAlertReceiver(const QString& value, bool trainee)
