@@ -2,7 +2,7 @@
 # A station's start, its return after a server restart, and what it costs while it waits. A server and one
 # station, each in its own network namespace (the rig of the system tests), the station on its own X display.
 #   start     station process started -> 002 to the station on the wire (kernel timestamp on the switch)
-#   return    server restarted: its listening socket up -> 002 to the station again
+#   return    server restarted: its start -> 002 to the station again (and when its port was seen open)
 #   idle      over 20 s of waiting (connected, no alarm): wake-ups of the station (context switches of all
 #             its threads) and its resident memory; then the same with a USB button attached (the device
 #             simulator in place of the device library); then the server's resident memory with 100 more
@@ -68,18 +68,22 @@ for run in $(seq "$RUNS"); do
 done
 echo "start_to_002_ms median=$(printf '%s\n' "${starts[@]}" | median) runs=${starts[*]}"
 
+# Timed from the server's start: a station that registers quickly may beat the poll that sees the port open.
 returns=()
+listens=()
 for run in 1 2 3; do
     kill "$SRV_PID"; tv_wait_gone 10 "$SRV_PID"
     sleep 1
+    t1=$(now_ns)
     net_start_program s "$SRV" "$DS"
     SRV_PID=$NET_LAST_PID
     tv_wait_for 15 net_listening s 10161 || tv_bail "server does not listen again"
-    t1=$(now_ns)
+    listens+=("$(ms "$t1" "$(now_ns)")")
     tv_wait_for 20 registered_after "$t1" || tv_bail "station did not register again"
     returns+=("$(ms "$t1" "$(reg_after "$t1")")")
 done
-echo "server_listening_to_002_ms median=$(printf '%s\n' "${returns[@]}" | median) runs=${returns[*]} (connect tick 2000 ms)"
+echo "server_start_to_002_ms median=$(printf '%s\n' "${returns[@]}" | median) runs=${returns[*]}" \
+    "(listening seen after ${listens[*]} ms; connect tick 2000 ms)"
 
 # Per thread: "name switches".
 per_thread() {

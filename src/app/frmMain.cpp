@@ -23,6 +23,8 @@
 #include "ui/Forms.h"
 #include "ui/SysTrayUtil.h"
 #include "ui/XPMsgBox.h"
+#include "windows/AlarmIO.h"
+#include "windows/frmAlarmPopup.h"
 #include "windows/frmMonitor.h"
 
 #include <QApplication>
@@ -252,6 +254,8 @@ void frmMain::UpdateVariables(bool Init)
         Hooklib::ApplyAlertKey(key, code);
         if (Globals::IsEnding)
             return;
+        // Built once registered, not before: an alarm then only shows it, and the start is not held up.
+        AlarmIO::OnLinkUp(this, [] { frmAlarmPopup::Prebuild(); });
     }
     if (Globals::IsConnected) {
         SysTrayUtil::TraySetIcon(2);

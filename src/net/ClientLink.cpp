@@ -38,6 +38,10 @@ bool AutoReconnect()
     return Ini(QStringLiteral("Autoreconnect"), QStringLiteral("1")) == QLatin1String("1");
 }
 
+// From the server's downlink to the registration: time for the server to take note of the downlink it
+// opened, so that its answer goes out on it.
+constexpr int kDownlinkSettleMs = 50;
+
 bool SettingsOpen()
 {
     return Forms::IsFormLoaded(QStringLiteral("frmSettings"));
@@ -110,6 +114,7 @@ void ClientLink::doClientDisconnect()
     m_net->WS_Writer()->Load(0)->Close();
     m_connectTimer->stop();
     m_checkConnectTimer->stop();
+    m_registerOnDownlink = false;
     m_answerTimer->stop();
     m_watch.Reset();
 }
@@ -125,6 +130,10 @@ void ClientLink::connectTimer_Timer()
 {
     if (m_net->doSendData(QStringLiteral("003: ") + OwnAddress())) {
         m_connectTimer->stop();
+        // The server answers the registration on its downlink to this station, which it opens on the
+        // announcement; a registration that overtakes the downlink gets no answer. It follows shortly after
+        // that downlink is here, at the latest after this pause (a server that opens it late or not at all).
+        m_registerOnDownlink = true;
         m_checkConnectTimer->setInterval(200);
         m_checkConnectTimer->start();
         if (Globals::UsbButtonHandle != 0)
@@ -143,6 +152,7 @@ void ClientLink::connectTimer_Timer()
 
 void ClientLink::checkConnectTimer_Timer()
 {
+    m_registerOnDownlink = false;
     m_checkConnectTimer->setInterval(60000);
     SetConnectionStatus(false);
     SendRegistration();
@@ -222,6 +232,10 @@ void ClientLink::DownlinkAccepted(int index)
     m_serverReceipts = false;
     if (Socket* down = m_net->WS_Listener()->At(index))
         down->Write(Cp1252::Encode(Receipts::OfferLine() + QStringLiteral("\r\n")));
+    // Not at once: the server may not have taken note of the downlink yet when the registration arrives.
+    if (m_registerOnDownlink && m_checkConnectTimer->isActive() &&
+        m_checkConnectTimer->remainingTime() > kDownlinkSettleMs)
+        m_checkConnectTimer->start(kDownlinkSettleMs);
 }
 
 void ClientLink::SendReceipt(const QString& relayLine, AlarmHooks::Shown shown)

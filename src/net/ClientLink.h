@@ -86,6 +86,8 @@ private:
     bool m_connected = false;
     bool m_uplinkUp = false;
     bool m_registeredSinceLoss = true;
+    // Announced, not yet registered: the server's downlink arriving sends the registration.
+    bool m_registerOnDownlink = false;
     bool m_lostWhileSettings = false;
     QPointer<QObject> m_watchedSettings;
     LinkRules::RegistrationWatch m_watch;

@@ -13,16 +13,25 @@
 
 #include <algorithm>
 
-AlarmWindow::AlarmWindow(const QString& name, const QString& caption, QWidget* owner)
-    : QWidget(owner, Qt::Window | Qt::WindowStaysOnTopHint)
+AlarmWindow::AlarmWindow(const QString& name, const QString& caption, QWidget* owner, bool loaded)
+    : QWidget(owner, Qt::Window | Qt::WindowStaysOnTopHint), m_caption(caption)
 {
     setObjectName(name);
-    setWindowTitle(caption);
-    Forms::Register(this);
-    m_start = AlarmIO::Now();
     m_alertTimer = new QTimer(this);
     m_alertTimer->setObjectName(QStringLiteral("alertTimer"));
     m_alertTimer->setInterval(1000);
+    if (loaded)
+        Arm();
+}
+
+void AlarmWindow::Arm()
+{
+    // Titled only now: a hidden window built ahead must not be taken for an alarm by anything that looks
+    // for its caption.
+    setWindowTitle(m_caption);
+    Forms::Register(this);
+    m_unloaded = false;
+    m_start = AlarmIO::Now();
     m_alertTimer->start();
 }
 

@@ -25,7 +25,12 @@ signals:
     void Unloaded();
 
 protected:
-    AlarmWindow(const QString& name, const QString& caption, QWidget* owner);
+    // `loaded` false builds the window ahead: hidden, untitled, its clock stopped and not in the program's
+    // window list until Arm().
+    AlarmWindow(const QString& name, const QString& caption, QWidget* owner, bool loaded = true);
+
+    // From here on the window is loaded: in the window list, titled, its clock running from now.
+    void Arm();
 
     void RestartElapsed();
     // Call once the controls exist: keys reach PreviewKey first, whichever control has the focus.
@@ -57,6 +62,8 @@ protected:
     QTimer* m_alertTimer;
 
 private:
+    QString m_caption;
     QDateTime m_start;
-    bool m_unloaded = false;
+    // A window built ahead has nothing to unload until it is armed.
+    bool m_unloaded = true;
 };

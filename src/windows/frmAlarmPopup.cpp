@@ -1,6 +1,8 @@
 #include "windows/frmAlarmPopup.h"
 
+#include "core/Globals.h"
 #include "core/IniFiles.h"
+#include "platform/Desktop.h"
 #include "ui/ForceFore.h"
 #include "ui/Forms.h"
 #include "ui/MainWindow.h"
@@ -41,6 +43,13 @@ bool Setting(const char* key)
     return IniFiles::ReadIni(QStringLiteral("General"), QLatin1String(key), QStringLiteral("0")) == QLatin1String("1");
 }
 
+// The screen the user works on: where the mouse is.
+QScreen* UserScreen()
+{
+    QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+    return screen ? screen : QGuiApplication::primaryScreen();
+}
+
 void SetTextColour(QLabel* label, const QColor& colour)
 {
     QPalette p = label->palette();
@@ -50,8 +59,10 @@ void SetTextColour(QLabel* label, const QColor& colour)
 
 } // namespace
 
-frmAlarmPopup::frmAlarmPopup(QWidget* owner)
-    : AlarmWindow(kName, QStringLiteral("tavinor") + QStringLiteral(" - ALARM-Receiver"), owner)
+frmAlarmPopup::frmAlarmPopup(QWidget* owner) : frmAlarmPopup(owner, true) {}
+
+frmAlarmPopup::frmAlarmPopup(QWidget* owner, bool loaded)
+    : AlarmWindow(kName, QStringLiteral("tavinor") + QStringLiteral(" - ALARM-Receiver"), owner, loaded)
 {
     lblTitle = MakeLabel(this, "lblTitle", QStringLiteral("  tavinor"), 1.6, true);
     lblStation = MakeLabel(this, "lblStation", QString(), 2.0, true);
@@ -113,10 +124,62 @@ frmAlarmPopup* frmAlarmPopup::Loaded()
     return qobject_cast<frmAlarmPopup*>(Forms::Find(kName));
 }
 
+namespace {
+QPointer<frmAlarmPopup>& Spare()
+{
+    static QPointer<frmAlarmPopup> spare;
+    return spare;
+}
+// After an alarm has taken the spare, late enough not to hold up its first paint, in case the alarm is
+// still on the screen when the next one comes.
+constexpr int kRebuildMs = 1000;
+
+// One pending rebuild at a time: a stale one must not fall into the next alarm.
+QTimer* RebuildTimer()
+{
+    static QPointer<QTimer> timer;
+    if (!timer) {
+        timer = new QTimer(QCoreApplication::instance());
+        timer->setSingleShot(true);
+        QObject::connect(timer, &QTimer::timeout, &frmAlarmPopup::Prebuild);
+    }
+    return timer;
+}
+} // namespace
+
+void frmAlarmPopup::Prebuild()
+{
+    if (Spare() || Globals::IsEnding)
+        return;
+    auto* w = new frmAlarmPopup(MainWindow::Widget(), false);
+    Spare() = w;
+    // The native window, the fonts at the screen's sizes, the style's drawings in both colours: everything
+    // the first alarm would otherwise wait for.
+    if (QScreen* screen = UserScreen())
+        w->ApplyScreen(screen->availableGeometry());
+    w->winId();
+    for (int i = 0; i < 2; ++i) {
+        w->grab();
+        w->m_red = !w->m_red;
+        w->Paint();
+    }
+    // And the questions an alarm asks the desktop and the network, answered slowest the first time.
+    Desktop::Instance().ActiveWindow();
+    AlarmIO::OwnAddresses();
+}
+
 frmAlarmPopup* frmAlarmPopup::Load()
 {
     if (frmAlarmPopup* open = Loaded())
         return open;
+    if (QPointer<frmAlarmPopup> spare = Spare()) {
+        Spare().clear();
+        spare->Arm();
+        RebuildTimer()->start(kRebuildMs);
+        // Sooner when the alarm ends before that: alarms may follow each other quickly.
+        connect(spare, &AlarmWindow::Unloaded, RebuildTimer(), [] { RebuildTimer()->start(0); });
+        return spare;
+    }
     return new frmAlarmPopup(MainWindow::Widget());
 }
 
@@ -238,10 +301,7 @@ void frmAlarmPopup::ApplyScreen(const QRect& available)
 
 void frmAlarmPopup::ShowOnUserScreen()
 {
-    QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
-    if (!screen)
-        screen = QGuiApplication::primaryScreen();
-    if (screen)
+    if (QScreen* screen = UserScreen())
         ApplyScreen(screen->availableGeometry());
     show();
 }

@@ -24,6 +24,9 @@ public:
     static void TestAlertReceiver(const QString& value, bool akustisch, bool visuell);
     // The loaded receiver window, or nullptr.
     static frmAlarmPopup* Loaded();
+    // Builds the next receiver window ahead, hidden and not loaded, with fonts and drawing warmed up: an
+    // alarm then only fills and shows it. Once used, the next one is built a moment after each alarm.
+    static void Prebuild();
 
     explicit frmAlarmPopup(QWidget* owner = nullptr);
     ~frmAlarmPopup() override;
@@ -59,7 +62,8 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    // Loads the window: the open one, or a fresh one owned by the main window.
+    frmAlarmPopup(QWidget* owner, bool loaded);
+    // Loads the window: the open one, the one built ahead, or a fresh one owned by the main window.
     static frmAlarmPopup* Load();
     // Shows the window big and centred on the screen the user works on (where the mouse is).
     void ShowOnUserScreen();

@@ -7,6 +7,7 @@
 #include "windows/frmAlarmPopup.h"
 #include "windows/frmAlarmSenderPopup.h"
 
+#include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
@@ -63,6 +64,8 @@ private slots:
         seams.outputs = [this](quint8 p) { m_outputs << p; };
         seams.ownAddresses = [this] { return m_own; };
         AlarmIO::SetForTests(seams);
+        // Every case runs on a window built ahead, as the program's do; a second alarm in a case gets a new one.
+        frmAlarmPopup::Prebuild();
     }
 
     void cleanup()
@@ -90,6 +93,37 @@ private slots:
         QCOMPARE(m_beeps, 1);
         QCOMPARE(m_outputs, QList<quint8>{63}); // buzzer (bit 7) and LED (bit 6) on
         QVERIFY(m_sent.isEmpty());
+    }
+
+    // Built ahead, the window is not loaded and has no caption until an alarm takes it; the next alarm's
+    // window shows nothing of the last one (training title, flash, time).
+    void builtAheadIsTakenByTheAlarm()
+    {
+        const auto built = [] {
+            QList<frmAlarmPopup*> found;
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* p = qobject_cast<frmAlarmPopup*>(w))
+                    found << p;
+            return found;
+        };
+        QCOMPARE(built().size(), 1);
+        frmAlarmPopup* ahead = built().first();
+        QVERIFY(!ahead->isVisible() && ahead->windowTitle().isEmpty() && Forms::Loaded().isEmpty());
+        frmAlarmPopup::ShowAlertReceiver(kAlarm, true);
+        QCOMPARE(frmAlarmPopup::Loaded(), ahead);
+        QCOMPARE(ahead->windowTitle(), QStringLiteral("tavinor - ALARM-Receiver"));
+        m_now = m_now.addSecs(1);
+        ahead->alertTimer_Timer();
+        ahead->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+        frmAlarmPopup::Prebuild();
+        frmAlarmPopup::ShowAlertReceiver(kAlarm);
+        frmAlarmPopup* next = frmAlarmPopup::Loaded();
+        QCOMPARE(built(), QList<frmAlarmPopup*>{next});
+        QCOMPARE(Background(next), kRed);
+        QCOMPARE(Text(next, "lblTimeCounter"), QStringLiteral("00:00:00"));
+        QVERIFY(!next->findChild<QLabel*>("lblTitle")->isVisibleTo(next));
     }
 
     // The headline reads as one sentence, "NOTRUF" largest in the middle; no minimise button.
