@@ -1,7 +1,9 @@
 #!/bin/bash
 # Log viewer benchmark: generates event logs of the given sizes in /tmp, opens each in the viewer and
-# reports the time until the newest row is shown and the peak memory, first with the file out of the page
-# cache (cold), then again (warm), with the CPU time the viewer's process took until then. Then (warm) it
+# reports the time until the newest row is shown (from the call; load_ms: from the built window on) and the
+# longest stall of the event loop during the load, and the peak memory, first with the file out of the page
+# cache (cold), then again (warm), with the CPU time the viewer's process took until then.
+#   REPEAT=N runs each opening N times and prints every run (the machine may be shared: take medians). Then (warm) it
 # filters the log by one station and reports the time to the first and to all results and the longest stall.
 # The generated files are deleted afterwards.
 #
@@ -28,25 +30,22 @@ mkdir -p "$work/Log"
 log=$work/Log/log.csv
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 
-printf '%-10s %-6s %8s %9s %10s %9s %13s %12s %12s %8s\n' lines cache file_mb rows indexed_ms shown_ms max_stall_ms \
-    peak_rss_mb time_rss_mb cpu_ms
+printf '%-10s %-6s %8s %9s %10s %9s %8s %13s %12s %12s %8s\n' lines cache file_mb rows indexed_ms shown_ms load_ms \
+    max_stall_ms peak_rss_mb time_rss_mb cpu_ms
 for n in "${sizes[@]}"; do
     "$gen" "$n" "$log"
     file_mb=$(( $(stat -c %s "$log") / 1048576 ))
     for cache in cold warm; do
-        if [ "$cache" = cold ]; then "$gen" --evict "$log"; fi
-        out=$(/usr/bin/time -f 'time_rss_kb=%M' "$bench" "$work" 2>&1) || { echo "$out" >&2; exit 1; }
-        rows=$(sed -n 's/.*rows=\([0-9]*\).*/\1/p' <<<"$out")
-        shown=$(sed -n 's/.*shown_ms=\([0-9]*\).*/\1/p' <<<"$out")
-        indexed=$(sed -n 's/.*indexed_ms=\([0-9]*\).*/\1/p' <<<"$out")
-        rss=$(sed -n 's/.*peak_rss_mb=\([0-9.]*\).*/\1/p' <<<"$out")
-        trss=$(sed -n 's/.*time_rss_kb=\([0-9]*\).*/\1/p' <<<"$out")
-        stall=$(sed -n 's/.*max_stall_ms=\([0-9]*\).*/\1/p' <<<"$out")
-        cpu=$(sed -n 's/.*cpu_ms=\([0-9]*\).*/\1/p' <<<"$out")
-        printf '%-10s %-6s %8s %9s %10s %9s %13s %12s %12s %8s\n' "$n" "$cache" "$file_mb" "$rows" "$indexed" "$shown" \
-            "$stall" "$rss" "$(( trss / 1024 ))" "$cpu"
+        for _ in $(seq "${REPEAT:-1}"); do
+            if [ "$cache" = cold ]; then "$gen" --evict "$log"; fi
+            out=$(/usr/bin/time -f 'time_rss_kb=%M' "$bench" "$work" 2>&1) || { echo "$out" >&2; exit 1; }
+            field() { sed -n "s/.*\\b$1=\([0-9.]*\).*/\1/p" <<<"$out"; }
+            printf '%-10s %-6s %8s %9s %10s %9s %8s %13s %12s %12s %8s\n' "$n" "$cache" "$file_mb" "$(field rows)" \
+                "$(field indexed_ms)" "$(field shown_ms)" "$(field load_ms)" "$(field max_stall_ms)" \
+                "$(field peak_rss_mb)" "$(( $(field time_rss_kb) / 1024 ))" "$(field cpu_ms)"
+        done
     done
     out=$("$bench" "$work" --filter 2>&1) || { echo "$out" >&2; exit 1; }
-    printf '%-10s filter by station: %s\n' "$n" "$(grep -o 'matches=.*' <<<"$out")"
+    printf '%-10s filter by station: %s\n' "$n" "$(grep -o 'stations_ms=.*' <<<"$out")"
     rm -f "$log"
 done

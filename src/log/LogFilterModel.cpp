@@ -12,10 +12,11 @@ LogFilterModel::LogFilterModel(LogModel* source, QObject* parent) : QAbstractTab
     });
 }
 
-void LogFilterModel::ShowAll()
+void LogFilterModel::ShowAll(bool filtered)
 {
     beginResetModel();
-    m_filtered = false;
+    m_filtered = filtered;
+    m_everyRow = true;
     m_rows.clear();
     m_rows.shrink_to_fit();
     endResetModel();
@@ -25,13 +26,14 @@ void LogFilterModel::BeginSelection()
 {
     beginResetModel();
     m_filtered = true;
+    m_everyRow = false;
     m_rows.clear();
     endResetModel();
 }
 
 void LogFilterModel::Append(const QList<int>& rows)
 {
-    if (!m_filtered || rows.isEmpty())
+    if (m_everyRow || rows.isEmpty())
         return;
     const int first = int(m_rows.size());
     beginInsertRows(QModelIndex(), first, first + int(rows.size()) - 1);
@@ -39,9 +41,18 @@ void LogFilterModel::Append(const QList<int>& rows)
     endInsertRows();
 }
 
+void LogFilterModel::ShowRows(std::vector<int> rows)
+{
+    beginResetModel();
+    m_filtered = true;
+    m_everyRow = false;
+    m_rows = std::move(rows);
+    endResetModel();
+}
+
 int LogFilterModel::SourceRow(int row) const
 {
-    if (!m_filtered)
+    if (m_everyRow)
         return row;
     return row >= 0 && size_t(row) < m_rows.size() ? m_rows[size_t(row)] : -1;
 }
@@ -50,7 +61,7 @@ int LogFilterModel::rowCount(const QModelIndex& parent) const
 {
     if (parent.isValid())
         return 0;
-    return m_filtered ? int(m_rows.size()) : m_source->rowCount();
+    return m_everyRow ? m_source->rowCount() : int(m_rows.size());
 }
 
 int LogFilterModel::columnCount(const QModelIndex& parent) const

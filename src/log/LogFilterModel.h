@@ -14,11 +14,13 @@ class LogFilterModel : public QAbstractTableModel
 public:
     explicit LogFilterModel(LogModel* source, QObject* parent = nullptr);
 
-    // Every row of the source, no filter.
-    void ShowAll();
+    // Every row of the source; `filtered`: as the result of a filter that let every row through.
+    void ShowAll(bool filtered = false);
     // Starts an empty selection; Append adds what a pass finds.
     void BeginSelection();
     void Append(const QList<int>& rows);
+    // A complete selection at once.
+    void ShowRows(std::vector<int> rows);
     bool IsFiltered() const { return m_filtered; }
     // Row number in the source for a row of this model.
     int SourceRow(int row) const;
@@ -32,5 +34,6 @@ private:
     LogModel* m_source;
     // Until the first pass has run, nothing: the grid must not lay out millions of rows only to drop them.
     bool m_filtered = true;
+    bool m_everyRow = false; // filtered, and every row passed: no list needed
     std::vector<int> m_rows;
 };

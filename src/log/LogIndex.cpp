@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <bit>
 #include <climits>
+#include <cstdlib>
+#include <new>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -43,6 +45,9 @@ inline void Classify64(const char* p, quint64& newlines, quint64& semicolons)
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
+#ifdef Q_OS_LINUX
+#include <sys/mman.h>
 #endif
 
 LogIndex::LogIndex() = default;
@@ -86,9 +91,13 @@ void LogIndex::Close()
     m_scanPos = 0;
     m_lineStart = 0;
     m_semicolons = 0;
+    m_codeLength = 0;
     m_rows = 0;
+    m_chatterRows = 0;
     m_lastRow = 0;
     m_chunks.clear();
+    m_blocks.clear();
+    m_blockUsed = BlockSize;
     m_far.clear();
     m_buffer.clear();
 }
@@ -115,18 +124,32 @@ bool LogIndex::Scan(qint64 maxBytes)
     return AtEnd();
 }
 
-void LogIndex::CountSemicolons(quint64 bits)
+inline void LogIndex::CountSemicolons(quint64 bits, const char* block)
 {
     // Only the first three matter, and clearing bits one by one is cheaper than a population count where
     // the processor has no instruction for it.
     while (bits && m_semicolons < 3) {
+        if (++m_semicolons == 3)
+            NoteEvent(block + std::countr_zero(bits) + 1);
         bits &= bits - 1;
-        ++m_semicolons;
     }
+}
+
+inline void LogIndex::NoteEvent(const char* from)
+{
+    m_codeLength = int(std::min<qint64>(4, m_sliceEnd - from));
+    std::copy_n(from, m_codeLength, m_code);
 }
 
 void LogIndex::ScanBytes(const char* start, qint64 length)
 {
+    m_sliceEnd = start + length;
+    // The event code cut by the end of the last slice. No line end lies before it, or the line was over.
+    if (m_semicolons == 3 && m_codeLength < 4) {
+        const int more = int(std::min<qint64>(4 - m_codeLength, length));
+        std::copy_n(start, more, m_code + m_codeLength);
+        m_codeLength += more;
+    }
     // Semicolons count only up to the third, so a line of millions of them cannot overflow the count.
     qint64 i = 0;
     for (; i + 64 <= length; i += 64) {
@@ -135,48 +158,86 @@ void LogIndex::ScanBytes(const char* start, qint64 length)
         while (newlines) {
             const int bit = std::countr_zero(newlines);
             const quint64 upToLineEnd = bit == 63 ? ~quint64(0) : (quint64(2) << bit) - 1;
-            CountSemicolons(semicolons & upToLineEnd);
+            CountSemicolons(semicolons & upToLineEnd, start + i);
             semicolons &= ~upToLineEnd;
             EndLine(m_scanPos + i + bit + 1);
             newlines &= newlines - 1;
         }
-        CountSemicolons(semicolons);
+        CountSemicolons(semicolons, start + i);
     }
     for (; i < length; ++i) {
         if (start[i] == ';')
-            m_semicolons = std::min(m_semicolons + 1, 3);
+            CountSemicolons(1, start + i);
         else if (start[i] == '\n')
             EndLine(m_scanPos + i + 1);
     }
 }
 
-void LogIndex::EndLine(qint64 nextLineStart)
+inline void LogIndex::EndLine(qint64 nextLineStart)
 {
     // Fewer than four fields (an empty line, a cut-off line) is not an event: skipped, not counted.
-    if (m_semicolons >= 3 && m_rows < INT_MAX)
-        AddRow(m_lineStart);
+    if (m_semicolons >= 3 && m_rows < INT_MAX) {
+        // Told apart exactly as the filter does: "001:" or "002:" at the start of the event field. A line
+        // end within these bytes fails the test, so bytes past a short line never count.
+        const bool chatter = m_codeLength == 4 && m_code[0] == '0' && m_code[1] == '0' &&
+                             (m_code[2] == '1' || m_code[2] == '2') && m_code[3] == ':';
+        AddRow(m_lineStart, chatter);
+    }
     m_lineStart = nextLineStart;
     m_semicolons = 0;
+    m_codeLength = 0;
 }
 
-void LogIndex::AddRow(qint64 offset)
+char* LogIndex::Take(size_t bytes)
+{
+    if (m_blockUsed + bytes > BlockSize) {
+#ifdef Q_OS_LINUX
+        char* block = static_cast<char*>(std::aligned_alloc(BlockSize, BlockSize));
+        if (block)
+            ::madvise(block, BlockSize, MADV_HUGEPAGE);
+#else
+        char* block = static_cast<char*>(std::malloc(BlockSize));
+#endif
+        if (!block)
+            throw std::bad_alloc();
+        m_blocks.emplace_back(block);
+        m_blockUsed = 0;
+    }
+    char* out = m_blocks.back().get() + m_blockUsed;
+    m_blockUsed += (bytes + 63) & ~size_t(63);
+    return out;
+}
+
+void LogIndex::BlockFree::operator()(char* p) const
+{
+    std::free(p);
+}
+
+inline void LogIndex::AddRow(qint64 offset, bool chatter)
 {
     constexpr int groupMask = (1 << GroupShift) - 1, chunkMask = (1 << ChunkShift) - 1;
-    if ((m_rows & chunkMask) == 0) {
+    const int inChunk = m_rows & chunkMask;
+    if (inChunk == 0) {
         Chunk c;
-        c.base.reserve(1 << (ChunkShift - GroupShift));
-        c.step.reserve(1 << ChunkShift);
-        m_chunks.push_back(std::move(c));
+        c.base = reinterpret_cast<qint64*>(Take(sizeof(qint64) << (ChunkShift - GroupShift)));
+        c.step = reinterpret_cast<quint16*>(Take(sizeof(quint16) << ChunkShift));
+        c.chatter = reinterpret_cast<quint64*>(Take(sizeof(quint64) << (ChunkShift - 6)));
+        std::fill_n(c.chatter, 1 << (ChunkShift - 6), 0);
+        m_chunks.push_back(c);
     }
     Chunk& c = m_chunks.back();
+    if (chatter) {
+        c.chatter[inChunk >> 6] |= quint64(1) << (inChunk & 63);
+        ++m_chatterRows;
+    }
     quint16 step = 0;
     if ((m_rows & groupMask) == 0)
-        c.base.push_back(offset);
+        c.base[inChunk >> GroupShift] = offset;
     else if (offset - m_lastRow <= 0xFFFF)
         step = quint16(offset - m_lastRow); // never 0: a row holds at least its three ";"
     else
         m_far.emplace_back(m_rows, offset);
-    c.step.push_back(step);
+    c.step[inChunk] = step;
     m_lastRow = offset;
     ++m_rows;
 }
@@ -187,9 +248,9 @@ qint64 LogIndex::RowOffset(int row) const
     const Chunk& c = m_chunks[size_t(row >> ChunkShift)];
     const int inChunk = row & chunkMask;
     const int first = inChunk & ~groupMask;
-    qint64 offset = c.base[size_t(first >> GroupShift)];
+    qint64 offset = c.base[first >> GroupShift];
     for (int i = first + 1; i <= inChunk; ++i) {
-        if (const quint16 step = c.step[size_t(i)]) {
+        if (const quint16 step = c.step[i]) {
             offset += step;
             continue;
         }
@@ -199,6 +260,25 @@ qint64 LogIndex::RowOffset(int row) const
         offset = it->second;
     }
     return offset;
+}
+
+std::vector<int> LogIndex::RowsWithoutChatter() const
+{
+    // Counted first: growing the list step by step would touch its memory twice.
+    std::vector<int> out;
+    out.reserve(size_t(m_rows - m_chatterRows));
+    for (size_t c = 0; c < m_chunks.size(); ++c) {
+        const int first = int(c << ChunkShift);
+        const int rows = std::min(m_rows - first, 1 << ChunkShift);
+        for (int w = 0; w * 64 < rows; ++w) {
+            quint64 keep = ~m_chunks[c].chatter[w];
+            if (rows - w * 64 < 64)
+                keep &= (quint64(1) << (rows - w * 64)) - 1;
+            for (; keep; keep &= keep - 1)
+                out.push_back(first + w * 64 + std::countr_zero(keep));
+        }
+    }
+    return out;
 }
 
 LogIndex::Fields LogIndex::Row(int row)

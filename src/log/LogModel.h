@@ -24,6 +24,9 @@ public:
     QString Path() const { return m_path; }
     qint64 RowStart(int row) const { return m_index.RowStart(row); }
     qint64 LoadedBytes() const { return m_index.Size(); }
+    // Rows that are not 001/002 chatter, known from the load without reading the file again.
+    int ChatterRows() const { return m_rows ? m_index.ChatterRows() : 0; }
+    std::vector<int> RowsWithoutChatter() const { return m_rows ? m_index.RowsWithoutChatter() : std::vector<int>(); }
     // Fields 0 to 3 of a row.
     const LogIndex::Fields& Fields(int row) const { return CachedRow(row); }
 

@@ -7,17 +7,21 @@
 #include "ui/Forms.h"
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTimer>
 #include <QUrl>
@@ -41,6 +45,214 @@ std::function<void(const QString&)> g_reportOpener;
 const QString kAllStations = QStringLiteral("Alle Stationen");
 } // namespace
 
+// The rows of the shown log that fit on screen, for the grid: a grid over all rows keeps a size and a
+// position for every row and lays them all out whenever rows come or go, which for a year of log means
+// tens of megabytes and a frozen window. The grid scrolls by moving this window.
+class LogWindowModel : public QAbstractTableModel
+{
+public:
+    LogWindowModel(LogFilterModel* rows, QObject* parent) : QAbstractTableModel(parent), m_rows(rows) {}
+
+    int First() const { return m_first; }
+    // Shows `size` rows from `first` on; `changed`: rows under the window changed although it stays put.
+    void Set(int first, int size, bool changed)
+    {
+        const int count = std::clamp(m_rows->rowCount() - first, 0, size);
+        if (count != m_count) {
+            beginResetModel();
+            m_first = first;
+            m_count = count;
+            endResetModel();
+        } else if (first != m_first || changed) {
+            m_first = first;
+            if (count > 0)
+                emit dataChanged(index(0, 0), index(count - 1, columnCount() - 1));
+        }
+    }
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override { return parent.isValid() ? 0 : m_count; }
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override { return m_rows->columnCount(parent); }
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        return index.isValid() ? m_rows->index(m_first + index.row(), index.column()).data(role) : QVariant();
+    }
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
+    {
+        return m_rows->headerData(section, orientation, role);
+    }
+
+private:
+    LogFilterModel* m_rows;
+    int m_first = 0, m_count = 0;
+};
+
+// The log grid: a table over the window of rows on screen, with its own scroll bar over all rows. The
+// current row is kept as a row of the whole list, so it survives scrolling it out of the window.
+class LogGrid : public QTableView
+{
+public:
+    explicit LogGrid(QWidget* parent) : QTableView(parent), m_bar(new QScrollBar(Qt::Vertical, this))
+    {
+        setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        m_bar->hide();
+        connect(m_bar, &QScrollBar::valueChanged, this, [this](int first) { MoveTo(first, false); });
+    }
+
+    void SetRows(LogFilterModel* rows)
+    {
+        m_rows = rows;
+        m_window = new LogWindowModel(rows, this);
+        setModel(m_window);
+        connect(selectionModel(), &QItemSelectionModel::currentChanged, this, [this](const QModelIndex& now) {
+            if (m_moving)
+                return;
+            m_current = now.isValid() ? m_window->First() + now.row() : -1;
+            m_column = std::max(0, now.column());
+        });
+        connect(rows, &QAbstractItemModel::modelReset, this, [this] {
+            m_current = -1;
+            MoveTo(0, true);
+        });
+        connect(rows, &QAbstractItemModel::rowsInserted, this, [this] { MoveTo(m_window->First(), true); });
+    }
+
+    int Current() const { return m_current; }
+    void SetCurrent(int row)
+    {
+        m_current = row;
+        ScrollToCurrent();
+    }
+    bool InView(int row) const { return row >= m_window->First() && row < m_window->First() + m_window->rowCount(); }
+
+protected:
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override
+    {
+        const int total = m_rows->rowCount();
+        if (total == 0)
+            return {};
+        if (m_current < 0 || m_current >= total)
+            m_current = m_window->First(); // as a plain grid: from the top row on screen
+        ScrollToCurrent();
+        // The grid finds the column and moves within the window; rows further away are counted here.
+        const QModelIndex inWindow = QTableView::moveCursor(action, modifiers);
+        const int page = std::max(1, RowsOnScreen());
+        int row = m_current;
+        switch (action) {
+        case MoveUp:
+            --row;
+            break;
+        case MoveDown:
+            ++row;
+            break;
+        case MovePageUp:
+            row -= page;
+            break;
+        case MovePageDown:
+            row += page;
+            break;
+        case MoveHome:
+            row = modifiers & Qt::ControlModifier ? 0 : row;
+            break;
+        case MoveEnd:
+            row = modifiers & Qt::ControlModifier ? total - 1 : row;
+            break;
+        default:
+            row = inWindow.isValid() ? m_window->First() + inWindow.row() : row;
+            break;
+        }
+        m_current = std::clamp(row, 0, total - 1);
+        m_column = inWindow.isValid() ? inWindow.column() : m_column;
+        ScrollToCurrent();
+        return currentIndex();
+    }
+
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        // Copies the current row's cell even when it is scrolled out of the window.
+        if (event == QKeySequence::Copy && m_current >= 0) {
+            QGuiApplication::clipboard()->setText(m_rows->index(m_current, m_column).data().toString());
+            event->accept();
+            return;
+        }
+        QTableView::keyPressEvent(event);
+    }
+
+    void wheelEvent(QWheelEvent* event) override
+    {
+        if (event->angleDelta().y() != 0 && m_bar->isVisible())
+            QCoreApplication::sendEvent(m_bar, event);
+        else
+            QTableView::wheelEvent(event);
+    }
+
+    bool viewportEvent(QEvent* event) override
+    {
+        if (event->type() == QEvent::Resize)
+            MoveTo(m_window ? m_window->First() : 0, false);
+        return QTableView::viewportEvent(event);
+    }
+
+    void updateGeometries() override
+    {
+        QTableView::updateGeometries();
+        // The grid sets its margins for the header; the scroll bar takes the right edge.
+        const QMargins m = viewportMargins();
+        const int right = m_bar->isHidden() ? 0 : m_bar->sizeHint().width();
+        if (m.right() != right)
+            setViewportMargins(m.left(), m.top(), right, m.bottom());
+        const QRect vp = viewport()->geometry();
+        m_bar->setGeometry(vp.right() + 1, vp.top(), right, vp.height());
+    }
+
+private:
+    int RowsOnScreen() const
+    {
+        return std::max(1, viewport()->height() / std::max(1, verticalHeader()->defaultSectionSize()));
+    }
+
+    void ScrollToCurrent()
+    {
+        int first = m_window->First();
+        const int size = RowsOnScreen();
+        if (m_current >= 0 && m_current < first)
+            first = m_current;
+        else if (m_current >= first + size)
+            first = m_current - size + 1;
+        MoveTo(first, false);
+    }
+
+    void MoveTo(int first, bool changed)
+    {
+        if (!m_window || m_moving)
+            return;
+        m_moving = true;
+        const int total = m_rows->rowCount(), size = RowsOnScreen();
+        const int last = std::max(0, total - size);
+        first = std::clamp(first, 0, last);
+        m_window->Set(first, size, changed);
+        m_bar->setRange(0, last);
+        m_bar->setPageStep(size);
+        m_bar->setValue(first);
+        if (m_bar->isHidden() != (last == 0)) {
+            m_bar->setHidden(last == 0);
+            updateGeometries();
+        }
+        // The selection follows the current row into and out of the window.
+        if (InView(m_current))
+            selectionModel()->setCurrentIndex(m_window->index(m_current - first, m_column),
+                                              QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        else
+            selectionModel()->clear();
+        m_moving = false;
+    }
+
+    QScrollBar* m_bar;
+    LogFilterModel* m_rows = nullptr;
+    LogWindowModel* m_window = nullptr;
+    int m_current = -1, m_column = 0;
+    bool m_moving = false;
+};
+
 void frmLog::SetReportOpenerForTests(std::function<void(const QString&)> opener)
 {
     g_reportOpener = std::move(opener);
@@ -53,7 +265,7 @@ void frmLog::ShowLog(QWidget* owner, bool modal)
 }
 
 frmLog::frmLog(QWidget* owner)
-    : QDialog(owner), lblTitle(new QLabel(this)), lvwLog(new QTableView(this)), cmdClose(new QPushButton(this)),
+    : QDialog(owner), lblTitle(new QLabel(this)), lvwLog(new LogGrid(this)), cmdClose(new QPushButton(this)),
       m_model(new LogModel(this))
 {
     setObjectName(QStringLiteral("frmLog"));
@@ -61,6 +273,7 @@ frmLog::frmLog(QWidget* owner)
     Forms::Register(this);
     m_shown = new LogFilterModel(m_model, this);
     m_filter = new LogFilter(this);
+    m_stationPass = new LogFilter(this);
 
     setWindowTitle(QStringLiteral("tavinor") + QStringLiteral(" - Logbuch"));
     lblTitle->setObjectName(QStringLiteral("lblTitle"));
@@ -74,7 +287,8 @@ frmLog::frmLog(QWidget* owner)
     // A plain list with headers. Every row has the same fixed height and the columns are sized from a
     // sample, so the grid never walks millions of rows.
     lvwLog->setObjectName(QStringLiteral("lvwLog"));
-    lvwLog->setModel(m_shown);
+    m_grid = static_cast<LogGrid*>(lvwLog);
+    m_grid->SetRows(m_shown);
     lvwLog->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lvwLog->setSelectionBehavior(QAbstractItemView::SelectRows);
     lvwLog->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -91,7 +305,18 @@ frmLog::frmLog(QWidget* owner)
     FitColumns();
     connect(m_model, &LogModel::Loaded, this, &frmLog::OnLoaded);
     connect(m_filter, &LogFilter::Found, m_shown, &LogFilterModel::Append);
-    connect(m_filter, &LogFilter::Finished, this, &frmLog::OnFilterFinished);
+    // The first complete pass over the whole log fills the station list.
+    const auto listStations = [this](LogFilter* pass) {
+        if (m_incidentText.isEmpty() && cboStation->count() == 1) {
+            const QSignalBlocker block(cboStation);
+            cboStation->addItems(pass->Stations());
+        }
+    };
+    connect(m_filter, &LogFilter::Finished, this, [this, listStations] {
+        listStations(m_filter);
+        OnFilterFinished();
+    });
+    connect(m_stationPass, &LogFilter::Finished, this, [this, listStations] { listStations(m_stationPass); });
     connect(lvwLog->selectionModel(), &QItemSelectionModel::currentRowChanged, this, &frmLog::UpdateAlarmButton);
 
     // The filters.
@@ -163,7 +388,7 @@ frmLog::frmLog(QWidget* owner)
             if (chkFrom->isChecked() || chkTo->isChecked())
                 ApplyFilter();
         });
-    connect(cmdShowAlarm, &QPushButton::clicked, this, [this] { ShowAlarm(lvwLog->currentIndex().row()); });
+    connect(cmdShowAlarm, &QPushButton::clicked, this, [this] { ShowAlarm(CurrentRow()); });
     connect(cmdResetFilter, &QPushButton::clicked, this, [this] {
         const QSignalBlocker b1(txtSearch), b2(cboStation), b3(chkFrom), b4(chkTo), b5(chkChatter);
         txtSearch->clear();
@@ -240,11 +465,32 @@ void frmLog::ApplyFilter()
         OnFilterFinished();
         return;
     }
+    LogCriteria chatterHidden;
+    chatterHidden.kinds = LogCriteria::AllKinds & ~LogCriteria::Chatter;
+    if (c.text.isEmpty() && !c.from.isValid() && !c.to.isValid() && c.station.isEmpty() && c.incidentFrom < 0 &&
+        c.kinds == chatterHidden.kinds) {
+        // The default view: the load already told the chatter apart, no pass over the file. The station
+        // list that a pass would have gathered is collected behind the grid; it matches nothing itself.
+        m_filter->Stop();
+        if (m_model->ChatterRows() == 0)
+            m_shown->ShowAll(true); // a log without chatter needs no list of its rows
+        else
+            m_shown->ShowRows(m_model->RowsWithoutChatter());
+        OnFilterFinished();
+        if (cboStation->count() == 1 && !m_stationPass->IsRunning()) {
+            LogCriteria none;
+            none.kinds = 0;
+            m_stationPass->Start(m_model->Path(), 0, 0, m_model->LoadedBytes(), none);
+        }
+        return;
+    }
     RunFilter(c, 0);
 }
 
 void frmLog::RunFilter(const LogCriteria& criteria, int firstRow)
 {
+    if (firstRow == 0 && m_incidentText.isEmpty())
+        m_stationPass->Stop(); // this pass lists the stations as well
     m_shown->BeginSelection();
     lblStatus->setText(QStringLiteral("Suche läuft ..."));
     m_filter->Start(m_model->Path(), m_model->RowStart(firstRow), firstRow, m_model->LoadedBytes(), criteria);
@@ -258,14 +504,8 @@ void frmLog::OnFilterFinished()
     if (!m_incidentText.isEmpty())
         status = m_incidentText + QStringLiteral(": ") + status;
     lblStatus->setText(status);
-    if (m_shown->IsFiltered() && m_incidentText.isEmpty() && cboStation->count() == 1) {
-        const QSignalBlocker block(cboStation);
-        cboStation->addItems(m_filter->Stations());
-    }
     if (shown > 0 && m_firstShow) {
-        const QModelIndex newest = m_shown->index(shown - 1, 0);
-        lvwLog->setCurrentIndex(newest);
-        lvwLog->scrollTo(newest, QAbstractItemView::PositionAtBottom);
+        SetCurrentRow(shown - 1); // at the bottom of the grid
     }
     lvwLog->viewport()->update();
     if (m_firstShow) {
@@ -274,6 +514,21 @@ void frmLog::OnFilterFinished()
     }
     UpdateAlarmButton();
     emit FilterDone();
+}
+
+int frmLog::CurrentRow() const
+{
+    return m_grid->Current();
+}
+
+void frmLog::SetCurrentRow(int row)
+{
+    m_grid->SetCurrent(row);
+}
+
+bool frmLog::RowInView(int row) const
+{
+    return m_grid->InView(row);
 }
 
 bool frmLog::ShowAlarm(int row)
@@ -314,7 +569,7 @@ bool frmLog::ShowAlarm(int row)
 
 void frmLog::UpdateAlarmButton()
 {
-    const int source = m_shown->SourceRow(lvwLog->currentIndex().row());
+    const int source = m_shown->SourceRow(CurrentRow());
     cmdShowAlarm->setEnabled(source >= 0 && m_incidentText.isEmpty() &&
                              LogMatch::Classify(m_model->Fields(source)[3]) == LogCriteria::Alarm);
 }

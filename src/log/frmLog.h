@@ -7,6 +7,7 @@
 #include <functional>
 
 class LogFilterModel;
+class LogGrid;
 class LogModel;
 class QCheckBox;
 class QComboBox;
@@ -39,6 +40,11 @@ public:
     LogFilter* Filter() const { return m_filter; }
     // The filters as the controls set them now.
     LogCriteria Criteria() const;
+    // The selected row of Shown() (-1: none), selecting one and bringing it into view, and whether a row is
+    // on screen. The grid holds only the rows on screen, so its own indexes count from the top row shown.
+    int CurrentRow() const;
+    void SetCurrentRow(int row);
+    bool RowInView(int row) const;
     // Shows the rows of the incident of grid row `row` (an alarm row); false when it is none.
     bool ShowAlarm(int row);
 
@@ -97,9 +103,11 @@ private:
     QLabel* lblReports;
     QComboBox* cboReports;
     QPushButton* cmdOpenReport;
+    LogGrid* m_grid; // lvwLog
     LogModel* m_model;
     LogFilterModel* m_shown;
     LogFilter* m_filter;
+    LogFilter* m_stationPass; // collects the stations for the list when the default view needed no pass
     QTimer* m_typing;
     bool m_loaded = false;
     bool m_firstShow = true;
