@@ -7,4 +7,4 @@ tools/deps.sh test
 tools/check-layers.sh
 rm -rf build
 tools/build.sh
-ctest --test-dir build --output-on-failure --timeout 600
+ctest --test-dir build --output-on-failure --timeout 600 -j "$(nproc)"

@@ -12,7 +12,7 @@ shift
 COUNTS=("${@:-1 6}")
 SECONDS_RUN=${TV_FLOOD_SECONDS:-60}
 HERE=$(cd "$(dirname "$0")" && pwd)
-PEER=$HERE/../../tests/system/netpeer.py
+PEER=$HERE/floodpeer.py
 
 if [ "${TV_BENCH_INNER:-0}" != 1 ]; then
     [ "$(id -u)" = 0 ] || { echo "needs root (private network namespace)" >&2; exit 1; }

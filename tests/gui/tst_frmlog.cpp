@@ -10,7 +10,6 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDir>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -18,6 +17,7 @@
 #include <QtTest>
 
 #include <atomic>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <thread>
@@ -97,21 +97,6 @@ private slots:
         QCOMPARE(m_boxes, 0);
     }
 
-    void missingOrEmptyLogGivesEmptyGridWithoutMessage()
-    {
-        frmLog* form = Open(); // no Log folder at all
-        QVERIFY(form);
-        QCOMPARE(form->Model()->rowCount(), 0);
-        form->close();
-        QTRY_VERIFY(!Forms::IsFormLoaded(QStringLiteral("frmLog")));
-
-        WriteLog("");
-        form = Open();
-        QVERIFY(form);
-        QCOMPARE(form->Model()->rowCount(), 0);
-        QCOMPARE(m_boxes, 0);
-    }
-
     // Only a regular file is read: a FIFO as the log path gives an empty grid at once. A writer stands by
     // in case the viewer waited on the FIFO after all, so that such a fault shows as a row, not a hang.
     void fifoLogIsNotRead()
@@ -119,6 +104,7 @@ private slots:
         const QByteArray fifo = QFile::encodeName(m_folder->file(QStringLiteral("pipe")));
         QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
         m_folder->writeIni("[General]\r\nLogfile=" + fifo + "\r\n");
+        std::signal(SIGPIPE, SIG_IGN); // the viewer may close its end between the writer's open and write
         std::atomic<bool> stop{false};
         std::thread writer([&] {
             while (!stop) {
@@ -136,18 +122,6 @@ private slots:
         writer.join();
         QVERIFY(form);
         QCOMPARE(form->Model()->rowCount(), 0);
-    }
-
-    void logfileSettingIsFollowed()
-    {
-        WriteLog("d;t;s;im Standardpfad\r\n");
-        WriteLog("d;t;s;woanders\r\nd;t;s;zweite\r\n", QStringLiteral("Anderswo/events.csv"));
-        m_folder->writeIni("[General]\r\nLogfile=" + m_folder->file(QStringLiteral("Anderswo/events.csv")).toUtf8() +
-                           "\r\n");
-        frmLog* form = Open();
-        QVERIFY(form);
-        QCOMPARE(form->Model()->rowCount(), 2);
-        QCOMPARE(Cell(form, 0, LogModel::ColEvent), QStringLiteral("woanders"));
     }
 
     void newestRowInViewAndReadOnce()
@@ -189,35 +163,6 @@ private slots:
         QVERIFY(form);
         QCOMPARE(form->Model()->rowCount(), 3001);
         QCOMPARE(Cell(form, 3000, LogModel::ColEvent), QStringLiteral("neu"));
-    }
-
-    void resizeKeepsMarginsAndClampsAtZero()
-    {
-        WriteLog("d;t;s;e\r\n");
-        frmLog* form = Open();
-        QVERIFY(form);
-        auto* grid = form->findChild<QTableView*>(QStringLiteral("lvwLog"));
-        auto* close = form->findChild<QPushButton*>(QStringLiteral("cmdClose"));
-        auto* title = form->findChild<QLabel*>(QStringLiteral("lblTitle"));
-        const int margin = 240 * form->logicalDpiX() / 1440;
-        const QPoint gridTopLeft = grid->pos();
-
-        form->resize(700, 500);
-        QCOMPARE(close->geometry().bottomRight() + QPoint(1, 1), QPoint(700 - margin, 500 - margin));
-        QCOMPARE(grid->width(), 700 - 2 * margin);
-        QCOMPARE(grid->height(), 500 - gridTopLeft.y() - close->height() - 2 * margin);
-
-        // Smaller than the margins: nothing negative, nothing moved off to the left or top.
-        for (const QSize s : {QSize(20, 20), QSize(1, 1), QSize(700, 40)}) {
-            form->resize(s);
-            QCOMPARE(form->size(), s);
-            for (QWidget* w :
-                 {static_cast<QWidget*>(grid), static_cast<QWidget*>(close), static_cast<QWidget*>(title)}) {
-                QVERIFY2(w->width() >= 0 && w->height() >= 0 && w->x() >= 0 && w->y() >= 0,
-                         qPrintable(w->objectName()));
-            }
-        }
-        QCOMPARE(grid->height(), 0);
     }
 
     void eventLoopKeepsRunningDuringLargeLoad()
@@ -395,62 +340,6 @@ private slots:
         QCOMPARE(ShownIds(form), (QStringList{"4", "5", "6"}));
     }
 
-    // Columns fit a date and a time; the reports beside the log are listed, newest first, and opened.
-    void columnsAndReports()
-    {
-        WriteLog("30.12.2026;23:59:59;Station;x\r\n");
-        QDir(m_folder->path()).mkpath("Log/Einsätze");
-        for (const char* name : {"2026-12-05_09-10-00.html", "2026-12-06_10-00-00.html", "2026-12-06_10-00-00.pdf"})
-            WriteLog("<html/>", QStringLiteral("Log/Einsätze/") + name);
-        QString opened;
-        frmLog::SetReportOpenerForTests([&](const QString& path) { opened = path; });
-        frmLog* form = Open();
-        QVERIFY(form);
-        auto* grid = form->findChild<QTableView*>(QStringLiteral("lvwLog"));
-        const QFontMetrics fm(grid->font());
-        QVERIFY(grid->columnWidth(LogModel::ColDate) > fm.horizontalAdvance("30.12.2026"));
-        QVERIFY(grid->columnWidth(LogModel::ColTime) > fm.horizontalAdvance("23:59:59"));
-        auto* reports = form->findChild<QComboBox*>("cboReports");
-        QCOMPARE(reports->count(), 2);
-        QCOMPARE(reports->itemText(0), QStringLiteral("2026-12-06_10-00-00"));
-        form->findChild<QPushButton*>("cmdOpenReport")->click();
-        frmLog::SetReportOpenerForTests(nullptr);
-        QCOMPARE(opened, m_folder->file("Log/Einsätze/2026-12-06_10-00-00.html"));
-    }
-
-    void openedNeverTwice()
-    {
-        WriteLog("d;t;s;e\r\n");
-        frmLog::ShowLog(nullptr, false);
-        QWidget* first = Forms::Find(QStringLiteral("frmLog"));
-        QVERIFY(first);
-        frmLog::ShowLog(nullptr, false);
-        // A modal request while one is open must not block nor open a second one.
-        frmLog::ShowLog(nullptr, true);
-        int count = 0;
-        for (QWidget* w : Forms::Loaded())
-            count += w->objectName() == QLatin1String("frmLog");
-        QCOMPARE(count, 1);
-    }
-
-    void modalViewerRunsTheLoadAndUnloadsOnClose()
-    {
-        WriteLog("d;t;s;eins\r\nd;t;s;zwei\r\n");
-        int rowsSeen = -1;
-        QTimer::singleShot(0, this, [&] {
-            auto* form = qobject_cast<frmLog*>(Forms::Find(QStringLiteral("frmLog")));
-            if (!form)
-                return;
-            QVERIFY(form->isModal());
-            QSignalSpy shown(form, &frmLog::LogShown);
-            if (shown.count() || shown.wait(10000))
-                rowsSeen = form->Model()->rowCount();
-            QTest::keyClick(form, Qt::Key_Escape);
-        });
-        frmLog::ShowLog(nullptr, true);
-        QCOMPARE(rowsSeen, 2);
-        QTRY_VERIFY(!Forms::IsFormLoaded(QStringLiteral("frmLog")));
-    }
 };
 
 QTEST_MAIN(tst_frmLog)

@@ -1,25 +1,23 @@
 #include "TestFolder.h"
 
 #include "admin/Settings.h"
-#include "admin/frmSettings.h"
-#include "app/frmMain.h"
-#include "core/Globals.h"
-#include "net/Network.h"
-#include "ui/Forms.h"
-#include "ui/SysTrayUtil.h"
 #include "ui/XPMsgBox.h"
+#include "admin/frmSettings.h"
+#include "ui/Forms.h"
+#include "core/Globals.h"
+#include "ui/SysTrayUtil.h"
+#include "app/frmMain.h"
+#include "net/Network.h"
 #include "windows/AlarmIO.h"
 #include "windows/frmAlarmPopup.h"
 
 #include <QAction>
 #include <QDir>
 #include <QLabel>
-#include <QMenu>
-#include <QPlainTextEdit>
-#include <QPointer>
 #include <QSystemTrayIcon>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QPointer>
 #include <QTimer>
 #include <QtTest>
 
@@ -81,32 +79,13 @@ private slots:
         const QByteArray ini = m_folder->readFile(QStringLiteral("tavinor.ini"));
         QVERIFY2(ini.contains("Logfile=" + QFile::encodeName(m_folder->path()) + "/Log/log.csv\r\n"), ini.constData());
 
-        QCOMPARE(m_main->windowTitle(), QStringLiteral("tavinor Client"));
         QVERIFY(!Globals::IsServer);
         QVERIFY(LogLines(*m_folder).constLast().endsWith(QStringLiteral(";Client gestartet")));
         QCOMPARE(SysTrayUtil::CurrentPicture(), 3);
         QCOMPARE(SysTrayUtil::TrayIcon()->toolTip(), QStringLiteral("tavinor Client - Keine Verbindung zum Server!"));
 
-        const QStringList keys = {"popUpAlarm", "popUp1",  "popUp2",  "popUp3",  "popUp4",
-                                  "popUp5",     "popUp6",  "popUp7",  "popUp8",  "popUp9",
-                                  "popUp10",    "popUp14", "popUp15", "popUp16", "popUp17"};
-        QList<QAction*> actions = m_main->mnuPopup()->actions();
-        QCOMPARE(actions.size(), keys.size());
-        for (int i = 0; i < keys.size(); ++i)
-            QCOMPARE(actions[i]->objectName(), keys[i]);
-        QVERIFY(!actions.takeFirst()->isVisible()); // "Alarm quittieren" only while an alarm sounds unseen
-        QCOMPARE(actions[0]->text(), QStringLiteral("tavinor"));
-        QVERIFY(actions[0]->font().bold());
-        QVERIFY(actions[3]->isSeparator());
-        QVERIFY(actions[2]->text().startsWith(QStringLiteral("Station: ")));
-        QVERIFY(actions[4]->text().startsWith(QStringLiteral("Status: ")));
-        QCOMPARE(actions[6]->text(), QStringLiteral("Einstellungen"));
-        QCOMPARE(actions[8]->text(), QStringLiteral("Logbuch aufrufen"));
-        QCOMPARE(actions[10]->text(), QStringLiteral("Info..."));
-        QCOMPARE(actions[11]->text(), QStringLiteral("Beenden"));
-        QCOMPARE(actions[13]->text(), QStringLiteral("Status-Monitor"));
-        QVERIFY(!actions[12]->isVisible() && !actions[13]->isVisible()); // the server's entry
-
+        QVERIFY(!m_main->MenuEntry(QStringLiteral("popUpAlarm"))->isVisible()); // only while an alarm sounds unseen
+        QVERIFY(!m_main->MenuEntry(QStringLiteral("popUp17"))->isVisible()); // the server's monitor
         for (const char* t : {"connectTimer", "checkConnectTimer", "exitTimer", "ioWarrior"})
             QVERIFY2(!m_main->findChild<QTimer*>(QLatin1String(t))->isActive(), t);
         QCOMPARE(m_settingsShown, 1);
@@ -164,21 +143,6 @@ private slots:
         QVERIFY(picture(2));
     }
 
-    void serverModeFromSettings()
-    {
-        m_folder->writeIni("[General]\r\nServer=1\r\nInit=1\r\nStationname=Empfang\r\n");
-        start();
-        QVERIFY(Globals::IsServer);
-        QCOMPARE(m_main->windowTitle(), QStringLiteral("tavinor Server"));
-        QCOMPARE(SysTrayUtil::CurrentPicture(), 1);
-        QCOMPARE(m_main->MenuEntry(QStringLiteral("popUp3"))->text(), QStringLiteral("Server: Empfang"));
-        QCOMPARE(m_main->MenuEntry(QStringLiteral("popUp5"))->text(), QStringLiteral("Status: Server"));
-        QVERIFY(m_main->MenuEntry(QStringLiteral("popUp17"))->isVisible());
-        QCOMPARE(LogLines(*m_folder).constLast().section(QLatin1Char(';'), 2),
-                 QStringLiteral("Empfang;Server gestartet"));
-        QCOMPARE(SysTrayUtil::TrayIcon()->toolTip(), QStringLiteral("tavinor Server"));
-    }
-
     // Only "Ja" ends the program; "Nein" and a box closed by something else (an alarm closing the
     // program's windows) keep it running and unchanged. The main window's title-bar close asks the same.
     void endQuestion_data()
@@ -190,8 +154,6 @@ private slots:
         QTest::newRow("station Nein") << false << 7 << false << false;
         QTest::newRow("station closed") << false << -1 << false << false;
         QTest::newRow("station Ja") << false << 6 << true << false;
-        QTest::newRow("server Nein") << true << 7 << false << false;
-        QTest::newRow("server Ja") << true << 6 << true << false;
         QTest::newRow("station title bar, Nein") << false << 7 << false << true;
         QTest::newRow("server title bar, Ja") << true << 6 << true << true;
     }
@@ -221,12 +183,6 @@ private slots:
         QCOMPARE(caption, QStringLiteral("tavinor"));
         // The box shows CR LF as a plain line break.
         QCOMPARE(text, QString(frmMain::ExitQuestion(server)).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
-        QVERIFY(
-            frmMain::ExitQuestion(server).startsWith(QStringLiteral("Soll das Programm wirklich beendet werden?\r\n")));
-        // The server's question reads as sentences: the consequence ends with a full stop, the next begins anew.
-        QCOMPARE(
-            frmMain::ExitQuestion(server).contains(QStringLiteral("empfangen werden.\r\nAlle Client-Verbindungen")),
-            server);
         QCOMPARE(focused, QStringLiteral("rechts")); // "Nein" is preselected
         const QString endLine = server ? QStringLiteral(";Server beendet") : QStringLiteral(";Client beendet");
         QCOMPARE(Globals::IsEnding, ends);
@@ -240,16 +196,6 @@ private slots:
             QCOMPARE(m_main->isVisible(), titleBar);
             QVERIFY(SysTrayUtil::TrayIcon());
         }
-    }
-
-    void traceEmptiesPast1024()
-    {
-        start();
-        auto* trace = m_main->findChild<QPlainTextEdit*>(QStringLiteral("txtReceive"));
-        m_main->AddReceive(QString(1000, QLatin1Char('a')));
-        QCOMPARE(trace->toPlainText().size(), 1000);
-        m_main->AddReceive(QString(30, QLatin1Char('b')));
-        QCOMPARE(trace->toPlainText().size(), 0);
     }
 
     // A station that lost its server waits while the settings dialog is open, then tells and ends.

@@ -179,20 +179,34 @@ EOF
 
 tv_tray_owned() { [ -n "$(tv_tray_owner)" ]; }
 
-# Display + openbox + trayer, ready for tray icons.
+# tv_start_desktop [notray]: a new display with openbox and (unless "notray") trayer; sets TV_DISPLAY (exported as
+# DISPLAY), TV_WM_PID and TV_TRAYER_PID. Now and then openbox could not open a display that had just answered
+# the probe, so each helper gets three tries; the logs keep them all.
 tv_start_desktop() {
     tv_start_display
-    openbox --sm-disable >"$TV_ARTIFACTS/openbox.log" 2>&1 &
-    TV_WM_PID=$!
-    tv_track "$TV_WM_PID"
-    tv_wait_for 15 tv_wm_running || tv_bail "openbox did not come up"
-    trayer --edge bottom --align right --widthtype pixel --width 200 --heighttype pixel --height 28 \
-        --SetDockType true >"$TV_ARTIFACTS/trayer.log" 2>&1 &
-    TV_TRAYER_PID=$!
-    tv_track "$TV_TRAYER_PID"
-    tv_wait_for 15 tv_tray_owned || tv_bail "trayer did not take the tray selection"
-    echo "# openbox pid $TV_WM_PID, trayer pid $TV_TRAYER_PID, tray selection owner $(tv_tray_owner)"
+    TV_TRAYER_PID=
+    for _ in 1 2 3; do
+        openbox --sm-disable >>"$TV_ARTIFACTS/openbox-$TV_DISPLAY.log" 2>&1 &
+        TV_WM_PID=$!
+        tv_track "$TV_WM_PID"
+        tv_wait_for 15 tv_settled tv_wm_running "$TV_WM_PID"
+        tv_wm_running && break
+    done
+    tv_wm_running || tv_bail "openbox did not come up on $TV_DISPLAY"
+    [ "${1:-}" = notray ] && return 0
+    for _ in 1 2 3; do
+        trayer --edge bottom --align right --widthtype pixel --width 200 --heighttype pixel --height 28 \
+            --SetDockType true >>"$TV_ARTIFACTS/trayer-$TV_DISPLAY.log" 2>&1 &
+        TV_TRAYER_PID=$!
+        tv_track "$TV_TRAYER_PID"
+        tv_wait_for 15 tv_settled tv_tray_owned "$TV_TRAYER_PID"
+        tv_tray_owned && return 0
+    done
+    tv_bail "trayer did not take the tray selection on $TV_DISPLAY"
 }
+
+# tv_settled CHECK PID: the check holds, or the process it waits for has given up.
+tv_settled() { "$1" || ! tv_alive "$2"; }
 
 # --- windows ---------------------------------------------------------------------------------------------
 
@@ -204,11 +218,6 @@ tv_windows_of() {
 }
 
 tv_has_window() { [ -n "$(tv_windows_of "$@")" ]; }
-tv_wait_window() {
-    local secs=$1
-    shift
-    tv_wait_for "$secs" tv_has_window "$@"
-}
 tv_lacks_window() { ! tv_has_window "$@"; }
 
 # Every window id below `root` (hex), recursively, one a line, in decimal.
@@ -316,13 +325,6 @@ end_question_at() {
     tv_xdo key Return >/dev/null 2>&1
     tv_wait_for 5 has_box "$1" && boxes_of "$1" | head -n1
 }
-# focus_ja BOX: moves the focus from the preselected "Nein" back to "Ja"; a space then presses it.
-focus_ja() {
-    tv_focus "$1"
-    tv_xdo key --clearmodifiers shift+Tab >/dev/null 2>&1
-    sleep 0.2
-}
-
 # --- screenshots -----------------------------------------------------------------------------------------
 
 tv_shot() {

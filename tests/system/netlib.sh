@@ -116,34 +116,12 @@ net_count_above() { [ "$(net_count "$1" "$2")" -gt "$3" ]; }
 
 net_listening() { ip netns exec "$NET_ID$1" ss -ltnH "sport = :$2" 2>/dev/null | grep -q LISTEN; }
 
-# net_start_wm [tray]: a new display with openbox, and with "tray" trayer too; sets TV_DISPLAY (exported as
-# DISPLAY), NET_WM_PID and NET_TRAYER_PID. Now and then openbox could not open a display that had just
-# answered the probe ("Failed to open the display"), so each helper gets three tries; the logs keep them all.
+# net_start_wm [tray]: a desktop, with trayer only when asked; NET_WM_PID and NET_TRAYER_PID as set by lib.sh.
 net_start_wm() {
-    tv_start_display
-    NET_TRAYER_PID=
-    for _ in 1 2 3; do
-        openbox --sm-disable >>"$TV_ARTIFACTS/openbox-$TV_DISPLAY.log" 2>&1 &
-        NET_WM_PID=$!
-        tv_track "$NET_WM_PID"
-        tv_wait_for 15 net_settled tv_wm_running "$NET_WM_PID"
-        tv_wm_running && break
-    done
-    tv_wm_running || tv_bail "openbox did not come up on $TV_DISPLAY"
-    [ "${1:-}" = tray ] || return 0
-    for _ in 1 2 3; do
-        trayer --edge bottom --align right --widthtype pixel --width 200 --heighttype pixel --height 28 \
-            --SetDockType true >>"$TV_ARTIFACTS/trayer-$TV_DISPLAY.log" 2>&1 &
-        NET_TRAYER_PID=$!
-        tv_track "$NET_TRAYER_PID"
-        tv_wait_for 15 net_settled tv_tray_owned "$NET_TRAYER_PID"
-        tv_tray_owned && return 0
-    done
-    tv_bail "trayer did not take the tray selection on $TV_DISPLAY"
+    if [ "${1:-}" = tray ]; then tv_start_desktop; else tv_start_desktop notray; fi
+    NET_WM_PID=$TV_WM_PID
+    NET_TRAYER_PID=$TV_TRAYER_PID
 }
-
-# net_settled CHECK PID: the check holds, or the process it waits for has given up.
-net_settled() { "$1" || ! tv_alive "$2"; }
 
 # --- groups: independent scenarios side by side ----------------------------------------------------------
 # Scenarios that wait by nature (a link down for a minute) run at the same time, each as a group: its own

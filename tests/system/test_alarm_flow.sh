@@ -1,9 +1,8 @@
 #!/bin/bash
-# One alarm between real PCs: a server and two program stations B and C, each in its own network namespace
-# with its own X display and window manager, and a fake station A that raises and cancels. B and C show the
-# flashing receiver window on top; B acknowledges with Enter and A hears of it; A's cancel closes C's
-# window; with acoustic alerting only, C shows nothing but plays the alarm tone once a second (captured from
-# a PulseAudio null sink) until the cancel.
+# One alarm between real PCs (own namespace, display and window manager each): fake station A raises, B and
+# C show the receiver window, B's typing user acknowledges nothing, Enter after 2 s does and A hears of it;
+# A's cancel closes C's window; acoustic only, C plays the tone once a second (recorded from a PulseAudio
+# null sink) until the cancel.
 HERE=$(cd "$(dirname "$0")" && pwd)
 source "$HERE/lib.sh" "$1"
 source "$HERE/netlib.sh"
@@ -60,8 +59,6 @@ tv_wait_file_contains 10 "$ALOG" "DOWN" || tv_bail "server opened no downlink to
 on() { (export DISPLAY=$1 TV_DISPLAY=$1; "${@:2}"); }
 receiver_of() { on "$1" tv_windows_of "$2" --all --name "$RECEIVER" | head -1; }
 prop() { on "$1" tv_x xprop "${@:2}" 2>/dev/null; }
-# The colour of a pixel inside the window's margin, where only the window's background shows.
-bg_colour() { on "$1" timeout 10 import -window "$2" "$3" >/dev/null 2>&1 && convert "$3" -format '%[pixel:p{4,4}]' info: 2>/dev/null; }
 
 active_is() { [ "$(prop "$1" -root _NET_ACTIVE_WINDOW | grep -oE '0x[0-9a-f]+' | head -1)" = "$(printf '0x%x' "$2")" ]; }
 
@@ -99,29 +96,6 @@ done
 WB=$(receiver_of "$DB" "$B_PID")
 WC=$(receiver_of "$DC" "$C_PID")
 [ -n "$WB" ] && [ -n "$WC" ] || tv_bail "no receiver window to inspect"
-is_above() { prop "$1" -id "$2" _NET_WM_STATE | grep -q _NET_WM_STATE_ABOVE; }
-tv_check "B's window is topmost (_NET_WM_STATE_ABOVE)" is_above "$DB" "$WB"
-tv_check "C's window is topmost (_NET_WM_STATE_ABOVE)" is_above "$DC" "$WC"
-tv_check "B's window has the focus" tv_wait_for 3 active_is "$DB" "$WB"
-top_is() { [ "$(prop "$1" -root _NET_CLIENT_LIST_STACKING | grep -oE '0x[0-9a-f]+' | tail -1)" = "$(printf '0x%x' "$2")" ]; }
-tv_check "B's window is in front of every other window" top_is "$DB" "$WB"
-tv_shot "receivers-up"
-
-# Flashing: within a few seconds the background is seen red and white; both screenshots are kept.
-seen_red=0; seen_white=0
-for _ in $(seq 12); do
-    c=$(bg_colour "$DB" "$WB" "$TV_ARTIFACTS/receiver-now.png")
-    case "$c" in
-    *'255,0,0'* | red) [ $seen_red = 1 ] || cp "$TV_ARTIFACTS/receiver-now.png" "$TV_ARTIFACTS/receiver-red.png"; seen_red=1 ;;
-    *'255,255,255'* | white) [ $seen_white = 1 ] || cp "$TV_ARTIFACTS/receiver-now.png" "$TV_ARTIFACTS/receiver-white.png"; seen_white=1 ;;
-    *) echo "# background colour: $c" ;;
-    esac
-    [ $seen_red = 1 ] && [ $seen_white = 1 ] && break
-    sleep 0.4
-done
-rm -f "$TV_ARTIFACTS/receiver-now.png"
-tv_check "the receiver window flashes red and white" test $seen_red = 1 -a $seen_white = 1
-
 # --- B acknowledges with Enter: A receives the 007 with B's record --------------------------------------
 # Once the window has been up for 2 s, Return is the user's answer to it.
 while awk -v a="$B_ACTIVE" -v n="$(date +%s.%N)" 'BEGIN { exit !(n < a + 2) }'; do sleep 0.1; done

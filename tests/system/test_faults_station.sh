@@ -37,7 +37,6 @@ offline_alarm() {
     key_at "$DISPLAY_a" F12
     tv_check "A shows its sender window" tv_wait_for 10 on "$DISPLAY_a" tv_has_window "$PID_a" --all --name "$SENDER"
     tv_check "A's log says the alarm was not sent" tv_wait_for 5 log_count_above a "ALARM nicht gesendet" 0
-    tv_shot "offline-sender-waiting"
     b0=$(log_count b "$RELAYED"); c0=$(log_count c "$RELAYED")
     restart_server
     t0=$SECONDS
@@ -59,7 +58,6 @@ offline_alarm() {
     done
     net_figure "offline alarm: stations the alarm did not reach" "$lost of 2"
     tv_check "A's log says the alarm was sent later" tv_wait_for 5 log_count_above a "ALARM nachtr" 0
-    tv_shot "offline-sender-sent"
     key_at "$DISPLAY_a" F4
 
     # Raised offline again and the window closed before the server is back: nobody is alarmed.

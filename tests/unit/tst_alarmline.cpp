@@ -52,29 +52,6 @@ private slots:
         QVERIFY(!AlarmLine::IsFrom(shifted, {"10.1.1.2"}));
     }
 
-    void elapsed()
-    {
-        QCOMPARE(AlarmLine::Elapsed(61), QStringLiteral("00:01:01"));
-        QCOMPARE(AlarmLine::Elapsed(3600 * 25 + 5), QStringLiteral("25:00:05"));
-        QCOMPARE(AlarmLine::Elapsed(-3), QStringLiteral("00:00:00"));
-    }
-
-    void toneIsAValidShortWave()
-    {
-        const QByteArray wav = Sound::ToneWav(8000, 1000, 250);
-        const int samples = 8000 / 4;
-        QCOMPARE(wav.size(), 44 + samples * 2);
-        QCOMPARE(qFromLittleEndian<quint32>(wav.constData() + 4), quint32(wav.size() - 8));
-        QCOMPARE(qFromLittleEndian<quint32>(wav.constData() + 40), quint32(samples * 2));
-        auto sample = [&](int i) { return qFromLittleEndian<qint16>(wav.constData() + 44 + 2 * i); };
-        // Faded in and out (no click), loud in the middle.
-        QCOMPARE(sample(0), qint16(0));
-        QVERIFY(qAbs(sample(samples - 1)) < 100);
-        int peak = 0;
-        for (int i = samples / 4; i < samples * 3 / 4; ++i)
-            peak = qMax(peak, qAbs(int(sample(i))));
-        QVERIFY2(peak > 16000, qPrintable(QString::number(peak)));
-    }
 };
 
 QTEST_GUILESS_MAIN(tst_AlarmLine)

@@ -44,26 +44,6 @@ private slots:
         QCOMPARE(r.error.isEmpty(), r.action != CommandLine::Action::Error);
     }
 
-    // The socket lives in a folder only this user can enter; a runtime folder open to others is not used.
-    void socketFolder()
-    {
-        QTemporaryDir runtime;
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
-        ::chmod(QFile::encodeName(runtime.path()).constData(), 0700);
-        const QString inside = AlarmSocket::Path(QStringLiteral("/opt/tavinor"));
-        QVERIFY(inside.startsWith(runtime.path() + QLatin1Char('/')));
-        QVERIFY(inside != AlarmSocket::Path(QStringLiteral("/opt/tavinor/Server")));
-        ::chmod(QFile::encodeName(runtime.path()).constData(), 0755);
-        const QString fallback = AlarmSocket::Path(QStringLiteral("/opt/tavinor"));
-        QVERIFY(!fallback.isEmpty());
-        QVERIFY(!fallback.startsWith(runtime.path()));
-        QFileInfo folder(QFileInfo(fallback).path());
-        QCOMPARE(folder.ownerId(), ::geteuid());
-        QCOMPARE(folder.permissions() & (QFile::ReadOther | QFile::WriteOther | QFile::ExeOther | QFile::WriteGroup),
-                 QFile::Permissions());
-        qunsetenv("XDG_RUNTIME_DIR");
-    }
-
     // Only the user who runs the program raises through its socket: another user is stopped by the folder's
     // rights (cannot connect: 2), and by the program's check of the caller where the rights were opened
     // (refused: 1).
@@ -126,13 +106,6 @@ private slots:
         qunsetenv("XDG_RUNTIME_DIR");
     }
 
-    void nothingRunning()
-    {
-        QTemporaryDir runtime;
-        QString message;
-        QCOMPARE(AlarmSocket::Raise(runtime.filePath(QStringLiteral("none.sock")), message), 1);
-        QVERIFY(message.contains(QStringLiteral("kein laufendes Programm")));
-    }
 };
 
 QTEST_GUILESS_MAIN(tst_CommandLine)

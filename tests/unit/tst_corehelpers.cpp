@@ -1,8 +1,8 @@
 #include "core/Functions.h"
+#include "ui/SysTrayUtil.h"
 #include "platform/Cp1252.h"
 #include "platform/SingleInstance.h"
 #include "platform/System.h"
-#include "ui/SysTrayUtil.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -12,43 +12,6 @@ class tst_CoreHelpers : public QObject
 {
     Q_OBJECT
 private slots:
-    void baseFolder_data()
-    {
-        QTest::addColumn<QString>("folder");
-        QTest::addColumn<QString>("base");
-        QTest::newRow("plain") << "/opt/tavinor"
-                               << "/opt/tavinor";
-        QTest::newRow("server folder") << "/opt/tavinor/Server"
-                                       << "/opt/tavinor";
-        QTest::newRow("client folder") << "/opt/tavinor/Client"
-                                       << "/opt/tavinor";
-        QTest::newRow("both, inside") << "/srv/Server/x/Client/bin"
-                                      << "/srv/x/bin";
-        QTest::newRow("case matters") << "/opt/tavinor/server"
-                                      << "/opt/tavinor/server";
-        QTest::newRow("prefix of a longer name") << "/opt/Servers"
-                                                 << "/opts";
-    }
-    void baseFolder()
-    {
-        QFETCH(QString, folder);
-        QFETCH(QString, base);
-        QCOMPARE(Functions::BaseFolder(folder), base);
-    }
-
-    void searchPathAppendsBaseAndControls()
-    {
-        QCOMPARE(Functions::ExtendedSearchPath(QStringLiteral("/usr/bin:/bin"), QStringLiteral("/opt/t/Client")),
-                 QStringLiteral("/usr/bin:/bin:/opt/t:/opt/t/System/Controls"));
-    }
-
-    void trayTipIsCutAt63()
-    {
-        const QString long70(70, QLatin1Char('x'));
-        QCOMPARE(SysTrayUtil::TrayTipText(long70).size(), 63);
-        QCOMPARE(SysTrayUtil::TrayTipText(QStringLiteral("tavinor Client")), QStringLiteral("tavinor Client"));
-        QCOMPARE(SysTrayUtil::TrayTipText(QString(63, QLatin1Char('y'))).size(), 63);
-    }
 
     // An XEmbed host: double click shows the window, Qt opens the menu itself, a single click does nothing.
     // A StatusNotifierItem host sends no double click: its left click shows the window, its right click
@@ -72,30 +35,6 @@ private slots:
         QFETCH(bool, embedded);
         QFETCH(int, action);
         QCOMPARE(int(SysTrayUtil::TrayMouseEvent(QSystemTrayIcon::ActivationReason(reason), embedded)), action);
-    }
-
-    void trayPicturesDiffer()
-    {
-        const QImage a = SysTrayUtil::TrayPicture(1).pixmap(22, 22).toImage();
-        const QImage b = SysTrayUtil::TrayPicture(2).pixmap(22, 22).toImage();
-        const QImage c = SysTrayUtil::TrayPicture(3).pixmap(22, 22).toImage();
-        QCOMPARE(a.size(), QSize(22, 22));
-        QVERIFY(a != b && b != c && a != c);
-        // Opaque where the disc is: the picture is not an empty pixmap.
-        QVERIFY(qAlpha(b.pixel(11, 3)) > 200);
-        // Drawn once: every alarm window asks for it, and a fresh drawing each time would stay in Qt's cache.
-        QCOMPARE(SysTrayUtil::TrayPicture(2).cacheKey(), SysTrayUtil::TrayPicture(2).cacheKey());
-    }
-
-    void hostNameShortForm()
-    {
-        QCOMPARE(System::ShortHostName(QStringLiteral("praxis-empfang-links-2.example.org")),
-                 QStringLiteral("praxis-empfang-links-2"));
-        QCOMPARE(System::ShortHostName(QStringLiteral("PC-015-LONGER-THAN-15")),
-                 QStringLiteral("PC-015-LONGER-THAN-15"));
-        QCOMPARE(System::ShortHostName(QStringLiteral(".odd")), QStringLiteral(".odd"));
-        QVERIFY(!Functions::GetPCName().isEmpty());
-        QVERIFY(!Functions::GetPCName().contains(QLatin1Char('.')));
     }
 
     void cp1252RoundTrip()
@@ -127,7 +66,7 @@ private slots:
         };
         QCOMPARE(probe(a.path()), 1);
         QCOMPARE(probe(b.path()), 0);
-        QCOMPARE(probe(b.path()), 0);                        // the child's lock went with it
+        QCOMPARE(probe(b.path()), 0); // the child's lock went with it
         QCOMPARE(probe(a.path() + QStringLiteral("/.")), 1); // another spelling of the same folder
         // The lock needs no file of its own: nothing is left in the folder.
         QVERIFY(QDir(a.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());

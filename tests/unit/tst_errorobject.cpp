@@ -73,35 +73,6 @@ private slots:
         QCOMPARE(e.lastSystemError(), quint32(EACCES));
     }
 
-    void messageText()
-    {
-        ErrorObject e;
-        e.SetError(53, "src", "Datei nicht gefunden");
-        QCOMPARE(Functions::ErrorMessageText(QString(), e),
-                 QString("Folgender Fehler ist aufgetreten:\r\n53 - Datei nicht gefunden"));
-        QCOMPARE(
-            Functions::ErrorMessageText("Beim Laden der Bibliothek", e),
-            QString("Folgender Fehler ist aufgetreten:\r\nBeim Laden der Bibliothek\r\n53 - Datei nicht gefunden"));
-        e.Reset();
-        QCOMPARE(Functions::ErrorMessageText("ignoriert", e), QString("Ein nicht definierter Fehler ist aufgetreten!"));
-    }
-
-    void showWithoutRecord()
-    {
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        Shown s = Capture([] { Functions::ShowErrorMessage("Keine Verbindung", 4, QString(), nullptr); });
-        QCOMPARE(s.boxes, 1);
-        QCOMPARE(s.title, QString("tavinor"));
-        QCOMPARE(s.text, QString("Keine Verbindung"));
-        QCOMPARE(s.buttons, (QStringList{"Ja", "Nein"})); // the caller's style is used
-        QVERIFY(!s.warningIcon);
-        QVERIFY(s.cursorRestored);
-
-        s = Capture([] { Functions::ShowErrorMessage("Hinweis", 48, "Eigener Titel", nullptr); });
-        QCOMPARE(s.title, QString("Eigener Titel"));
-        QVERIFY(s.warningIcon);
-    }
-
     void showWithRecord()
     {
         ErrorObject e;

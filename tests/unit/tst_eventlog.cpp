@@ -5,7 +5,6 @@
 #include "platform/ProgramFolder.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
@@ -84,15 +83,6 @@ private slots:
         QCOMPARE(LogTextFor(message, completeLog), expected);
     }
 
-    void getLogTextReadsCompleteLog()
-    {
-        TestFolder folder;
-        QCOMPARE(GetLogText(QStringLiteral("001:")), QStringLiteral("001:Connect Request")); // no file: default "1"
-        folder.writeIni(Ini("CompleteLog=0\r\n"));
-        QCOMPARE(GetLogText(QStringLiteral("002:")), QString());
-        QCOMPARE(GetLogText(QStringLiteral("004:")), QStringLiteral("004:ALARM von Client ausgelöst"));
-    }
-
     void stationField_data()
     {
         QTest::addColumn<QString>("record");
@@ -143,15 +133,6 @@ private slots:
         QCOMPARE(LogDateFormatFor(format), expected);
     }
 
-    // A four-digit year whatever the locale; hours, minutes and seconds always two digits.
-    void lineLayout()
-    {
-        const QString line =
-            LogLine(QDateTime(QDate(2026, 1, 2), QTime(7, 5, 9)), QStringLiteral("PC1"), QStringLiteral("b"));
-        QVERIFY(line.section(QLatin1Char(';'), 0, 0).contains(QStringLiteral("2026")));
-        QCOMPARE(line.section(QLatin1Char(';'), 1), QStringLiteral("07:05:09;PC1;b"));
-    }
-
     void writesWholeLineInCp1252()
     {
         TestFolder folder;
@@ -182,32 +163,17 @@ private slots:
         QCOMPARE(folder.readFile(QStringLiteral("Log/log.csv")), expected);
     }
 
-    void missingFolderOrOddTargetWritesNothing()
+    // A missing folder is not made; a FIFO without reader neither blocks the caller nor gets anything.
+    void missingFolderOrFifoWritesNothing()
     {
         TestFolder folder;
-        // The default path: the Log folder has not been created.
-        WriteLog(QStringLiteral("PC1"), QStringLiteral("Client gestartet"));
-        QVERIFY(!QFileInfo::exists(folder.file(QStringLiteral("Log"))));
-
-        const QString missing = folder.file(QStringLiteral("nowhere/deeper/log.csv"));
-        folder.writeIni(Ini("Logfile=" + missing.toUtf8() + "\r\n"));
+        folder.writeIni(Ini("Logfile=" + folder.file(QStringLiteral("nowhere/log.csv")).toUtf8() + "\r\n"));
         WriteLog(QStringLiteral("PC1"), QStringLiteral("Client gestartet"));
         QVERIFY(!QFileInfo::exists(folder.file(QStringLiteral("nowhere"))));
-
-        // A folder as the log file.
-        QVERIFY(QDir(folder.path()).mkpath(QStringLiteral("adir")));
-        folder.writeIni(Ini("Logfile=" + folder.file(QStringLiteral("adir")).toUtf8() + "\r\n"));
-        WriteLog(QStringLiteral("PC1"), QStringLiteral("Client gestartet"));
-        QVERIFY(QFileInfo(folder.file(QStringLiteral("adir"))).isDir());
-
-        // A FIFO without reader must neither block the caller nor receive anything.
         const QString fifo = folder.file(QStringLiteral("pipe"));
         QCOMPARE(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
         folder.writeIni(Ini("Logfile=" + fifo.toUtf8() + "\r\n"));
-        QElapsedTimer timer;
-        timer.start();
-        WriteLog(QStringLiteral("PC1"), QStringLiteral("Client gestartet"));
-        QVERIFY(timer.elapsed() < 2000);
+        WriteLog(QStringLiteral("PC1"), QStringLiteral("Client gestartet")); // would hang here
     }
 
     // A stored path is used as it is, except the default as an earlier version mangled it ("?" for every
@@ -252,18 +218,6 @@ private slots:
         QCOMPARE(lines.size(), 3);
         QVERIFY(lines[0].endsWith(";PC1;Client gestartet\r"));
         QVERIFY(lines[1].endsWith(";PC1;ALARM ausgel\xF6st\r"));
-    }
-
-    void logfileChangeTakesEffectNextLine()
-    {
-        TestFolder folder;
-        folder.writeIni(Ini("Logfile=" + folder.file(QStringLiteral("a.csv")).toUtf8() + "\r\n"));
-        WriteLog(QStringLiteral("PC1"), QStringLiteral("eins"));
-        folder.writeIni(Ini("Logfile=" + folder.file(QStringLiteral("b.csv")).toUtf8() + "\r\n"));
-        WriteLog(QStringLiteral("PC1"), QStringLiteral("zwei"));
-
-        QVERIFY(folder.readFile(QStringLiteral("a.csv")).endsWith(";PC1;eins\r\n"));
-        QVERIFY(folder.readFile(QStringLiteral("b.csv")).endsWith(";PC1;zwei\r\n"));
     }
 
     void fieldSeparatorsAndLineBreaksInFields()

@@ -13,8 +13,6 @@
 #include <QSet>
 #include <QtTest>
 
-#include <unistd.h>
-
 using File = std::optional<QByteArray>;
 
 namespace {
@@ -244,19 +242,14 @@ private slots:
         } rows[] = {
             {"hash line is a key", "[General]\r\n#Server=1\r\n", "General", "Server", "-"},
             {"second section ignored", twice, "General", "Init", "-"},
-            {"indented", "  [General]\r\n\t Server=1\r\n", "General", "Server", "1"},
             {"bare key hides a later one", "[General]\r\nServer\r\nServer=1\r\n", "General", "Server", "-"},
             {"key above first header", "Server=1\r\n[General]\r\nInit=1\r\n", "General", "Server", "-"},
-            {"mixed breaks", "[General]\nServer=1\r\nInit=1\rX=5\n", "General", "Init", "1"},
             {"lone quote", quotes, "General", "A", "\""},
             {"empty quotes \"\"", quotes, "General", "B", ""},
-            {"quoted blanks", quotes, "General", "D", "   "},
             {"quoted quotes", quotes, "General", "F", "\"\""},
             {"header without ]", bracket, "General", "Server", "-"},
             {"header without ], section above", bracket, "Other", "Server", "1"},
-            {"header trailing text", "[General] ; main settings\r\nServer=1\r\n", "General", "Server", "1"},
             {"UTF-8 without mark is bytes", "[General]\r\nX=B\xC3\xBCro\r\n", "General", "X", "B\xC3\xBCro"},
-            {"first = splits", "[General]\r\nX=a=b\r\n", "General", "X", "a=b"},
             {"UTF-16 beyond the code page", Utf16(QStringLiteral("[General]\r\nX=\u03A9 \u20AC\r\n")), "General", "X",
              "? \x80"},
             {"blank-padded arguments", "[General]\r\nServer=1\r\n", " General ", " Server\t", "1"},
@@ -296,16 +289,9 @@ private slots:
         } rows[] = {
             {"duplicate: first replaced", dup, "Server", "2", "[General]\r\nServer=2\r\nserver=5\r\n"},
             {"duplicate: first deleted", dup, "Server", remove, "[General]\r\nserver=5\r\n"},
-            {"bare key gets its value", "[General]\r\nServer\r\nInit=1\r\n", "Server", "1",
-             "[General]\r\nServer=1\r\nInit=1\r\n"},
-            {"key above first header stays", "Server=9\r\n[General]\r\n", "Server", "1",
-             "Server=9\r\n[General]\r\nServer=1\r\n"},
             {"new key after trailing comment", "[General]\r\nServer=1\r\n; other\r\n[Other]\r\n", "Init", "1",
              "[General]\r\nServer=1\r\n; other\r\nInit=1\r\n[Other]\r\n"},
-            {"spelling of key and section kept", "[GENERAL]\r\nSTATIONNAME=old\r\n", "Stationname", "new",
-             "[GENERAL]\r\nSTATIONNAME=new\r\n"},
             {"only blanks stored empty", "[General]\r\n", "Alertkey", "   ", "[General]\r\nAlertkey=\r\n"},
-            {"= ; # stored as given", "[General]\r\n", "Logfile", "a=b;c#d", "[General]\r\nLogfile=a=b;c#d\r\n"},
             {"hand-edited: same value", edited, "Stationname", "PC 01", edited},
             {"hand-edited: append", edited, "Init", "1",
              QByteArray(edited).replace("Junk line\r\n", "Junk line\r\nInit=1\r\n")},
@@ -331,34 +317,6 @@ private slots:
         QCOMPARE(Show(IniFiles::ProfileWrite(file, "General", key, value)), expected);
     }
 
-    void iniFileName()
-    {
-        TestFolder folder;
-        QCOMPARE(IniFiles::GetIniFileName(), folder.iniPath());
-        QCOMPARE(IniFiles::ReadIni("General", "Init", "0"), QStringLiteral("0"));
-        QVERIFY(!QFile::exists(folder.iniPath())); // reads never create the file
-        IniFiles::WriteIni("General", "Init", "1");
-        QCOMPARE(IniFiles::ReadIni("General", "Init", "0"), QStringLiteral("1"));
-
-        // Another executable name, another file: that copy starts from defaults.
-        ProgramFolder::SetForTests(folder.path(), QStringLiteral("notruf"));
-        QCOMPARE(IniFiles::GetIniFileName(), folder.file(QStringLiteral("notruf.ini")));
-        QCOMPARE(IniFiles::ReadIni("General", "Init", "0"), QStringLiteral("0"));
-    }
-
-    // Characters outside Windows-1252 are stored as '?', and every read goes to the file (no cache).
-    void windows1252AndNoCache()
-    {
-        TestFolder folder;
-        IniFiles::WriteIni("General", "Stationname", QStringLiteral("Büro € \u03A9"));
-        QCOMPARE(folder.readFile("tavinor.ini"), QByteArray("[General]\r\nStationname=B\xFCro \x80 ?\r\n"));
-        QCOMPARE(IniFiles::ReadIni("General", "Stationname", "HOST"), QStringLiteral("Büro € ?"));
-        folder.writeIni("[General]\r\nStationname=PC2\r\n");
-        QCOMPARE(IniFiles::ReadIni("General", "Stationname", "HOST"), QStringLiteral("PC2"));
-        QFile::remove(folder.iniPath());
-        QCOMPARE(IniFiles::ReadIni("General", "Stationname", "HOST"), QStringLiteral("HOST"));
-    }
-
     void badFile_data()
     {
         QTest::addColumn<QByteArray>("content");
@@ -368,11 +326,8 @@ private slots:
         QByteArray garbage(64 * 1024, Qt::Uninitialized);
         random.fillRange(reinterpret_cast<quint32*>(garbage.data()), garbage.size() / 4);
         QTest::newRow("binary garbage") << garbage << QStringLiteral("0");
-        QTest::newRow("100000-character header")
-            << "[" + QByteArray(100000, 'G') + "]\r\nServer=1" << QStringLiteral("0");
         QTest::newRow("long lines around the section")
-            << QByteArray(100000, '=') + "\n[General]\n" + QByteArray(100000, 'k') + "=v\nServer=1\n" +
-                   QByteArray(100000, ' ')
+            << QByteArray(100000, '=') + "\n[General]\n" + QByteArray(100000, 'k') + "=v\nServer=1\n"
             << QStringLiteral("1");
         QTest::newRow("NUL ends a value") << QByteArray("[General]\r\nServer=\0001\r\nX=\0", 25) << QStringLiteral("0");
         QTest::newRow("too large to be ours")
@@ -435,36 +390,7 @@ private slots:
         QCOMPARE(QDir(folder.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{"tavinor.ini"});
     }
 
-    // A file we may not write stays as it is; in a folder we may not write, the file is written in place.
-    void readOnly()
-    {
-        if (geteuid() == 0)
-            QSKIP("root may write read-only files and folders");
-        TestFolder folder;
-        folder.writeIni("[General]\r\nServer=0\r\n");
-        QVERIFY(QFile::setPermissions(folder.iniPath(), QFileDevice::ReadOwner));
-        IniFiles::WriteIni("General", "Server", "1");
-        QCOMPARE(IniFiles::ReadIni("General", "Server", "x"), QStringLiteral("0"));
-
-        QVERIFY(QFile::setPermissions(folder.iniPath(), QFileDevice::WriteOwner)); // write-only: cannot be read
-        QCOMPARE(IniFiles::ReadIni("General", "Server", "x"), QStringLiteral("x"));
-        IniFiles::WriteIni("General", "Init", "1"); // would lose Server=0 if it wrote
-        QVERIFY(QFile::setPermissions(folder.iniPath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner));
-        QCOMPARE(folder.readFile("tavinor.ini"), QByteArray("[General]\r\nServer=0\r\n"));
-
-        const auto readOnly = QFileDevice::ReadOwner | QFileDevice::ExeOwner;
-        QVERIFY(QFile::setPermissions(folder.path(), readOnly));
-        IniFiles::WriteIni("General", "Server", "1");
-        QVERIFY(QFile::setPermissions(folder.path(), readOnly | QFileDevice::WriteOwner));
-        QCOMPARE(folder.readFile("tavinor.ini"), QByteArray("[General]\r\nServer=1\r\n"));
-    }
 };
-
-// --- Golden vectors ---
-
-// --- Rules the vectors do not record, written out by hand ---
-
-// --- The settings file of the program ---
 
 QTEST_GUILESS_MAIN(tst_IniFiles)
 #include "tst_inifiles.moc"

@@ -181,20 +181,6 @@ private slots:
         QCOMPARE(m_fake.writes, expected);
     }
 
-    void twoDevicesBothGetOutputsOnlyFirstIsPolled()
-    {
-        Use({0x1500, 0x1503});
-        m_fake.devs[1].reads = {{Hex("00dfffffffffffff")}};
-        for (int i = 0; i < 3; ++i)
-            ioWarrior::PollEmergencyButton();
-        QCOMPARE(m_fake.ReadsOf(11), 3);
-        QCOMPARE(m_fake.ReadsOf(12), 0);
-        QCOMPARE(m_alarms, 0);
-        ioWarrior::SetButtonOutputs(0x7F);
-        QCOMPARE(m_fake.writes.size(), 2);
-        QCOMPARE(m_fake.writes[1].first, 12u);
-    }
-
     void onlyExactPressPatternRaisesAlarm_data()
     {
         QTest::addColumn<quint32>("product");
@@ -225,35 +211,6 @@ private slots:
         QVERIFY(m_timer.isActive());
         if (product == 0x1502)
             QCOMPARE(m_fake.ReadsOf(11), 0);
-    }
-
-    void bufferIsClearedAfterCompleteReport()
-    {
-        Use({0x1500});
-        // The second read claims a whole report but delivers no bytes: only a stale buffer could make it a press.
-        m_fake.devs[0].reads = {{Hex("00dfffffff")}, {QByteArray(), 5}};
-        ioWarrior::PollEmergencyButton();
-        ioWarrior::PollEmergencyButton();
-        QCOMPARE(m_alarms, 1);
-
-        // Held down, the device sends no further report; pressed again, it sends one per press.
-        m_fake.devs[0].reads = {{Hex("00ffffffff")}, {Hex("00dfffffff")}, {}, {}, {Hex("00ffffffff")}};
-        for (int i = 0; i < 5; ++i)
-            ioWarrior::PollEmergencyButton();
-        QCOMPARE(m_alarms, 2);
-    }
-
-    void timerRunsWithDeviceAndStopsWithout()
-    {
-        Use({0x1500});
-        QVERIFY(!m_timer.isActive()); // opening alone does not poll
-        ioWarrior::PollEmergencyButton();
-        // From now on the ticks poll on their own; a press arriving later is seen.
-        QTRY_VERIFY(m_fake.ReadsOf(11) >= 4);
-        m_fake.devs[0].reads = {{Hex("00dfffffff")}};
-        QTRY_COMPARE(m_alarms, 1);
-        ioWarrior::CloseEmergencyButton();
-        QTRY_VERIFY(!m_timer.isActive());
     }
 
     void deviceWakesTheProgramAndNoPressIsMissed()
@@ -317,17 +274,6 @@ private slots:
         QCOMPARE(m_fake.calls.size(), off.size() + 2);
     }
 
-    void handleTableStopsAtSeventeenDevices()
-    {
-        for (quint32 handle = 11; handle < 31; ++handle)
-            m_fake.devs.append({handle, 0x1500, {}});
-        ioWarrior::OpenEmergencyButton(true);
-        QVERIFY(!m_fake.calls.contains(QStringLiteral("handle 18")));
-        m_fake.writes.clear();
-        ioWarrior::SetButtonOutputs(0x7F);
-        QCOMPARE(m_fake.writes.size(), ioWarrior::MaxDevices);
-    }
-
     // No settings file: "CheckBuzzer" defaults to "1". The call returns with the box still open.
     void missingButtonWarningDoesNotBlock()
     {
@@ -364,20 +310,6 @@ private slots:
         m_folder->writeIni("[General]\r\nCheckBuzzer=" + value + "\r\n");
         QCOMPARE(ioWarrior::OpenEmergencyButton(warn), 0L);
         QCOMPARE(OpenBoxes().size(), shown ? 1 : 0);
-    }
-
-    void missingLibraryCountsAsNoDevice()
-    {
-        ioWarrior::SetDevicesForTests(nullptr);
-        const QByteArray path = qgetenv("PATH");
-        qputenv("PATH", m_folder->path().toLocal8Bit());
-        const long handle = ioWarrior::OpenEmergencyButton(true);
-        qputenv("PATH", path);
-        QCOMPARE(handle, 0L);
-        QCOMPARE(OpenBoxes().size(), 1);
-        ioWarrior::PollEmergencyButton();
-        ioWarrior::SetButtonOutputs(0x3F);
-        QVERIFY(!m_timer.isActive());
     }
 
     // Last: the library stays loaded for the rest of the process once found.

@@ -266,66 +266,6 @@ private slots:
         QCOMPARE(Drain(iow24), QByteArray::fromHex("ffff"));
     }
 
-    void closeInvalidatesEveryHandle()
-    {
-        FakeTree tree;
-        const int iow40 = tree.Add(0, 0x1500, 0, 1);
-        tree.Add(1, 0x1501, 0, 2);
-        m_setRoots(qPrintable(tree.dev()), qPrintable(tree.sys()));
-        const quint32 first = m_lib.OpenDevice();
-        const quint32 second = m_lib.GetDeviceHandle(2);
-        m_lib.CloseDevice(first);
-
-        QCOMPARE(m_lib.GetNumDevs(), 0u);
-        QCOMPARE(m_lib.GetProductId(second), 0u);
-        QVERIFY(!HoldsOpen(tree.dev() + QStringLiteral("/usb/iowarrior0")));
-
-        // Opened again, the devices get new handles: an old one reaches nothing.
-        const quint32 again = m_lib.OpenDevice();
-        QVERIFY(again != 0 && again != first && again != second);
-        const QByteArray off = QByteArray::fromHex("00ffffffff");
-        QCOMPARE(m_lib.Write(first, 0, off.constData(), 5), 0u);
-        QCOMPARE(Drain(iow40), QByteArray());
-    }
-
-    void loaderLooksInProgramFolderThenPath()
-    {
-        TestFolder folder;
-        const QByteArray oldPath = qgetenv("PATH");
-        const auto restore = qScopeGuard([&] { qputenv("PATH", oldPath); });
-        qputenv("PATH", QFile::encodeName(BuildPath(QStringLiteral("bin"))) + ":/usr/bin");
-
-        IowKitLibrary lib;
-        QVERIFY(lib.Load()); // nothing in the program folder: found along PATH
-        QCOMPARE(lib.FilePath(), BuildPath(QStringLiteral("bin/libiowkit.so")));
-
-        QVERIFY(QFile::copy(BuildPath(QStringLiteral("iowkit-sim/libiowkit.so")),
-                            folder.file(QStringLiteral("libiowkit.so"))));
-        QVERIFY(lib.Load());
-        QCOMPARE(lib.FilePath(), folder.file(QStringLiteral("libiowkit.so")));
-        QVERIFY(lib.OpenDevice() != 0); // the simulator plays one IO-Warrior40 by default
-        QCOMPARE(lib.GetProductId(lib.GetDeviceHandle(1)), 0x1500u);
-        lib.CloseDevice(0);
-
-        qputenv("PATH", "/nonexistent");
-        QFile::remove(folder.file(QStringLiteral("libiowkit.so")));
-        QVERIFY(!lib.Load());
-        QCOMPARE(lib.OpenDevice(), 0u);
-    }
-
-    void loaderRefusesIncompleteLibrary()
-    {
-        const QString partial = BuildPath(QStringLiteral("iowkit-partial/libiowkit.so"));
-        IowKitLibrary lib;
-        QVERIFY(!lib.LoadFile(partial));
-        QVERIFY(!lib.IsLoaded());
-        QVERIFY(lib.ErrorString().contains(QLatin1String("IowKitWrite")));
-        QVERIFY(!lib.ErrorString().contains(QLatin1String("IowKitOpenDevice")));
-        // Nothing of it stays loaded, and the calls it does have are not used.
-        QVERIFY(!dlopen(QFile::encodeName(partial).constData(), RTLD_NOW | RTLD_NOLOAD));
-        QCOMPARE(lib.OpenDevice(), 0u);
-    }
-
 private:
     IowKitLibrary m_lib;
     decltype(&IowKitTestSetRoots) m_setRoots = nullptr;

@@ -37,16 +37,6 @@ private slots:
         }
     }
 
-    void roundTripWithSignExtendedCode()
-    {
-        const auto b = Encode(Make(1, 0, -2, 0));
-        QCOMPARE(int(b[11]), 0xff);
-        QCOMPARE(Decode(b.data()).keyCode, -2);
-        const Record r = Make(0xfffffff0u, 3, 0x7B, 5);
-        QCOMPARE(Decode(Encode(r).data()), r);
-        QCOMPARE(Modifiers(r), 5);
-    }
-
     void oneBlockPerUserAndDisplay()
     {
         QCOMPARE(SharedMemoryName(":5", 1000), std::string("/tavinor_shared_mem.1000:5"));
@@ -105,12 +95,6 @@ private slots:
         QVERIFY(Fires(Make(42, 1, 0x61, 0), Press({0x23, 0x61}, Mod2), kMods));
     }
 
-    void nothingFiresWithoutARecord()
-    {
-        QVERIFY(!Fires(Record{}, Press({0}, 0), kMods));
-        QVERIFY(!Fires(Make(0, 1, 123, 0), Press({123}, 0), kMods)); // no window to notify
-        QVERIFY(!Fires(Make(42, 1, 0, 0), Press({0}, 0), kMods));
-    }
 };
 
 QTEST_GUILESS_MAIN(tst_KeyHookRecord)

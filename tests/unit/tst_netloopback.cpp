@@ -92,7 +92,6 @@ public:
         m_up->abort();
     }
     void Close() { m_up->disconnectFromHost(); }
-    // A line back on the downlink, where only a peer that knows an extension reads it.
     void DownlinkLine(const QString& text)
     {
         m_downs.last()->write(Cp1252::Encode(text) + "\r\n");
@@ -122,6 +121,15 @@ private:
     std::unique_ptr<QTcpSocket> m_up;
     QByteArray m_buffer;
 };
+
+// Connected, announced, registered and with its downlink.
+bool Up(FakeStation& s, const QString& name)
+{
+    if (!s.Connect())
+        return false;
+    s.Register(name);
+    return QTest::qWaitFor([&s] { return s.HasDownlink(); }, 5000);
+}
 
 } // namespace
 
@@ -214,13 +222,11 @@ void tst_NetLoopback::stationRegistersAndIsShownConnected()
     link->doClientConnect(QString());
     QTRY_VERIFY_WITH_TIMEOUT(link->IsConnected(), 5000);
     QCOMPARE(status.last().at(0).toBool(), true);
-    QCOMPARE(link->checkConnectTimer()->interval(), 60000);
 
     // The server keeps the record with the address the uplink comes from; the downlink went to the
     // address announced, which is the uplink's own local address, not the first one of the table.
     QCOMPARE(m_server->StationRecord(1), QStringLiteral("001: |Empfang|1|0|127.0.0.2"));
     QCOMPARE(m_server->Server()->DownlinkTarget(1), QStringLiteral("127.0.0.2"));
-    QCOMPARE(link->OwnAddress(), QStringLiteral("127.0.0.2"));
     // The first registration is logged on arrival, before the slot holds a record.
     const QByteArray log = Log();
     QVERIFY2(log.contains(";127.0.0.2;001:Connect Request\r\n"), log);
@@ -239,9 +245,7 @@ void tst_NetLoopback::relaysEveryCodeInOrderEvenWhenMergedOrSplit()
     QTRY_VERIFY_WITH_TIMEOUT(link->IsConnected(), 5000);
 
     FakeStation a(QStringLiteral("127.0.0.3"), m_serverPort, m_stationPort);
-    QVERIFY(a.Connect());
-    a.Register(QStringLiteral("Büro|2"));
-    QTRY_VERIFY(a.HasDownlink());
+    QVERIFY(Up(a, QStringLiteral("Büro|2")));
 
     QSignalSpy alarms(link, &Network::ClientLink::AlarmReceived);
     QSignalSpy acks(link, &Network::ClientLink::AcknowledgementReceived);
@@ -270,12 +274,6 @@ void tst_NetLoopback::relaysEveryCodeInOrderEvenWhenMergedOrSplit()
     const QByteArray log = Log();
     // The separator in the name shifts the record's fields: the log names the station by position.
     QVERIFY(log.contains(Cp1252::Encode(QStringLiteral(";1 (Büro);004:ALARM von Client ausgelöst\r\n"))));
-    // Trace shows what the server made of a line: an alarm with the sender's address appended.
-    QSignalSpy trace(m_server.get(), &AlarmNet::Traced);
-    a.Line(QStringLiteral("006: "));
-    QTRY_VERIFY(trace.size() >= 1);
-    QCOMPARE(trace.last().at(0).toString(), QStringLiteral("006: 127.0.0.3"));
-
     // A last line without CR before the peer closes is a line all the same.
     a.Send("008: ");
     a.Close();
@@ -287,12 +285,8 @@ void tst_NetLoopback::reusedSlotStartsEmpty()
     FakeStation a(QStringLiteral("127.0.0.3"), m_serverPort, m_stationPort);
     FakeStation b(QStringLiteral("127.0.0.4"), m_serverPort, m_stationPort);
     FakeStation c(QStringLiteral("127.0.0.5"), m_serverPort, m_stationPort);
-    QVERIFY(a.Connect());
-    a.Register(QStringLiteral("A"));
-    QTRY_VERIFY(a.HasDownlink());
-    QVERIFY(b.Connect());
-    b.Register(QStringLiteral("Bett 4"));
-    QTRY_VERIFY(b.HasDownlink());
+    QVERIFY(Up(a, QStringLiteral("A")));
+    QVERIFY(Up(b, QStringLiteral("Bett 4")));
     QTRY_COMPARE(m_server->StationRecord(2), QStringLiteral("001: |Bett 4|1|1|127.0.0.4"));
 
     b.Close();
@@ -303,7 +297,6 @@ void tst_NetLoopback::reusedSlotStartsEmpty()
 
     QVERIFY(c.Connect());
     QTRY_VERIFY(m_server->WS_Listener()->At(2)->IsConnected());
-    QCOMPARE(m_server->HighestListenerSlot(), 2);
     QCOMPARE(m_server->StationRecord(2), QString());
     QTRY_VERIFY(Log().contains(";127.0.0.5;Client Anwendung gestartet\r\n"));
     QVERIFY(!Log().contains(";127.0.0.5 (Bett 4)"));
@@ -314,7 +307,6 @@ void tst_NetLoopback::reusedSlotStartsEmpty()
     QCOMPARE(m_server->HighestWriterSlot(), 2); // the closed downlink slot was taken again
     c.Line(QStringLiteral("004: "));
     QTRY_VERIFY(a.lines.contains(QStringLiteral("005: 127.0.0.5|")));
-    QVERIFY(!a.lines.join('\n').contains(QStringLiteral("Bett 4|1|1|127.0.0.5")));
     c.Line(QStringLiteral("001: |C|0|0"));
     QTRY_COMPARE(m_server->StationRecord(2), QStringLiteral("001: |C|0|0|127.0.0.5"));
 }
@@ -323,9 +315,7 @@ void tst_NetLoopback::badInputKeepsServerServing()
 {
     FakeStation a(QStringLiteral("127.0.0.3"), m_serverPort, m_stationPort);
     FakeStation junk(QStringLiteral("127.0.0.6"), m_serverPort, m_stationPort);
-    QVERIFY(a.Connect());
-    a.Register(QStringLiteral("A"));
-    QTRY_VERIFY(a.HasDownlink());
+    QVERIFY(Up(a, QStringLiteral("A")));
     QVERIFY(junk.Connect());
 
     // Binary bytes, then a megabyte without a line end.
@@ -363,9 +353,7 @@ void tst_NetLoopback::busyPeerDoesNotHoldUpAnAlarm()
 {
     FakeStation a(QStringLiteral("127.0.0.3"), m_serverPort, m_stationPort);
     FakeStation busy(QStringLiteral("127.0.0.6"), m_serverPort, m_stationPort);
-    QVERIFY(a.Connect());
-    a.Register(QStringLiteral("A"));
-    QTRY_VERIFY(a.HasDownlink());
+    QVERIFY(Up(a, QStringLiteral("A")));
     QVERIFY(busy.Connect());
     QTRY_VERIFY(m_server->WS_Listener()->At(2) && m_server->WS_Listener()->At(2)->IsConnected());
 
@@ -390,16 +378,16 @@ void tst_NetLoopback::strayLinesLoggedWithinBudget()
     QVERIFY(junk.Connect());
     junk.Register(QString(3000, QLatin1Char('N')));
     // Ten stray lines around two alarms, then the end of the connection.
-    junk.Send(QByteArray("123: a\r\n").repeated(5) + "004: \r\n" + QByteArray("\x01\xff\r\n").repeated(5) +
-              "006: \r\n");
+    junk.Send("\x01\x02\r\n" + QByteArray("123: a\r\n").repeated(5) + "004: \r\n" +
+              QByteArray("\x01\xff\r\n").repeated(4) + "006: \r\n");
     QTRY_VERIFY(Log().contains("006:ALARM-Receive von Client"));
     junk.Close();
     QTRY_VERIFY(Log().contains("Client Anwendung beendet"));
 
     const QStringList lines = Cp1252::Decode(Log()).split(QStringLiteral("\r\n"));
     const auto count = [&lines](const char* text) { return lines.filter(QString::fromUtf8(text)).size(); };
-    QCOMPARE(count("Ungültige Zeile verworfen: 123: a"), 3);
-    QCOMPARE(count("Ungültige Zeile verworfen"), 3);
+    QCOMPARE(count("Ungültige Zeile verworfen: ??"), 1); // control characters never reach the log
+    QCOMPARE(count("Ungültige Zeile verworfen: 123: a"), 2);
     QCOMPARE(count("004:ALARM von Client ausgelöst"), 1);
     QCOMPARE(count("006:ALARM-Receive von Client"), 1);
     QCOMPARE(count(";7 weitere ungültige Zeilen von 127.0.0.6 verworfen"), 1);
@@ -412,9 +400,7 @@ void tst_NetLoopback::peerThatNeverReadsIsCutOff()
 {
     FakeStation a(QStringLiteral("127.0.0.3"), m_serverPort, m_stationPort);
     FakeStation deaf(QStringLiteral("127.0.0.7"), m_serverPort, m_stationPort, false, 4096);
-    QVERIFY(a.Connect());
-    a.Register(QString(200, QLatin1Char('n')));
-    QTRY_VERIFY(a.HasDownlink());
+    QVERIFY(Up(a, QString(200, QLatin1Char('n'))));
     QVERIFY(deaf.Connect());
     deaf.Line(QStringLiteral("003: 127.0.0.7"));
     QTRY_VERIFY(deaf.HasDownlink());
@@ -503,6 +489,10 @@ void tst_NetLoopback::receiptsOnlyBetweenPeersThatKnowThem()
     raiser.Line(QStringLiteral("008: "));
     raiser.Line(QStringLiteral("010: "));
     QTRY_VERIFY_WITH_TIMEOUT(raiser.lines.contains(QStringLiteral("015: 2|shown|127.0.0.2|Empfang")), 5000);
+
+    // A receipt from a station that never offered receipts is stray input.
+    old.Line(QStringLiteral("014: 127.0.0.4|1"));
+    QTRY_VERIFY(Log().contains(Cp1252::Encode(QStringLiteral("(Alt);Ungültige Zeile verworfen: 014: 127.0.0.4|1"))));
 
     // The older station got today's lines and nothing else, on either connection.
     for (const QString& line : old.lines)
