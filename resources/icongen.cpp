@@ -1,6 +1,6 @@
 // Writes the program's icon into <folder>/<size>x<size>/apps/tavinor.png for every size given: the menu
 // entry's and the autostart entry's icon, painted at build time by the code that paints it in the program.
-#include "core/SysTrayUtil.h"
+#include "ui/SysTrayUtil.h"
 
 #include <QDir>
 #include <cstdio>

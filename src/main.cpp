@@ -1,9 +1,9 @@
+#include "app/frmMain.h"
 #include "cli/AlarmSocket.h"
 #include "cli/CommandLine.h"
 #include "core/Globals.h"
-#include "core/SysTrayUtil.h"
 #include "core/Translations.h"
-#include "core/frmMain.h"
+#include "ui/SysTrayUtil.h"
 
 #include <QApplication>
 #include <QFileInfo>

@@ -6,12 +6,12 @@
 // there, to the first and to all results, and the longest stall meanwhile.
 //
 //   tv_logbench PROGRAM_FOLDER [--filter]
-#include "core/Forms.h"
-#include "core/ProgramFolder.h"
 #include "log/LogFilter.h"
 #include "log/LogFilterModel.h"
 #include "log/LogModel.h"
 #include "log/frmLog.h"
+#include "platform/ProgramFolder.h"
+#include "ui/Forms.h"
 
 #include <QApplication>
 #include <QComboBox>

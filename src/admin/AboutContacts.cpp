@@ -1,6 +1,6 @@
 #include "admin/AboutContacts.h"
 
-#include "core/ProgramFolder.h"
+#include "platform/ProgramFolder.h"
 
 #include <QFile>
 #include <QStringList>

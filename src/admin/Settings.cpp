@@ -1,7 +1,7 @@
 #include "admin/Settings.h"
 
 #include "admin/frmSettings.h"
-#include "core/Forms.h"
+#include "ui/Forms.h"
 
 namespace Settings {
 

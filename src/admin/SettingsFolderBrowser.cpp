@@ -1,6 +1,6 @@
 #include "admin/SettingsFolderBrowser.h"
 
-#include "core/ProgramFolder.h"
+#include "platform/ProgramFolder.h"
 
 #include <QDir>
 #include <QFileDialog>

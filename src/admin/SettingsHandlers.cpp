@@ -1,20 +1,20 @@
 // What the settings dialog does: filling, saving and the handlers of its controls.
 #include "admin/frmSettings.h"
 
+#include "admin/AlertKeyHooks.h"
 #include "admin/SettingsFolderBrowser.h"
-#include "admin/XPMsgBox.h"
-#include "alarm/Hooklib.h"
+#include "core/EventLog.h"
 #include "core/Functions.h"
 #include "core/Globals.h"
 #include "core/IniFiles.h"
-#include "core/ProgramFolder.h"
-#include "core/frmMain.h"
-#include "log/EventLog.h"
 #include "net/Network.h"
 #include "net/ServerAddresses.h"
-#include "net/frmMonitor.h"
 #include "platform/KeySyms.h"
+#include "platform/ProgramFolder.h"
+#include "ui/MainWindow.h"
+#include "ui/XPMsgBox.h"
 #include "windows/frmAlarmPopup.h"
+#include "windows/frmMonitor.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -148,7 +148,7 @@ QString frmSettings::Refusal() const
     if (client && txtAlertkey->isEnabled() && !txtAlertkey->text().trimmed().isEmpty()) {
         bool ok = false;
         const int code = txtAlertkey->property("tag").toString().trimmed().toInt(&ok);
-        if (!ok || !Hooklib::CanArm(code))
+        if (!ok || !AlertKeyHooks::CanArm(code))
             return KeyRefusedText();
     }
     return {};
@@ -194,7 +194,7 @@ bool frmSettings::SaveSettings()
     // The default below a folder the file cannot name is left out: it is computed anew at every use.
     SetIni(QStringLiteral("Logfile"), IniFiles::CanStore(txtLogfile->text()) ? txtLogfile->text() : QString());
 
-    frmMain* main = frmMain::Instance();
+    MainWindow* main = MainWindow::Instance();
     if (FirstConfiguration()) {
         SetIni(QStringLiteral("Init"), QStringLiteral("1"));
         int style = 64;
@@ -205,8 +205,8 @@ bool frmSettings::SaveSettings()
     }
     // What is saved is armed: staff trained on the new key must raise the alarm with it from now on.
     if (keyWritten && main) {
-        Hooklib::ParseAlertKey(txtAlertkey->text(), static_cast<qint16>(txtAlertkey->property("tag").toInt()));
-        Hooklib::ApplyAlertKey(main);
+        AlertKeyHooks::ParseAlertKey(txtAlertkey->text(), static_cast<qint16>(txtAlertkey->property("tag").toInt()));
+        AlertKeyHooks::ApplyAlertKey(MainWindow::Widget());
     }
     if (main)
         main->UpdateVariables(false);
@@ -270,18 +270,18 @@ void frmSettings::cmdAlert_Click()
 void frmSettings::txtAlertkey_KeyDown(int keyCode, int shift)
 {
     // A key without a code of its own would disarm the alert key: refuse it and keep the one shown.
-    if (!Hooklib::CanArm(keyCode) && keyCode != KeySyms::VK_SHIFT && keyCode != KeySyms::VK_CONTROL &&
+    if (!AlertKeyHooks::CanArm(keyCode) && keyCode != KeySyms::VK_SHIFT && keyCode != KeySyms::VK_CONTROL &&
         keyCode != KeySyms::VK_MENU) {
         int style = 48;
         ShowXPMessage(KeyRefusedText(), style, QStringLiteral("tavinor"), this);
         return;
     }
-    Hooklib::CaptureAlertKey(static_cast<qint16>(keyCode), static_cast<qint16>(shift), txtAlertkey);
+    AlertKeyHooks::CaptureAlertKey(static_cast<qint16>(keyCode), static_cast<qint16>(shift), txtAlertkey);
 }
 
 void frmSettings::cmdSetKey_Click()
 {
-    Hooklib::ApplyAlertKey(frmMain::Instance());
+    AlertKeyHooks::ApplyAlertKey(MainWindow::Widget());
 }
 
 void frmSettings::cmdLogfile_Click()

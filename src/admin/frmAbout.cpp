@@ -2,9 +2,9 @@
 
 #include "admin/AboutContacts.h"
 #include "admin/OpenLink.h"
-#include "admin/XPMsgBox.h"
-#include "core/Forms.h"
 #include "platform/SysInfo.h"
+#include "ui/Forms.h"
+#include "ui/XPMsgBox.h"
 
 #include <QApplication>
 #include <QGroupBox>

@@ -1,11 +1,11 @@
 #include "admin/frmSettings.h"
 
 #include "admin/Settings.h"
-#include "admin/XPMsgBox.h"
-#include "core/Forms.h"
 #include "core/Globals.h"
 #include "net/Protocol.h"
 #include "platform/KeyCodes.h"
+#include "ui/Forms.h"
+#include "ui/XPMsgBox.h"
 
 #include <QCheckBox>
 #include <QGridLayout>

@@ -2,14 +2,15 @@
 
 #include "alarm/HookReceiver.h"
 #include "alarm/SendAlert.h"
-#include "core/Forms.h"
-#include "core/ProgramFolder.h"
-#include "log/ErrorObject.h"
+#include "core/ErrorObject.h"
 #include "platform/HookLibrary.h"
 #include "platform/HookSharedMemory.h"
 #include "platform/KeyCodes.h"
 #include "platform/KeyHookRecord.h"
 #include "platform/KeySyms.h"
+#include "platform/ProgramFolder.h"
+#include "ui/ErrorDisplay.h"
+#include "ui/Forms.h"
 
 #include <QLibrary>
 #include <QLineEdit>
@@ -86,8 +87,8 @@ void UnloadLibrary()
 bool LoadAndHook()
 {
     State& s = S();
-    const QString file = HookLibrary::Locate(HookLibrary::FileName(), ProgramFolder::Path(),
-                                             qEnvironmentVariable("PATH"));
+    const QString file =
+        HookLibrary::Locate(HookLibrary::FileName(), ProgramFolder::Path(), qEnvironmentVariable("PATH"));
     s.library = new QLibrary(file.isEmpty() ? HookLibrary::FileName() : file);
     if (file.isEmpty() || !s.library->load()) {
         std::fprintf(stderr, "tavinor: %s not loaded: %s\n", qPrintable(HookLibrary::FileName()),

@@ -1,10 +1,10 @@
 #include "alarm/SendAlert.h"
 
-#include "alarm/ForceFore.h"
-#include "core/Forms.h"
+#include "core/EventLog.h"
 #include "core/Functions.h"
-#include "core/frmMain.h"
-#include "log/EventLog.h"
+#include "ui/ForceFore.h"
+#include "ui/Forms.h"
+#include "ui/MainWindow.h"
 #include "windows/AlarmIO.h"
 #include "windows/frmAlarmSenderPopup.h"
 
@@ -20,7 +20,7 @@ void SendAlert()
         std::fputs("tavinor: SendAlert: the other windows could not be minimised\n", stderr);
     QCoreApplication::processEvents();
 
-    if (frmMain* main = frmMain::Instance())
+    if (MainWindow* main = MainWindow::Instance())
         main->AddReceive(QStringLiteral("Alarm wurde ausgelöst!"));
     Functions::WriteLog(Functions::StationName(), QStringLiteral("ALARM ausgelöst"));
     // Whether the alarm left this station decides what the sender window and the log say.

@@ -1,12 +1,12 @@
 #include "alarm/ioWarrior.h"
 
-#include "admin/XPMsgBox.h"
 #include "alarm/SendAlert.h"
-#include "core/Forms.h"
 #include "core/Globals.h"
 #include "core/IniFiles.h"
-#include "core/frmMain.h"
 #include "platform/IowKitLibrary.h"
+#include "ui/Forms.h"
+#include "ui/MainWindow.h"
+#include "ui/XPMsgBox.h"
 
 #include <QElapsedTimer>
 #include <QPointer>
@@ -55,7 +55,7 @@ QTimer* PollTimer()
 {
     if (g_testTimer)
         return g_testTimer;
-    frmMain* main = frmMain::Instance();
+    MainWindow* main = MainWindow::Instance();
     return main ? main->ioWarriorTimer() : nullptr;
 }
 
@@ -180,7 +180,7 @@ void Poll(bool woken)
 // arms the alert key and polls while nobody has read it yet.
 void ShowMissingButtonWarning()
 {
-    auto* box = new XPMsgBox(frmMain::Instance());
+    auto* box = new XPMsgBox(MainWindow::Widget());
     Forms::Register(box);
     int style = 48;
     box->Prepare(ioWarrior::MissingButtonText(), style, QStringLiteral("tavinor"));

@@ -1,7 +1,7 @@
 #include "core/Functions.h"
 
 #include "core/IniFiles.h"
-#include "core/ProgramFolder.h"
+#include "platform/ProgramFolder.h"
 #include "platform/System.h"
 
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 #include "core/IniFiles.h"
 
-#include "core/ProgramFolder.h"
 #include "platform/Cp1252.h"
+#include "platform/ProgramFolder.h"
 
 #include <QFile>
 #include <QFileInfo>

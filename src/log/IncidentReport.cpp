@@ -1,7 +1,7 @@
 #include "log/IncidentReport.h"
 
+#include "core/EventLog.h"
 #include "core/Functions.h"
-#include "log/EventLog.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "log/LogFilter.h"
 
-#include "log/EventLog.h"
+#include "core/EventLog.h"
 
 #include <QDateTime>
 

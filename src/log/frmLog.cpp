@@ -1,10 +1,10 @@
 #include "log/frmLog.h"
 
-#include "core/Forms.h"
-#include "log/EventLog.h"
+#include "core/EventLog.h"
 #include "log/IncidentReport.h"
 #include "log/LogFilterModel.h"
 #include "log/LogModel.h"
+#include "ui/Forms.h"
 
 #include <QCheckBox>
 #include <QClipboard>

@@ -1,101 +1,55 @@
 #include "net/AlarmHooks.h"
 
-#include "admin/frmSettings.h"
-#include "alarm/ioWarrior.h"
-#include "core/Forms.h"
-#include "windows/frmAlarmPopup.h"
-#include "windows/frmAlarmSenderPopup.h"
-
-#include <QEvent>
-#include <QWindow>
-
-// The alarm windows, the settings dialog and the button poll plug in here.
 namespace AlarmHooks {
 
 namespace {
-
-// Waits for the first expose of a window that is shown, once; dies with the window.
-class ExposeWatch : public QObject
-{
-public:
-    ExposeWatch(QWindow* window, QObject* owner, std::function<void()> done)
-        : QObject(owner), m_window(window), m_done(std::move(done))
-    {
-        window->installEventFilter(this);
-    }
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (watched == m_window && event->type() == QEvent::Expose && m_window->isExposed() && m_done) {
-            m_window->removeEventFilter(this);
-            const std::function<void()> done = std::move(m_done);
-            m_done = nullptr;
-            deleteLater();
-            done();
-        }
-        return false;
-    }
-
-private:
-    QWindow* m_window;
-    std::function<void()> m_done;
-};
-
+Handlers g_handlers;
 } // namespace
+
+void Install(const Handlers& handlers)
+{
+    g_handlers = handlers;
+}
 
 Shown ShowAlertReceiver(const QString& line, bool trainee)
 {
-    switch (frmAlarmPopup::ShowAlertReceiver(line, trainee)) {
-    case frmAlarmPopup::Presented::Nothing:
-        return Shown::Nothing;
-    case frmAlarmPopup::Presented::OwnAlarm:
-        return Shown::OwnAlarm;
-    case frmAlarmPopup::Presented::Window:
-        return Shown::Window;
-    case frmAlarmPopup::Presented::HeldBack:
-        return Shown::HeldBack;
-    case frmAlarmPopup::Presented::ToneOnly:
-        break;
-    }
-    return Shown::ToneOnly;
+    return g_handlers.showAlertReceiver ? g_handlers.showAlertReceiver(line, trainee) : Shown::Nothing;
 }
 
 void WhenReceiverOnScreen(std::function<void()> done)
 {
-    frmAlarmPopup* popup = frmAlarmPopup::Loaded();
-    QWindow* window = popup && popup->isVisible() ? popup->windowHandle() : nullptr;
-    if (!window)
-        return;
-    if (window->isExposed())
-        done();
-    else
-        new ExposeWatch(window, popup, std::move(done));
+    if (g_handlers.whenReceiverOnScreen)
+        g_handlers.whenReceiverOnScreen(std::move(done));
 }
 
 void ShowReceipts(const QString& text)
 {
-    if (frmAlarmSenderPopup* sender = frmAlarmSenderPopup::Loaded())
-        sender->ShowReceipts(text);
+    if (g_handlers.showReceipts)
+        g_handlers.showReceipts(text);
 }
+
 void AlarmAcknowledged(const QString& line)
 {
-    if (frmAlarmSenderPopup* sender = frmAlarmSenderPopup::Loaded())
-        sender->addTextMessage(line);
+    if (g_handlers.alarmAcknowledged)
+        g_handlers.alarmAcknowledged(line);
 }
-void AlarmCancelled(const QString&)
+
+void AlarmCancelled(const QString& line)
 {
-    if (frmAlarmPopup* receiver = frmAlarmPopup::Loaded())
-        Forms::Unload(receiver);
+    if (g_handlers.alarmCancelled)
+        g_handlers.alarmCancelled(line);
 }
+
 void ShowSettingsConnectionStatus(bool connected)
 {
-    if (auto* settings = qobject_cast<frmSettings*>(Forms::Find(QStringLiteral("frmSettings"))))
-        settings->SetConnectionStatus(connected);
+    if (g_handlers.showSettingsConnectionStatus)
+        g_handlers.showSettingsConnectionStatus(connected);
 }
+
 void PollEmergencyButtonOnce()
 {
-    ioWarrior::PollEmergencyButton();
+    if (g_handlers.pollEmergencyButtonOnce)
+        g_handlers.pollEmergencyButtonOnce();
 }
 
 } // namespace AlarmHooks

@@ -3,7 +3,8 @@
 #include <QString>
 #include <functional>
 
-// Where the station's downlink meets the alarm windows, the settings dialog and the USB button.
+// Where the station's downlink meets the alarm windows, the settings dialog and the USB button. These sit
+// above the network; the program installs their handlers at start. Until then a received alarm shows nothing.
 namespace AlarmHooks {
 
 // How a received alarm was presented, which is what the station's receipt tells.
@@ -28,5 +29,17 @@ void AlarmCancelled(const QString& line);
 void ShowSettingsConnectionStatus(bool connected);
 // Once the uplink is up: one poll of the emergency button, when one was found at start.
 void PollEmergencyButtonOnce();
+
+struct Handlers
+{
+    std::function<Shown(const QString& line, bool trainee)> showAlertReceiver;
+    std::function<void(std::function<void()> done)> whenReceiverOnScreen;
+    std::function<void(const QString& text)> showReceipts;
+    std::function<void(const QString& line)> alarmAcknowledged;
+    std::function<void(const QString& line)> alarmCancelled;
+    std::function<void(bool connected)> showSettingsConnectionStatus;
+    std::function<void()> pollEmergencyButtonOnce;
+};
+void Install(const Handlers& handlers);
 
 } // namespace AlarmHooks

@@ -1,11 +1,8 @@
 #include "net/AlarmNet.h"
 
-#include "admin/XPMsgBox.h"
+#include "core/ErrorObject.h"
+#include "core/EventLog.h"
 #include "core/Globals.h"
-#include "core/SysTrayUtil.h"
-#include "core/frmMain.h"
-#include "log/ErrorObject.h"
-#include "log/EventLog.h"
 #include "net/ClientLink.h"
 #include "net/LinkRules.h"
 #include "net/Protocol.h"
@@ -13,11 +10,15 @@
 #include "net/ServerRelay.h"
 #include "platform/Cp1252.h"
 #include "platform/SocketArray.h"
+#include "ui/MainWindow.h"
+#include "ui/SysTrayUtil.h"
+#include "ui/XPMsgBox.h"
 
 #include <QAbstractSocket>
 #include <QDateTime>
 #include <QMessageBox>
 #include <QTimer>
+#include <QWidget>
 
 #include <cstdio>
 #include <exception>
@@ -153,7 +154,7 @@ bool AlarmNet::ListenerUp() const
 
 void AlarmNet::UpdateTrayTip()
 {
-    frmMain* main = frmMain::Instance();
+    QWidget* main = MainWindow::Widget();
     if (!main || Globals::IsEnding)
         return;
     QString tip = main->windowTitle();
@@ -251,7 +252,7 @@ void AlarmNet::Trace(const QString& entry)
     if (Globals::IsEnding)
         return;
     emit Traced(entry);
-    if (frmMain* main = frmMain::Instance())
+    if (MainWindow* main = MainWindow::Instance())
         main->AddReceive(entry);
 }
 

@@ -1,17 +1,17 @@
 #include "net/ClientLink.h"
 
-#include "core/Forms.h"
+#include "core/EventLog.h"
 #include "core/Functions.h"
 #include "core/Globals.h"
 #include "core/IniFiles.h"
-#include "core/SysTrayUtil.h"
-#include "core/frmMain.h"
-#include "log/EventLog.h"
 #include "net/AlarmHooks.h"
 #include "net/AlarmNet.h"
 #include "net/IPChecker.h"
 #include "net/Protocol.h"
 #include "platform/SocketArray.h"
+#include "ui/Forms.h"
+#include "ui/MainWindow.h"
+#include "ui/SysTrayUtil.h"
 
 #include "platform/Cp1252.h"
 
@@ -20,6 +20,7 @@
 #include <QHostInfo>
 #include <QPointer>
 #include <QTimer>
+#include <QWidget>
 
 namespace Network {
 
@@ -187,7 +188,7 @@ void ClientLink::SetConnectionStatus(bool connected)
     SysTrayUtil::TraySetIcon(connected ? 2 : 3);
     m_net->UpdateTrayTip();
     AlarmHooks::ShowSettingsConnectionStatus(connected);
-    if (frmMain* main = frmMain::Instance()) {
+    if (MainWindow* main = MainWindow::Instance()) {
         if (QAction* status = main->MenuEntry(QStringLiteral("popUp5"))) {
             if (m_net->IsServer())
                 status->setText(QStringLiteral("Status: Server"));

@@ -1,11 +1,12 @@
 #include "net/Network.h"
 
 #include "core/Globals.h"
-#include "core/frmMain.h"
 #include "net/AlarmNet.h"
 #include "net/ClientLink.h"
+#include "ui/MainWindow.h"
 
 #include <QPointer>
+#include <QWidget>
 
 namespace Network {
 
@@ -20,11 +21,11 @@ AlarmNet* Instance()
 {
     if (g_net)
         return g_net;
-    frmMain* main = frmMain::Instance();
+    MainWindow* main = MainWindow::Instance();
     if (!main)
         return nullptr;
     AlarmNet::Timers timers{main->connectTimer(), main->checkConnectTimer(), main->exitTimer()};
-    g_net = new AlarmNet(timers, g_config, main);
+    g_net = new AlarmNet(timers, g_config, MainWindow::Widget());
     return g_net;
 }
 

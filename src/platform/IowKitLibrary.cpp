@@ -1,6 +1,6 @@
 #include "platform/IowKitLibrary.h"
 
-#include "core/ProgramFolder.h"
+#include "platform/ProgramFolder.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,9 +1,6 @@
 #include "windows/AlarmIO.h"
 
-#include "alarm/ioWarrior.h"
 #include "core/Globals.h"
-#include "core/SysTrayUtil.h"
-#include "core/frmMain.h"
 #include "net/AlarmNet.h"
 #include "net/ClientLink.h"
 #include "net/IPChecker.h"
@@ -11,6 +8,8 @@
 #include "platform/Socket.h"
 #include "platform/SocketArray.h"
 #include "platform/System.h"
+#include "ui/MainWindow.h"
+#include "ui/SysTrayUtil.h"
 
 #include <QAction>
 #include <QHostAddress>
@@ -21,8 +20,14 @@ namespace AlarmIO {
 
 namespace {
 Seams g_seams;
+std::function<void(quint8)> g_buttonOutputs;
 QMetaObject::Connection g_trayAck;
 } // namespace
+
+void SetButtonOutputs(std::function<void(quint8)> write)
+{
+    g_buttonOutputs = std::move(write);
+}
 
 void SetForTests(const Seams& seams)
 {
@@ -53,8 +58,8 @@ void WriteOutputs(quint8 pattern)
         return;
     if (g_seams.outputs)
         g_seams.outputs(pattern);
-    else
-        ioWarrior::SetButtonOutputs(pattern);
+    else if (g_buttonOutputs)
+        g_buttonOutputs(pattern);
 }
 
 QStringList OwnAddresses()
@@ -74,7 +79,7 @@ QStringList OwnAddresses()
     }
     // The address the server sees this station by: exactly what it puts into the relay line, also when the
     // uplink runs over loopback or an address the lists above do not show.
-    if (frmMain::Instance()) {
+    if (MainWindow::Instance()) {
         if (Network::AlarmNet* net = Network::Instance()) {
             if (Socket* uplink = net->WS_Writer()->At(0))
                 add(uplink->LocalAddress());
@@ -85,7 +90,7 @@ QStringList OwnAddresses()
 
 void CloseTrayMenu()
 {
-    if (frmMain* main = frmMain::Instance()) {
+    if (MainWindow* main = MainWindow::Instance()) {
         if (QMenu* menu = main->mnuPopup(); menu && menu->isVisible())
             menu->hide();
     }
@@ -93,7 +98,7 @@ void CloseTrayMenu()
 
 void OnLinkUp(QObject* receiver, const std::function<void()>& linkUp)
 {
-    Network::AlarmNet* net = frmMain::Instance() ? Network::Instance() : nullptr;
+    Network::AlarmNet* net = MainWindow::Instance() ? Network::Instance() : nullptr;
     if (!net)
         return;
     QObject::connect(net->Client(), &Network::ClientLink::ConnectionStatusChanged, receiver, [linkUp](bool connected) {
@@ -105,7 +110,7 @@ void OnLinkUp(QObject* receiver, const std::function<void()>& linkUp)
 void ShowTrayAlarm(const QString& station, QWidget* window)
 {
     SysTrayUtil::TraySetAlarm(QStringLiteral("ALARM: ") + station + QStringLiteral(" hat den Notruf ausgelöst!"));
-    frmMain* main = frmMain::Instance();
+    MainWindow* main = MainWindow::Instance();
     QAction* entry = main ? main->MenuEntry(QStringLiteral("popUpAlarm")) : nullptr;
     if (!entry)
         return;
@@ -118,7 +123,7 @@ void ClearTrayAlarm()
 {
     QObject::disconnect(g_trayAck);
     SysTrayUtil::TrayClearAlarm();
-    if (frmMain* main = frmMain::Instance()) {
+    if (MainWindow* main = MainWindow::Instance()) {
         if (QAction* entry = main->MenuEntry(QStringLiteral("popUpAlarm")))
             entry->setVisible(false);
     }

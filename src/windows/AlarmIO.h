@@ -21,6 +21,8 @@ bool Send(const QString& line);
 void Beep();
 // The LED/buzzer pattern to every open emergency-button device; nothing when no device is open.
 void WriteOutputs(quint8 pattern);
+// The button's own write of that pattern: the button sits above the windows and installs it at start.
+void SetButtonOutputs(std::function<void(quint8)> write);
 // Every address by which other PCs may know this one: the connection table's, the interfaces' (without
 // loopback) and the local address of the uplink to the server.
 QStringList OwnAddresses();

@@ -1,7 +1,7 @@
 #include "windows/AlarmWindow.h"
 
-#include "core/Forms.h"
 #include "platform/Desktop.h"
+#include "ui/Forms.h"
 #include "windows/AlarmIO.h"
 
 #include <QCloseEvent>

@@ -1,13 +1,13 @@
 #include "windows/frmAlarmPopup.h"
 
-#include "admin/XPMsgBox.h"
-#include "alarm/ForceFore.h"
-#include "core/Forms.h"
 #include "core/Globals.h"
 #include "core/IniFiles.h"
-#include "core/SysTrayUtil.h"
-#include "core/frmMain.h"
 #include "platform/Desktop.h"
+#include "ui/ForceFore.h"
+#include "ui/Forms.h"
+#include "ui/MainWindow.h"
+#include "ui/SysTrayUtil.h"
+#include "ui/XPMsgBox.h"
 #include "windows/AlarmIO.h"
 #include "windows/AlarmLine.h"
 
@@ -151,7 +151,7 @@ void frmAlarmPopup::Prebuild()
 {
     if (Spare() || Globals::IsEnding)
         return;
-    auto* w = new frmAlarmPopup(frmMain::Instance(), false);
+    auto* w = new frmAlarmPopup(MainWindow::Widget(), false);
     Spare() = w;
     // The native window, the fonts at the screen's sizes, the style's drawings in both colours: everything
     // the first alarm would otherwise wait for.
@@ -180,7 +180,7 @@ frmAlarmPopup* frmAlarmPopup::Load()
         connect(spare, &AlarmWindow::Unloaded, RebuildTimer(), [] { RebuildTimer()->start(0); });
         return spare;
     }
-    return new frmAlarmPopup(frmMain::Instance());
+    return new frmAlarmPopup(MainWindow::Widget());
 }
 
 frmAlarmPopup::Presented frmAlarmPopup::ShowAlertReceiver(const QString& value, bool trainee)

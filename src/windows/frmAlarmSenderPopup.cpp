@@ -1,11 +1,11 @@
 #include "windows/frmAlarmSenderPopup.h"
 
-#include "alarm/ForceFore.h"
-#include "core/Forms.h"
+#include "core/EventLog.h"
 #include "core/Functions.h"
-#include "core/SysTrayUtil.h"
-#include "core/frmMain.h"
-#include "log/EventLog.h"
+#include "ui/ForceFore.h"
+#include "ui/Forms.h"
+#include "ui/MainWindow.h"
+#include "ui/SysTrayUtil.h"
 #include "windows/AlarmIO.h"
 #include "windows/AlarmLine.h"
 
@@ -133,7 +133,7 @@ frmAlarmSenderPopup* frmAlarmSenderPopup::Load()
 {
     if (frmAlarmSenderPopup* open = Loaded())
         return open;
-    return new frmAlarmSenderPopup(frmMain::Instance());
+    return new frmAlarmSenderPopup(MainWindow::Widget());
 }
 
 QString frmAlarmSenderPopup::TimeNow()

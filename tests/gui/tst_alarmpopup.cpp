@@ -1,7 +1,7 @@
 #include "TestFolder.h"
 
-#include "admin/XPMsgBox.h"
-#include "core/Forms.h"
+#include "ui/XPMsgBox.h"
+#include "ui/Forms.h"
 #include "core/Globals.h"
 #include "windows/AlarmIO.h"
 #include "windows/frmAlarmPopup.h"

@@ -1,10 +1,10 @@
 #include "TestFolder.h"
 
-#include "admin/XPMsgBox.h"
-#include "core/Forms.h"
 #include "log/LogFilterModel.h"
 #include "log/LogModel.h"
 #include "log/frmLog.h"
+#include "ui/Forms.h"
+#include "ui/XPMsgBox.h"
 
 #include <QCheckBox>
 #include <QComboBox>

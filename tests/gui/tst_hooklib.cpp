@@ -1,10 +1,10 @@
 // The program's side of the global alert key: parsing, capture, the shared record, loading the hook library
 // and the main window's key-down handler. Offscreen: the X side is covered by the system test.
 #include "TestFolder.h"
-#include "admin/XPMsgBox.h"
 #include "alarm/HookReceiver.h"
 #include "alarm/Hooklib.h"
-#include "core/Forms.h"
+#include "ui/Forms.h"
+#include "ui/XPMsgBox.h"
 
 #include <QApplication>
 #include <QLineEdit>

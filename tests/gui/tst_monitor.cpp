@@ -1,13 +1,13 @@
 #include "TestFolder.h"
 
-#include "core/Forms.h"
 #include "core/Globals.h"
 #include "net/AlarmNet.h"
 #include "net/ReceiptRelay.h"
 #include "net/ServerRelay.h"
-#include "net/frmMonitor.h"
 #include "platform/Cp1252.h"
 #include "platform/SocketArray.h"
+#include "ui/Forms.h"
+#include "windows/frmMonitor.h"
 
 #include <QDir>
 #include <QPointer>

@@ -2,14 +2,14 @@
 
 #include "admin/Settings.h"
 #include "admin/SettingsFolderBrowser.h"
-#include "admin/XPMsgBox.h"
 #include "admin/frmSettings.h"
 #include "alarm/Hooklib.h"
 #include "alarm/ioWarrior.h"
-#include "core/Forms.h"
+#include "app/frmMain.h"
 #include "core/Globals.h"
-#include "core/frmMain.h"
 #include "net/Network.h"
+#include "ui/Forms.h"
+#include "ui/XPMsgBox.h"
 
 #include <QCheckBox>
 #include <QDeadlineTimer>

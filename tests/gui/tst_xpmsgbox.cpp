@@ -1,6 +1,6 @@
-#include "admin/XPMsgBox.h"
-#include "core/Forms.h"
 #include "core/Translations.h"
+#include "ui/Forms.h"
+#include "ui/XPMsgBox.h"
 
 #include <QLabel>
 #include <QPointer>

@@ -1,11 +1,14 @@
 #include "TestFolder.h"
 
-#include "core/ProgramFolder.h"
+#include "app/Wiring.h"
+#include "platform/ProgramFolder.h"
 
 #include <QFile>
 
 TestFolder::TestFolder()
 {
+    // The handlers the main window installs at start, also for tests that run without one.
+    Wiring::Install();
     ProgramFolder::SetForTests(m_dir.path());
 }
 

@@ -1,5 +1,5 @@
 #include "core/Functions.h"
-#include "core/SysTrayUtil.h"
+#include "ui/SysTrayUtil.h"
 #include "platform/Cp1252.h"
 #include "platform/SingleInstance.h"
 #include "platform/System.h"

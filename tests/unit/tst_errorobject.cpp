@@ -1,5 +1,6 @@
-#include "admin/XPMsgBox.h"
-#include "log/ErrorObject.h"
+#include "core/ErrorObject.h"
+#include "ui/ErrorDisplay.h"
+#include "ui/XPMsgBox.h"
 
 #include <QApplication>
 #include <QLabel>

@@ -1,8 +1,8 @@
-#include "log/EventLog.h"
+#include "core/EventLog.h"
 
 #include "TestFolder.h"
-#include "core/ProgramFolder.h"
 #include "platform/Cp1252.h"
+#include "platform/ProgramFolder.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "core/IniFiles.h"
-#include "core/ProgramFolder.h"
 #include "platform/Cp1252.h"
+#include "platform/ProgramFolder.h"
 
 #include "TestFolder.h"
 

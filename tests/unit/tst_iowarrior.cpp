@@ -1,11 +1,11 @@
 // The emergency button module against a recording stand-in for the device library: what is read, what is
 // written, when the alarm goes off, and the start-up warning.
 
-#include "admin/XPMsgBox.h"
 #include "alarm/ioWarrior.h"
-#include "core/Forms.h"
 #include "core/Globals.h"
 #include "platform/IowDevices.h"
+#include "ui/Forms.h"
+#include "ui/XPMsgBox.h"
 
 #include "TestFolder.h"
 

@@ -3,7 +3,8 @@
 #include <QString>
 #include <cstdint>
 
-// The error record that error handlers fill and the error display reads. One shared instance for the run.
+// The error record that error handlers fill and the error display (ui/ErrorDisplay.h) reads. One shared instance for
+// the run.
 class ErrorObject
 {
 public:
@@ -19,8 +20,8 @@ public:
     // Number 0 and empty texts; the help context and the last system error stay.
     void Reset();
     // Reset, then take over the error that was just caught, with the last system error (errno).
-    void SetError(qint32 number, const QString& source, const QString& description,
-                  const QString& helpFile = QString(), qint32 helpContext = 0);
+    void SetError(qint32 number, const QString& source, const QString& description, const QString& helpFile = QString(),
+                  qint32 helpContext = 0);
 
     // Kept for the error handlers that want them; not part of the display.
     qint32 helpContext() const { return m_helpContext; }
@@ -40,12 +41,7 @@ ErrorObject& SharedError();
 
 namespace Functions {
 
-// Shows an error in the program's message box. Without a record: `message` with `style` and `title`
-// ("tavinor" when empty). With a record: its number and description under "Folgender Fehler ist
-// aufgetreten:" (style 48, title "tavinor"); a record whose number is 0 gives the undefined-error text.
-void ShowErrorMessage(const QString& message, int style, const QString& title, const ErrorObject* record);
-
-// The text ShowErrorMessage puts into the box for a record (pure).
+// The text the error display (ShowErrorMessage) puts into the box for a record (pure).
 QString ErrorMessageText(const QString& message, const ErrorObject& record);
 
 } // namespace Functions

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/MainWindow.h"
+
 #include <QWidget>
 
 class QLabel;
@@ -10,7 +12,7 @@ class QPushButton;
 class QTimer;
 
 // The hidden main window: it starts the program, owns its state, timers and tray menu, and ends it.
-class frmMain : public QWidget
+class frmMain : public QWidget, public MainWindow
 {
     Q_OBJECT
 public:
@@ -24,10 +26,10 @@ public:
     ~frmMain() override;
 
     void InitProgram();
-    void UpdateVariables(bool Init = false);
+    void UpdateVariables(bool Init = false) override;
     void ExitProgram(bool AskCancel = false);
     // The end that settings ask for: at once, or as soon as no alarm window is open any more.
-    void ExitWhenNoAlarm();
+    void ExitWhenNoAlarm() override;
     // Whether a receiver or sender alarm window is open.
     static bool AlarmWindowOpen();
 
@@ -35,15 +37,15 @@ public:
     QString RaiseFromCommandLine();
 
     // Appends a line to the activity trace; the trace empties itself past 1024 characters.
-    void AddReceive(const QString& line);
+    void AddReceive(const QString& line) override;
 
-    QTimer* connectTimer() const { return m_connectTimer; }
-    QTimer* checkConnectTimer() const { return m_checkConnectTimer; }
-    QTimer* exitTimer() const { return m_exitTimer; }
-    QTimer* ioWarriorTimer() const { return m_ioWarrior; }
-    QMenu* mnuPopup() const { return m_mnuPopup; }
+    QTimer* connectTimer() const override { return m_connectTimer; }
+    QTimer* checkConnectTimer() const override { return m_checkConnectTimer; }
+    QTimer* exitTimer() const override { return m_exitTimer; }
+    QTimer* ioWarriorTimer() const override { return m_ioWarrior; }
+    QMenu* mnuPopup() const override { return m_mnuPopup; }
     // The tray menu entry with this key ("popUp1" ... "popUp15").
-    QAction* MenuEntry(const QString& key) const;
+    QAction* MenuEntry(const QString& key) const override;
 
     // The question ExitProgram asks in this mode.
     static QString ExitQuestion(bool server);

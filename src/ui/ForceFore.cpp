@@ -1,4 +1,4 @@
-#include "alarm/ForceFore.h"
+#include "ui/ForceFore.h"
 
 #include "platform/Desktop.h"
 

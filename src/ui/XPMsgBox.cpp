@@ -1,9 +1,9 @@
-#include "admin/XPMsgBox.h"
+#include "ui/XPMsgBox.h"
 
-#include "core/Forms.h"
+#include "core/EventLog.h"
 #include "core/Functions.h"
 #include "core/Globals.h"
-#include "log/EventLog.h"
+#include "ui/Forms.h"
 
 #include <QApplication>
 #include <QEvent>

@@ -1,8 +1,5 @@
-#include "log/ErrorObject.h"
+#include "core/ErrorObject.h"
 
-#include "admin/XPMsgBox.h"
-
-#include <QApplication>
 #include <cerrno>
 
 void ErrorObject::Reset()
@@ -38,7 +35,6 @@ namespace Functions {
 
 namespace {
 const QString CrLf = QStringLiteral("\r\n");
-const QString Tavinor = QStringLiteral("tavinor");
 } // namespace
 
 QString ErrorMessageText(const QString& message, const ErrorObject& record)
@@ -50,20 +46,6 @@ QString ErrorMessageText(const QString& message, const ErrorObject& record)
         text += message + CrLf;
     text += QString::number(record.Number()) + QStringLiteral(" - ") + record.Description();
     return text;
-}
-
-void ShowErrorMessage(const QString& message, int style, const QString& title, const ErrorObject* record)
-{
-    // An hourglass left by the failed operation must not hang over the notice.
-    while (QApplication::overrideCursor())
-        QApplication::restoreOverrideCursor();
-
-    if (!record) {
-        ShowXPMessage(message, style, title.isEmpty() ? Tavinor : title);
-        return;
-    }
-    int warning = 48;
-    ShowXPMessage(ErrorMessageText(message, *record), warning, Tavinor);
 }
 
 } // namespace Functions

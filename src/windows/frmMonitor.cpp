@@ -1,13 +1,13 @@
-#include "net/frmMonitor.h"
+#include "windows/frmMonitor.h"
 
-#include "admin/XPMsgBox.h"
-#include "core/Forms.h"
 #include "net/AlarmNet.h"
 #include "net/MonitorRows.h"
 #include "net/Network.h"
 #include "net/ReceiptRelay.h"
 #include "net/ServerRelay.h"
 #include "platform/SocketArray.h"
+#include "ui/Forms.h"
+#include "ui/XPMsgBox.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>

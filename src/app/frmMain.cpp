@@ -1,30 +1,31 @@
-#include "core/frmMain.h"
+#include "app/frmMain.h"
 
 #include "admin/Settings.h"
-#include "admin/XPMsgBox.h"
 #include "admin/frmAbout.h"
 #include "alarm/Hooklib.h"
 #include "alarm/SendAlert.h"
 #include "alarm/ioWarrior.h"
+#include "app/Wiring.h"
 #include "cli/AlarmSocket.h"
-#include "core/Forms.h"
+#include "core/EventLog.h"
 #include "core/Functions.h"
 #include "core/Globals.h"
 #include "core/IniFiles.h"
-#include "core/ProgramFolder.h"
-#include "core/SysTrayUtil.h"
-#include "log/EventLog.h"
 #include "log/frmLog.h"
 #include "net/AlarmNet.h"
 #include "net/LinkRules.h"
 #include "net/Network.h"
 #include "net/ServerAddresses.h"
-#include "net/frmMonitor.h"
+#include "platform/ProgramFolder.h"
 #include "platform/SingleInstance.h"
 #include "platform/System.h"
 #include "platform/TermSignals.h"
+#include "ui/Forms.h"
+#include "ui/SysTrayUtil.h"
+#include "ui/XPMsgBox.h"
 #include "windows/AlarmIO.h"
 #include "windows/frmAlarmPopup.h"
+#include "windows/frmMonitor.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -118,6 +119,8 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent)
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(kTitle);
     g_main = this;
+    MainWindow::Register(this, this);
+    Wiring::Install();
     Forms::Register(this);
 
     lblAddresses = new QLabel(this);

@@ -1,10 +1,10 @@
-#include "core/Forms.h"
+#include "ui/Forms.h"
 
 #include <QDialog>
 #include <QLabel>
-#include <QScreen>
 #include <QObject>
 #include <QPointer>
+#include <QScreen>
 #include <QWidget>
 
 namespace {

@@ -1,4 +1,4 @@
-#include "core/ProgramFolder.h"
+#include "platform/ProgramFolder.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "core/SysTrayUtil.h"
+#include "ui/SysTrayUtil.h"
 
 #include <QApplication>
 #include <QCursor>

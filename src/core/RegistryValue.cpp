@@ -1,4 +1,4 @@
-#include "admin/RegistryValue.h"
+#include "core/RegistryValue.h"
 
 #include "platform/Cp1252.h"
 
