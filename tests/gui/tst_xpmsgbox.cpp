@@ -22,9 +22,6 @@ struct Seen
     QString focus;
     QString defaultButton;
     int pressed = -2;
-    bool wrapped = false;
-    bool modal = false;
-    QWidget* parent = nullptr;
 };
 
 Seen Observe(XPMsgBox& box)
@@ -33,7 +30,6 @@ Seen Observe(XPMsgBox& box)
     s.title = box.windowTitle();
     auto* label = box.findChild<QLabel*>("msgtextlabel");
     s.text = label->text();
-    s.wrapped = label->wordWrap();
     for (const QString& n : ButtonNames) {
         auto* b = box.findChild<QPushButton*>(n);
         if (!b->isVisible())
@@ -48,21 +44,18 @@ Seen Observe(XPMsgBox& box)
     }
     s.focus = box.focusWidget() ? box.focusWidget()->objectName() : QString();
     s.pressed = box.property("pressed").toInt();
-    s.modal = box.isModal();
-    s.parent = box.parentWidget();
     return s;
 }
 
 // Shows one box, records what it looked like and answers with `answer`.
-short Answer(const QString& prompt, int& style, const QString& title, int answer, Seen* seen = nullptr,
-             QWidget* owner = nullptr)
+short Answer(const QString& prompt, int& style, const QString& title, int answer, Seen* seen)
 {
     XPMsgBox::SetTestResponder([&](XPMsgBox& box) {
         if (seen)
             *seen = Observe(box);
         return answer;
     });
-    return ShowXPMessage(prompt, style, title, owner);
+    return ShowXPMessage(prompt, style, title);
 }
 
 } // namespace

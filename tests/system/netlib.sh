@@ -8,6 +8,17 @@ NET_SWITCH=${NET_ID}sw
 NET_NAMESPACES=()
 NET_PEER=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/netpeer.py
 NET_GROUP_PIDS=()
+RECEIVER='^tavinor - ALARM-Receiver$'
+SENDER='^tavinor - ALARM-Sender$'
+AUSGELOEST=$'ausgel\xf6st' # the event logs are Windows-1252
+
+# on DISPLAY command...: runs a helper against one PC's display.
+on() { (export DISPLAY=$1 TV_DISPLAY=$1; "${@:2}"); }
+key_at() { DISPLAY=$1 timeout 10 xdotool key --clearmodifiers "$2" >/dev/null 2>&1; }
+prop() { on "$1" tv_x xprop "${@:2}" 2>/dev/null; }
+active_is() { [ "$(prop "$1" -root _NET_ACTIVE_WINDOW | grep -oE '0x[0-9a-f]+' | head -1)" = "$(printf '0x%x' "$2")" ]; }
+# net_past T SECONDS: waits until SECONDS have gone by since T (a `date +%s.%N`), e.g. a window's key grace.
+net_past() { while awk -v a="$1" -v s="$2" -v n="$(date +%s.%N)" 'BEGIN { exit !(n < a + s) }'; do sleep 0.1; done; }
 
 net_cleanup() {
     local ns pid

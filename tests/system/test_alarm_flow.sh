@@ -15,9 +15,6 @@ net_add_pc c 3
 net_add_pc a 4
 SRV_IP=$NET_PREFIX.1
 A_IP=$NET_PREFIX.4
-RECEIVER='^tavinor - ALARM-Receiver$'
-# The event log is Windows-1252.
-AUSGELOEST=$'ausgel\xf6st'
 
 common=("Server=0" "Init=1" "Servername=$SRV_IP" "Autoreconnect=1" "CheckBuzzer=0" "Visuell=1" "Akustisch=0")
 SRV=$(net_install server "Server=1" "Init=1" "Stationname=Zentrale") || tv_bail "install server"
@@ -55,12 +52,8 @@ net_start_peer a station --server "$SRV_IP" --bind "$A_IP" --name "Station A" --
 ALOG=$(net_peer_log a)
 tv_wait_file_contains 10 "$ALOG" "DOWN" || tv_bail "server opened no downlink to fake station A"
 
-# on DISPLAY command...: runs a helper against one PC's display.
-on() { (export DISPLAY=$1 TV_DISPLAY=$1; "${@:2}"); }
 receiver_of() { on "$1" tv_windows_of "$2" --all --name "$RECEIVER" | head -1; }
-prop() { on "$1" tv_x xprop "${@:2}" 2>/dev/null; }
 
-active_is() { [ "$(prop "$1" -root _NET_ACTIVE_WINDOW | grep -oE '0x[0-9a-f]+' | head -1)" = "$(printf '0x%x' "$2")" ]; }
 
 # --- B's user is typing into an xterm (Space and Return, without pause) when the alarm arrives ---------------
 TYPED=$TV_ARTIFACTS/b-xterm-typed.txt
@@ -98,7 +91,7 @@ WC=$(receiver_of "$DC" "$C_PID")
 [ -n "$WB" ] && [ -n "$WC" ] || tv_bail "no receiver window to inspect"
 # --- B acknowledges with Enter: A receives the 007 with B's record --------------------------------------
 # Once the window has been up for 2 s, Return is the user's answer to it.
-while awk -v a="$B_ACTIVE" -v n="$(date +%s.%N)" 'BEGIN { exit !(n < a + 2) }'; do sleep 0.1; done
+net_past "$B_ACTIVE" 2
 on "$DB" tv_focus "$WB"
 on "$DB" tv_xdo key Return
 tv_check "Enter 2 s after the window came up closes B's window" tv_wait_for 5 on "$DB" tv_lacks_window "$B_PID" --all --name "$RECEIVER"

@@ -20,10 +20,6 @@ net_add_pc c 3
 SRV_IP=$NET_PREFIX.1
 A_IP=$NET_PREFIX.4
 B_IP=$NET_PREFIX.2
-RECEIVER='^tavinor - ALARM-Receiver$'
-SENDER='^tavinor - ALARM-Sender$'
-# The event logs are Windows-1252.
-AUSGELOEST=$'ausgel\xf6st'
 
 common=("Server=0" "Init=1" "Servername=$SRV_IP" "Autoreconnect=1" "Visuell=1" "Akustisch=0")
 SRV=$(net_install server "Server=1" "Init=1" "Stationname=Zentrale") || tv_bail "install server"
@@ -60,17 +56,12 @@ AERR=$TV_ARTIFACTS/a.err
 BERR=$TV_ARTIFACTS/b.err
 CERR=$TV_ARTIFACTS/c.err
 fired() { net_count "$1" "tavinor: alert key $2"; }   # the main window's key-down handler ran
-key_at() { DISPLAY=$1 timeout 10 xdotool key --clearmodifiers "$2" >/dev/null 2>&1; }
 alarms_sent() { net_count "$SRV/Log/log.csv" "$A_IP (Station A);004:"; } # alarms the server received from A
 
-# on DISPLAY command...: runs a helper against one PC's display.
-on() { (export DISPLAY=$1 TV_DISPLAY=$1; "${@:2}"); }
 window_of() { on "$1" tv_windows_of "$2" --all --name "$3" | head -1; }
 has_receiver() { on "$1" tv_has_window "$2" --all --name "$RECEIVER"; }
 lacks_receiver() { ! has_receiver "$@"; }
-prop() { on "$1" tv_x xprop "${@:2}" 2>/dev/null; }
 is_above() { prop "$1" -id "$2" _NET_WM_STATE | grep -q _NET_WM_STATE_ABOVE; }
-active_is() { [ "$(prop "$1" -root _NET_ACTIVE_WINDOW | grep -oE '0x[0-9a-f]+' | head -1)" = "$(printf '0x%x' "$2")" ]; }
 top_is() { [ "$(prop "$1" -root _NET_CLIENT_LIST_STACKING | grep -oE '0x[0-9a-f]+' | tail -1)" = "$(printf '0x%x' "$2")" ]; }
 
 # --- F12 at A while an xterm has the focus: the whole chain ---------------------------------------------
@@ -92,6 +83,7 @@ for pc in B C; do
     dir=${!pc}; pid_var=${pc}_PID; disp_var=D$pc
     tv_check "$pc receives the relayed alarm (005)" tv_wait_file_contains 5 "$dir/Log/log.csv" "$SRV_IP;005:"
     tv_check "$pc shows the receiver window" tv_wait_for 10 has_receiver "${!disp_var}" "${!pid_var}"
+    [ "$pc" = B ] && B_SHOWN=$(date +%s.%N)
 done
 tv_check "F12 at A reaches no handler at B or C (one record per display)" \
     test "$(net_count "$BERR" "alert key")$(net_count "$CERR" "alert key")" = 00
@@ -107,6 +99,7 @@ tv_check "... and topmost (_NET_WM_STATE_ABOVE)" is_above "$DA" "$SW"
 WB=$(window_of "$DB" "$B_PID" "$RECEIVER")
 WC=$(window_of "$DC" "$C_PID" "$RECEIVER")
 [ -n "$WB" ] && [ -n "$WC" ] || tv_bail "no receiver windows to work with"
+net_past "$B_SHOWN" 2 # Return counts only once the window has been up for 2 s
 on "$DB" tv_focus "$WB"
 on "$DB" tv_xdo key Return
 tv_check "Enter closes B's receiver window" tv_wait_for 5 lacks_receiver "$DB" "$B_PID"
@@ -141,11 +134,7 @@ has_report_at_a() { [ -n "$(report_at_a)" ]; }
 tv_check "F4 writes A's incident report" tv_wait_for 5 has_report_at_a
 REPORT=$(report_at_a)
 cp "$REPORT" "${REPORT%.html}.pdf" "$TV_ARTIFACTS/" 2>/dev/null
-tv_check "... with B's acknowledgement" grep -q "<td>Station B</td>" "$REPORT"
-for s in "Hilfe eingetroffen" "Notfallausrüstung eingetroffen" "ersten Schock gegeben" "(ALARM aufgehoben)"; do
-    tv_check "... with the step $s" grep -qF "$s" "$REPORT"
-done
-tv_check "... and its PDF" sh -c "head -c 5 '${REPORT%.html}.pdf' | grep -q '%PDF-'"
+tv_check "... with B's acknowledgement" grep -q "<td>Station B</td>" "$REPORT" # its contents: tst_alarmsender
 # Closing the sender window gives A's desktop back the windows the alarm minimised.
 on "$DA" tv_focus "$SW"
 key_at "$DA" alt+F4

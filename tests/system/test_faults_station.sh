@@ -9,12 +9,8 @@ source "$HERE/netlib.sh"
 
 net_require_root
 
-SENDER='^tavinor - ALARM-Sender$'
-RECEIVER='^tavinor - ALARM-Receiver$'
 RELAYED="005:ALARM an Clients weitergeleitet"
 
-key_at() { DISPLAY=$1 timeout 10 xdotool key --clearmodifiers "$2" >/dev/null 2>&1; }
-on() { (export DISPLAY=$1 TV_DISPLAY=$1; "${@:2}"); }
 log_count() { local d="DIR_$1"; net_count "${!d}/Log/log.csv" "$2"; }
 log_count_above() { [ "$(log_count "$1" "$2")" -gt "$3" ]; }
 stop_server() { kill -TERM "$SRV_PID"; tv_wait_gone 10 "$SRV_PID" || tv_bail "server did not end"; }

@@ -17,8 +17,6 @@ A_IP=$NET_PREFIX.4
 E_IP=$NET_PREFIX.6
 G_IP=$NET_PREFIX.8
 H_IP=$NET_PREFIX.9
-RECEIVER='^tavinor - ALARM-Receiver$'
-SENDER='^tavinor - ALARM-Sender$'
 # The event logs are Windows-1252.
 cp1252() { printf '%s' "$1" | iconv -f UTF-8 -t CP1252; }
 RESULT=$(cp1252 "Rückmeldung: Alarm angezeigt auf 2 von 3 Stationen / nicht bestätigt: Station F / keine Anzeige eingestellt: Station D / ohne Rückmeldung (ältere Version): Station E")
@@ -31,8 +29,6 @@ done
 D=$(net_install d "${common[@]/Visuell=1/Visuell=0}" "Stationname=Station D") || tv_bail "install d"
 G=$(net_install g "${common[@]/Servername=$SRV_IP/Servername=$H_IP}" "Stationname=Station G") || tv_bail "install g"
 
-on() { (export DISPLAY=$1 TV_DISPLAY=$1; "${@:2}"); }
-key_at() { DISPLAY=$1 timeout 10 xdotool key --clearmodifiers "$2" >/dev/null 2>&1; }
 registered() { tv_wait_file_contains 20 "$1/Log/log.csv" "$2;002:Connect Response"; }
 
 tv_start_display; DS=$TV_DISPLAY
