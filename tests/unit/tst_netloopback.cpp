@@ -150,6 +150,7 @@ private slots:
     void peerThatNeverReadsIsCutOff();
     void serverRestartWithAndWithoutReconnect();
     void receiptsOnlyBetweenPeersThatKnowThem();
+    void noReceiptsToAnOlderServer();
 
 private:
     std::unique_ptr<AlarmNet> MakeServer();
@@ -443,6 +444,31 @@ void tst_NetLoopback::serverRestartWithAndWithoutReconnect()
     QTRY_VERIFY(link->exitTimer()->isActive());
     QVERIFY(!link->IsConnected());
     QVERIFY(!link->connectTimer()->isActive());
+}
+
+// A server that never answered the offer gets today's lines only, even from a station that answers at once.
+void tst_NetLoopback::noReceiptsToAnOlderServer()
+{
+    m_folder->writeIni("[General]\r\nStationname=Empfang\r\nVisuell=0\r\nAkustisch=0\r\nServername=127.0.0.1\r\n");
+    m_server.reset();
+    QTcpServer old;
+    QVERIFY(old.listen(QHostAddress(QStringLiteral("127.0.0.1")), m_serverPort));
+    QTcpSocket* up = nullptr;
+    QTcpSocket down;
+    QByteArray upBytes;
+    connect(&old, &QTcpServer::newConnection, this, [&] {
+        up = old.nextPendingConnection();
+        connect(up, &QTcpSocket::readyRead, this, [&] { upBytes += up->readAll(); });
+        down.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0);
+        down.connectToHost(QHostAddress(QStringLiteral("127.0.0.2")), m_stationPort);
+    });
+    m_station->Client()->doClientConnect(QString());
+    QTRY_VERIFY_WITH_TIMEOUT(upBytes.contains("001: "), 5000);
+    down.write("002: 127.0.0.2\r\n005: 127.0.0.9|001: |Fremd|1|1|127.0.0.9\r\n");
+    QTRY_VERIFY2_WITH_TIMEOUT(Log().contains("005:ALARM"), Log(), 5000);
+    QTest::qWait(200);
+    QVERIFY2(!upBytes.contains("014"), upBytes);
+    QVERIFY(!m_station->Client()->ServerTakesReceipts());
 }
 
 QTEST_MAIN(tst_NetLoopback)
