@@ -122,7 +122,8 @@ tv_x() { DISPLAY=$TV_DISPLAY timeout 10 "$@"; }
 
 # Starts Xvfb (without the reset after its last client left, which refuses connections for a moment) on
 # the first free display number from 90 up; a number taken meanwhile by a parallel test
-# makes that Xvfb fail on its lock, and the next number is tried.
+# makes that Xvfb fail on its lock, and the next number is tried. The display answering is not enough: until
+# the losing Xvfb has died, the winner's socket answers for it; the lock file names the one that owns it.
 tv_start_display() {
     local n=90 pid
     while [ "$n" -lt 190 ]; do
@@ -133,12 +134,14 @@ tv_start_display() {
         Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp -noreset >"$TV_ARTIFACTS/xvfb-$n.log" 2>&1 &
         pid=$!
         tv_track "$pid"
-        if tv_wait_for 10 tv_display_up "$n" "$pid" && tv_alive "$pid"; then
+        if tv_wait_for 10 tv_display_up "$n" "$pid" && tv_alive "$pid" &&
+            [ "$(tr -d ' \n' <"/tmp/.X$n-lock" 2>/dev/null)" = "$pid" ]; then
             TV_DISPLAY=":$n"
             export DISPLAY=$TV_DISPLAY
             echo "# display $TV_DISPLAY (Xvfb pid $pid)"
             return 0
         fi
+        kill "$pid" 2>/dev/null
         n=$((n + 1))
     done
     tv_bail "no X display could be started"
