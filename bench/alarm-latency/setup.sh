@@ -4,12 +4,7 @@
 # C_PID and SRV_IP.
 net_require_root
 [ -f "$TV_BIN/libtvkbhk.so" ] || tv_bail "no libtvkbhk.so in $TV_BIN"
-net_setup
-net_add_pc s 1
-net_add_pc a 4
-net_add_pc b 2
-net_add_pc c 3
-SRV_IP=$NET_PREFIX.1
+net_abc
 
 common=("Server=0" "Init=1" "Servername=$SRV_IP" "Autoreconnect=1" "CheckBuzzer=0" "Visuell=1" "Akustisch=0")
 SRV=$(net_install server "Server=1" "Init=1" "Stationname=Zentrale") || tv_bail "install server"
@@ -21,8 +16,6 @@ net_start_wm; DS=$TV_DISPLAY
 net_start_wm; DA=$TV_DISPLAY
 net_start_wm; DB=$TV_DISPLAY
 net_start_wm; DC=$TV_DISPLAY
-# The stations are ended by signal, which leaves their shared records behind.
-trap 'net_cleanup; rm -f "/dev/shm/tavinor_shared_mem.0$DA" "/dev/shm/tavinor_shared_mem.0$DB" "/dev/shm/tavinor_shared_mem.0$DC"' EXIT
 
 net_start_program s "$SRV" "$DS"; S_PID=$NET_LAST_PID
 tv_wait_for 15 net_listening s 10161 || tv_bail "server does not listen on 10161"

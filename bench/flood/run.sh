@@ -14,36 +14,23 @@ SECONDS_RUN=${TV_FLOOD_SECONDS:-60}
 HERE=$(cd "$(dirname "$0")" && pwd)
 PEER=$HERE/floodpeer.py
 
-if [ "${TV_BENCH_INNER:-0}" != 1 ]; then
-    [ "$(id -u)" = 0 ] || { echo "needs root (private network namespace)" >&2; exit 1; }
-    exec env TV_BENCH_INNER=1 unshare -n bash "$0" "$BIN" ${COUNTS[*]}
-fi
-
-ip link set lo up
+BENCH_ARGS=("$BIN" ${COUNTS[*]})
+source "$HERE/../netns-server.sh"
 WORK=$(mktemp -d /tmp/tavinor-flood.XXXXXX)
 PIDS=()
 cleanup() {
     local p
     for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null; done
     for p in "${PIDS[@]}"; do wait "$p" 2>/dev/null; done
+    bench_stop_server
     rm -rf "$WORK"
 }
 trap cleanup EXIT
-TICKS=$(getconf CLK_TCK)
-cpu_s() { awk -v t="$TICKS" '{printf "%.2f", ($14 + $15) / t}' "/proc/$1/stat"; }
 size_of() { stat -c %s "$1" 2>/dev/null || echo 0; }
 
 for n in ${COUNTS[*]}; do
     inst=$WORK/server-$n
-    cp -a "$BIN" "$inst"
-    printf '[General]\r\nServer=1\r\nInit=1\r\nStationname=Zentrale\r\n' >"$inst/tavinor.ini"
-    (cd "$inst" && QT_QPA_PLATFORM=offscreen exec "$inst/tavinor") >"$WORK/server-$n.out" 2>&1 &
-    server=$!
-    PIDS=("$server")
-    for _ in $(seq 50); do
-        ss -ltnH 'sport = :10161' | grep -q LISTEN && break
-        sleep 0.1
-    done
+    bench_server "$inst" "$BIN" $'[General]\r\nServer=1\r\nInit=1\r\nStationname=Zentrale\r\n'
     for i in $(seq "$n"); do
         python3 "$PEER" flood --server 127.0.0.1 --bind "127.2.0.$i" --rate 1.2 --reconnect 10 \
             --name-length 3000 --seconds $((SECONDS_RUN + 4)) >"$WORK/flood-$n-$i.out" 2>&1 &
@@ -51,14 +38,14 @@ for n in ${COUNTS[*]}; do
     done
     sleep 2
     log0=$(size_of "$inst/Log/log.csv")
-    cpu0=$(cpu_s "$server")
+    cpu0=$(bench_cpu_s "$SERVER_PID")
     result=$(timeout $((SECONDS_RUN + 60)) python3 "$PEER" alarms --server 127.0.0.1 --stations 2 --interval 2 \
         --seconds "$SECONDS_RUN" ${TV_FLOOD_VERBOSE:+--verbose})
     log1=$(size_of "$inst/Log/log.csv")
-    cpu1=$(cpu_s "$server")
-    rss=$(awk '/VmHWM/ {print $2}' "/proc/$server/status")
+    cpu1=$(bench_cpu_s "$SERVER_PID")
+    rss=$(awk '/VmHWM/ {print $2}' "/proc/$SERVER_PID/status")
     sent=0
-    for p in "${PIDS[@]:1}"; do wait "$p" 2>/dev/null; done
+    for p in "${PIDS[@]}"; do wait "$p" 2>/dev/null; done
     for f in "$WORK"/flood-$n-*.out; do
         s=$(awk '/^CLOSED|^SENT/ {v=$2} END {print v+0}' "$f")
         sent=$((sent + s))
@@ -68,7 +55,6 @@ for n in ${COUNTS[*]}; do
         "log_growth_mb=$(echo "$log0 $log1" | awk '{printf "%.2f", ($2 - $1) / 1e6}')" \
         "flood_mb_per_s=$(echo "$sent $SECONDS_RUN" | awk '{printf "%.1f", $1 / 1e6 / ($2 + 2)}')" \
         "garbage_only_cuts=$(grep -acF 'seit 30 s nur ung' "$inst/Log/log.csv")"
-    kill "$server"
-    wait "$server" 2>/dev/null
+    bench_stop_server
     PIDS=()
 done

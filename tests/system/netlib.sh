@@ -190,6 +190,18 @@ net_wait_since() {
 
 NET_LOST="Verbindung zum Server verloren"
 
+# net_abc: namespaces for a server (.1) and stations a (.4), b (.2), c (.3); sets SRV_IP. The stations are
+# ended by signal, which leaves their shared key records behind (displays DA, DB, DC): they go with the rest.
+net_abc() {
+    net_setup
+    net_add_pc s 1
+    net_add_pc a 4
+    net_add_pc b 2
+    net_add_pc c 3
+    SRV_IP=$NET_PREFIX.1
+    trap 'net_cleanup; rm -f /dev/shm/tavinor_shared_mem.0${DA:-:} /dev/shm/tavinor_shared_mem.0${DB:-:} /dev/shm/tavinor_shared_mem.0${DC:-:}' EXIT
+}
+
 # net_site PC... : a server (.1) and the stations named (.2 and up), all registered. Sets SRV, SRV_IP,
 # SRV_PID, SRV_DISPLAY and per station DIR_<pc>, PID_<pc>, IP_<pc>, DISPLAY_<pc>. NET_SITE_SETTINGS are
 # added to every station's settings.

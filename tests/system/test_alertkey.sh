@@ -12,12 +12,7 @@ source "$HERE/netlib.sh"
 net_require_root
 [ -f "$TV_BIN/libtvkbhk.so" ] || tv_bail "no libtvkbhk.so in $TV_BIN"
 command -v xterm >/dev/null || tv_bail "xterm is not installed (tools/deps.sh test)"
-net_setup
-net_add_pc s 1
-net_add_pc a 4
-net_add_pc b 2
-net_add_pc c 3
-SRV_IP=$NET_PREFIX.1
+net_abc
 A_IP=$NET_PREFIX.4
 B_IP=$NET_PREFIX.2
 
@@ -34,8 +29,6 @@ net_start_wm tray; DB=$TV_DISPLAY; B_TRAYER=$NET_TRAYER_PID # B gets a tray too,
 net_start_wm; DC=$TV_DISPLAY
 net_start_wm tray; DA=$TV_DISPLAY
 TV_TRAYER_PID=$NET_TRAYER_PID # the tray helpers of lib.sh look at A's trayer
-# The stations are ended by signal, which leaves their shared records behind: remove them with the rest.
-trap 'net_cleanup; rm -f "/dev/shm/tavinor_shared_mem.0$DA" "/dev/shm/tavinor_shared_mem.0$DB" "/dev/shm/tavinor_shared_mem.0$DC"' EXIT
 
 net_start_program s "$SRV" "$DS"; SRV_PID=$NET_LAST_PID
 tv_wait_for 15 net_listening s 10161 || tv_bail "server does not listen on 10161"
