@@ -9,8 +9,9 @@ source "$(dirname "$0")/lib.sh"
 # The last line of the log ends in "text" CR LF.
 log_has_line() { [ -f "$1" ] && grep -q -- "$2"$'\r$' "$1"; }
 log_lacks() { ! grep -q -- "$2" "$1" 2>/dev/null; }
-main_of() { tv_windows_of "$1" --name "^$caption\$" | head -n1; }
+main_of() { tv_windows_of "$1" --all --name "^$caption\$" | head -n1; }
 has_main() { [ -n "$(main_of "$1")" ]; }
+lacks_main() { ! has_main "$1"; }
 
 # The main window's button "Beenden" (cmdCancel): the right one of the two buttons in the bottom row, whose
 # height the 48-pixel picture beside them sets.
@@ -58,7 +59,7 @@ scenario() {
     tv_wait_for 20 tv_icon_embedded "$pid" || tv_bail "$MODE: no tray icon of pid $pid inside trayer"
     tv_ok "$MODE: tray icon embedded in trayer"
     sleep 0.5
-    tv_check "$MODE: the main window stays hidden after the start" tv_lacks_window "$pid" --name "^$caption\$"
+    tv_check "$MODE: the main window stays hidden after the start" lacks_main "$pid"
 
     # --- a second copy in the same folder is refused ---
     tv_start_program "$folder" "$MODE-second"
