@@ -1,5 +1,6 @@
 # Start, single-instance refusal, tray icon, main window and the orderly end, for a station and for the
-# server, each in a fresh installation on a private X display with openbox and trayer.
+# server, each in a fresh installation on a private X display with openbox and trayer. Then a station in a
+# folder named outside Windows-1252 under the C locale.
 # Usage: bash test_core_start.sh <path-to-build/bin>
 
 source "$(dirname "$0")/lib.sh"
@@ -109,7 +110,24 @@ scenario() {
     return 0
 }
 
+# An installation below "Łódź" and Cyrillic letters, under the C locale: the log is written where the
+# default says (the settings file cannot name that folder), with a numeric date.
+unicode_scenario() {
+    local folder log
+    folder=$(tv_install "Łódź-Дом") || tv_bail "unicode: cannot make an installation"
+    printf '[General]\r\nInit=1\r\nCheckBuzzer=0\r\n' >"$folder/tavinor.ini"
+    log=$folder/Log/log.csv
+    export LC_ALL=C
+    tv_start_program "$folder" unicode
+    unset LC_ALL
+    tv_check "unicode: the start is logged in $folder" tv_wait_for 15 log_has_line "$log" ";Client gestartet"
+    tv_check "unicode: the date is numeric under LANG=C ($(head -c 10 "$log" 2>/dev/null))" \
+        grep -qE '^[0-9]{2}\.[0-9]{2}\.[0-9]{4};' "$log"
+    tv_check "unicode: no mangled path in the settings file" tv_file_lacks "$folder/tavinor.ini" "?"
+}
+
 tv_start_desktop
 scenario client
 scenario server
+unicode_scenario
 tv_finish
