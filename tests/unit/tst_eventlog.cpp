@@ -52,12 +52,15 @@ private slots:
 
         // clang-format off
         QTest::newRow("001 complete") << "001:" << "1" << "001:Connect Request";
+        QTest::newRow("002 complete") << "002:" << "1" << "002:Connect Response";
         QTest::newRow("001 off") << "001:" << "0" << "";
         QTest::newRow("001 other text") << "001:" << "ja" << "";
         QTest::newRow("003") << "003:" << "0" << "003:Send Client IP";
         QTest::newRow("004") << "004:" << "0" << "004:ALARM von Client ausgelöst";
         QTest::newRow("005") << "005:" << "1" << "005:ALARM an Clients weitergeleitet";
+        QTest::newRow("006") << "006:" << "1" << "006:ALARM-Receive von Client";
         QTest::newRow("007") << "007:" << "1" << "007:ALARM-Receive an Clients weitergeleitet";
+        QTest::newRow("008") << "008:" << "1" << "008:ALARM-Cancel von Client";
         QTest::newRow("009") << "009:" << "0" << "009:ALARM-Cancel an Clients weitergeleitet";
         QTest::newRow("010") << "010:" << "1" << "010:";
         QTest::newRow("plain") << "ALARM aufgehoben" << "0" << "ALARM aufgehoben";
@@ -112,10 +115,12 @@ private slots:
         // clang-format off
         QTest::newRow("german") << "dd.MM.yy" << "dd.MM.yyyy";
         QTest::newRow("numeric d/M/yy") << "d/M/yy" << "d/M/yyyy";
+        QTest::newRow("already four") << "dd.MM.yyyy" << "dd.MM.yyyy";
         QTest::newRow("single y") << "d.M.y" << "d.M.yyyy";
         QTest::newRow("no year") << "dd.MM." << "dd.MM.";
         QTest::newRow("quoted four y is no year") << "'yyyy' d/M/yy" << "'yyyy' d/M/yyyy";
         QTest::newRow("C locale month name") << "d MMM yyyy" << "dd.MM.yyyy";
+        QTest::newRow("long month name") << "MMMM d, yy" << "dd.MM.yyyy";
         QTest::newRow("quoted M is no month") << "'M' d MMM yyyy" << "dd.MM.yyyy";
         // clang-format on
     }

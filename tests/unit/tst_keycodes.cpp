@@ -38,6 +38,7 @@ private slots:
     {
         QTest::addColumn<uint>("keysym");
         QTest::addColumn<int>("vk");
+        QTest::newRow("x") << 0x78u << 0x58;
         QTest::newRow("F12") << 0xffc9u << 0x7B;
         QTest::newRow("F24") << 0xffd5u << 0x87;
         QTest::newRow("KP_Enter") << 0xff8du << 0x0D;
