@@ -156,30 +156,21 @@ tv_wm_running() {
     tv_x xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'
 }
 
-# tv_xlib BODY [ARG...]: plain libX11 through ctypes (no extra packages); BODY is Python run with `x` (the
-# library) and `d` (the open display); its exit status is the result.
-tv_xlib() {
-    local body=$1
-    shift
-    DISPLAY=$TV_DISPLAY timeout 10 python3 - "$@" 2>/dev/null <<EOF
+# Whether anybody owns the tray selection of screen 0. Plain libX11 through ctypes: no extra packages.
+tv_tray_owned() {
+    DISPLAY=$TV_DISPLAY timeout 10 python3 - 2>/dev/null <<'EOF'
 import ctypes, sys
 x = ctypes.CDLL("libX11.so.6")
 x.XOpenDisplay.restype = ctypes.c_void_p
 x.XOpenDisplay.argtypes = [ctypes.c_char_p]
+x.XDefaultScreen.argtypes = [ctypes.c_void_p]
 x.XInternAtom.restype = ctypes.c_ulong
 x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-d = x.XOpenDisplay(None) or sys.exit(1)
-$body
-EOF
-}
-
-# Whether anybody owns the tray selection of screen 0.
-tv_tray_owned() {
-    tv_xlib '
-x.XDefaultScreen.argtypes = [ctypes.c_void_p]
 x.XGetSelectionOwner.restype = ctypes.c_ulong
 x.XGetSelectionOwner.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
-sys.exit(0 if x.XGetSelectionOwner(d, x.XInternAtom(d, b"_NET_SYSTEM_TRAY_S%d" % x.XDefaultScreen(d), 0)) else 1)'
+d = x.XOpenDisplay(None) or sys.exit(1)
+sys.exit(0 if x.XGetSelectionOwner(d, x.XInternAtom(d, b"_NET_SYSTEM_TRAY_S%d" % x.XDefaultScreen(d), 0)) else 1)
+EOF
 }
 
 # tv_start_desktop [notray]: a new display with openbox and (unless "notray") trayer; sets TV_DISPLAY (exported as
@@ -260,24 +251,6 @@ tv_window_centre() {
         /Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF}
         /^ *Width:/ {w=$NF} /^ *Height:/ {h=$NF}
         END { if (w == "") exit 1; printf "%d %d\n", x + w / 2, y + h / 2 }'
-}
-
-# Asks a window to close as its title bar's close button does (WM_DELETE_WINDOW), with or without a window
-# manager.
-tv_close_window() {
-    tv_xlib '
-class Msg(ctypes.Structure):
-    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
-                ("display", ctypes.c_void_p), ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
-                ("format", ctypes.c_int), ("data", ctypes.c_long * 5), ("pad", ctypes.c_long * 16)]
-x.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.POINTER(Msg)]
-x.XFlush.argtypes = [ctypes.c_void_p]
-w = int(sys.argv[1])
-m = Msg(type=33, display=d, window=w, message_type=x.XInternAtom(d, b"WM_PROTOCOLS", 0), format=32)
-m.data[0] = x.XInternAtom(d, b"WM_DELETE_WINDOW", 0)
-ok = x.XSendEvent(d, w, 0, 0, ctypes.byref(m))
-x.XFlush(d)
-sys.exit(0 if ok else 1)' "$1"
 }
 
 # Brings a window to the front with the keyboard focus, so that the next keys reach it.
