@@ -214,44 +214,22 @@ tv_windows_of() {
 tv_has_window() { [ -n "$(tv_windows_of "$@")" ]; }
 tv_lacks_window() { ! tv_has_window "$@"; }
 
-# Every window id below `root` (hex), recursively, one a line, in decimal.
-tv_descendants() {
-    tv_x xwininfo -tree -id "$1" 2>/dev/null | grep -oE '^ +0x[0-9a-f]+' | while read -r w; do printf '%d\n' "$w"; done
-}
-
-# The top-level windows of trayer (its panel holds the embedded icons).
-tv_trayer_windows() {
-    local ws
-    ws=$(tv_xdo search --pid "$TV_TRAYER_PID" 2>/dev/null)
-    [ -n "$ws" ] || ws=$(tv_xdo search --classname '^trayer$' 2>/dev/null)
-    echo "$ws"
-}
-
-# The window of process `pid` that trayer has embedded (decimal id), empty when none.
+# The window of process `pid` that trayer (its top-level windows hold the embedded icons) has embedded
+# (decimal id), empty when none.
 tv_embedded_icon() {
     local pid=$1 mine t w
     mine=$(tv_xdo search --pid "$pid" 2>/dev/null | sort -u)
     [ -n "$mine" ] || return 1
-    for t in $(tv_trayer_windows); do
-        for w in $(tv_descendants "$t"); do
-            if grep -qx "$w" <<<"$mine"; then
-                echo "$w"
-                return 0
-            fi
-        done
+    for t in $(tv_xdo search --pid "$TV_TRAYER_PID" 2>/dev/null || tv_xdo search --classname '^trayer$' 2>/dev/null); do
+        # Every window below it, recursively, in decimal: the first of ours.
+        w=$(tv_x xwininfo -tree -id "$t" 2>/dev/null | grep -oE '^ +0x[0-9a-f]+' | xargs printf '%d\n' |
+            grep -Fx -f <(echo "$mine") | head -n1)
+        [ -n "$w" ] && echo "$w" && return 0
     done
     return 1
 }
 
 tv_icon_embedded() { [ -n "$(tv_embedded_icon "$1")" ]; }
-
-# Centre of a window in root coordinates: "x y".
-tv_window_centre() {
-    tv_x xwininfo -id "$1" 2>/dev/null | awk '
-        /Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF}
-        /^ *Width:/ {w=$NF} /^ *Height:/ {h=$NF}
-        END { if (w == "") exit 1; printf "%d %d\n", x + w / 2, y + h / 2 }'
-}
 
 # Brings a window to the front with the keyboard focus, so that the next keys reach it.
 tv_focus() {
@@ -265,9 +243,10 @@ tv_focus() {
 tv_click_icon() {
     local icon
     icon=$(tv_embedded_icon "$1") || return 1
-    # No --sync: it waits for a motion that never comes when the pointer is already there.
+    # To its centre; no --sync: it waits for a motion that never comes when the pointer is already there.
     # shellcheck disable=SC2046
-    tv_xdo mousemove $(tv_window_centre "$icon") >/dev/null 2>&1
+    tv_xdo mousemove $(tv_x xwininfo -id "$icon" 2>/dev/null | awk '/Absolute upper-left X/ {x=$NF}
+        /Absolute upper-left Y/ {y=$NF} /^ *Width:/ {w=$NF} /^ *Height:/ {h=$NF} END {print x + int(w / 2), y + int(h / 2)}') >/dev/null 2>&1
     sleep 0.2
     tv_xdo click --repeat "${3:-1}" --delay 120 "$2" >/dev/null 2>&1
 }
