@@ -23,9 +23,10 @@ public:
     QString iniPath() const { return file(QStringLiteral("tavinor.ini")); }
     QString file(const QString& relative) const { return m_dir.path() + QLatin1Char('/') + relative; }
 
-    void writeIni(const QByteArray& bytes) const
+    void writeIni(const QByteArray& bytes) const { writeFile(QStringLiteral("tavinor.ini"), bytes); }
+    void writeFile(const QString& relative, const QByteArray& bytes) const
     {
-        QFile f(iniPath());
+        QFile f(file(relative));
         if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
             f.write(bytes);
     }

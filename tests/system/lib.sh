@@ -1,7 +1,6 @@
 # Helpers for the system tests: a private X display with window manager and tray host, throwaway
 # installations copied from build/bin, waits with timeouts, screenshots, and a cleanup that ends exactly the
 # processes this test started. Sourced by tests/system/test_*.sh, which are run as `bash test_x.sh <build/bin>`.
-#
 # Results are printed as "ok - ..." / "not ok - ..."; tv_finish exits non-zero when anything failed.
 
 set -u
@@ -120,36 +119,19 @@ tv_wait_gone() { tv_wait_for "$1" tv_gone "$2"; }
 tv_xdo() { timeout 10 xdotool "$@"; }
 tv_x() { DISPLAY=$TV_DISPLAY timeout 10 "$@"; }
 
-# Starts Xvfb (without the reset after its last client left, which refuses connections for a moment) on
-# the first free display number from 90 up; a number taken meanwhile by a parallel test
-# makes that Xvfb fail on its lock, and the next number is tried. The display answering is not enough: until
-# the losing Xvfb has died, the winner's socket answers for it; the lock file names the one that owns it.
+# Starts Xvfb (without the reset after its last client left, which refuses connections for a moment) on a
+# display number it picks itself: it binds the first free one and only then names it, so tests running side by
+# side never share a display.
 tv_start_display() {
-    local n=90 pid
-    while [ "$n" -lt 190 ]; do
-        if [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; then
-            n=$((n + 1))
-            continue
-        fi
-        Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp -noreset >"$TV_ARTIFACTS/xvfb-$n.log" 2>&1 &
-        pid=$!
-        tv_track "$pid"
-        if tv_wait_for 10 tv_display_up "$n" "$pid" && tv_alive "$pid" &&
-            [ "$(tr -d ' \n' <"/tmp/.X$n-lock" 2>/dev/null)" = "$pid" ]; then
-            TV_DISPLAY=":$n"
-            export DISPLAY=$TV_DISPLAY
-            echo "# display $TV_DISPLAY (Xvfb pid $pid)"
-            return 0
-        fi
-        kill "$pid" 2>/dev/null
-        n=$((n + 1))
-    done
-    tv_bail "no X display could be started"
-}
-
-tv_display_up() {
-    tv_alive "$2" || return 0 # died: stop waiting, the caller tries the next number
-    [ -S "/tmp/.X11-unix/X$1" ] && DISPLAY=":$1" timeout 5 xdpyinfo >/dev/null 2>&1
+    local pid file
+    file=$(mktemp "$TV_ROOT/display.XXXXXX")
+    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>"$file" >>"$TV_ARTIFACTS/xvfb.log" 2>&1 &
+    pid=$!
+    tv_track "$pid"
+    tv_wait_for 20 grep -q . "$file" || tv_bail "no X display could be started (see $TV_ARTIFACTS/xvfb.log)"
+    TV_DISPLAY=":$(head -n1 "$file")"
+    export DISPLAY=$TV_DISPLAY
+    echo "# display $TV_DISPLAY (Xvfb pid $pid)"
 }
 
 tv_wm_running() {

@@ -154,15 +154,11 @@ private slots:
         TestFolder folder;
         const QString program = folder.file(QStringLiteral("Łódź-Дом"));
         QVERIFY(QDir(program).mkpath(QStringLiteral("Log")));
+        const QByteArray stored = Cp1252::Encode(program + QStringLiteral("/Log/log.csv"));
+        folder.writeFile(QStringLiteral("Łódź-Дом/tavinor.ini"), Ini("Logfile=" + stored + "\r\n"));
         ProgramFolder::SetForTests(program);
-        QFile ini(program + QStringLiteral("/tavinor.ini"));
-        QVERIFY(ini.open(QIODevice::WriteOnly));
-        ini.write(Ini("Logfile=" + Cp1252::Encode(program + QStringLiteral("/Log/log.csv")) + "\r\n"));
-        ini.close();
         WriteLog(QStringLiteral("PC1"), QStringLiteral("ALARM ausgelöst"));
-        QFile log(program + QStringLiteral("/Log/log.csv"));
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        QVERIFY(log.readAll().endsWith(";PC1;ALARM ausgel\xF6st\r\n"));
+        QVERIFY(folder.readFile(QStringLiteral("Łódź-Дом/Log/log.csv")).endsWith(";PC1;ALARM ausgel\xF6st\r\n"));
     }
 
     // A missing folder is not made; a FIFO without reader neither blocks the caller nor gets anything; a write

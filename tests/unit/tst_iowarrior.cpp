@@ -26,9 +26,8 @@ public:
         QByteArray data; // copied into the caller's buffer
         int result = -1; // what the call returns; -1: the size of `data`
     };
-    struct Dev
+    struct Dev // device k (from 0) has the handle 11 + k
     {
-        quint32 handle = 0;
         quint32 product = 0;
         QList<Read> reads;
     };
@@ -39,22 +38,15 @@ public:
     int wakeFd = -1;
     bool drainWake = true; // false: it stays readable without reports, as a broken one would
 
-    Dev* Find(quint32 handle)
-    {
-        for (Dev& d : devs) {
-            if (d.handle == handle)
-                return &d;
-        }
-        return nullptr;
-    }
+    Dev* Find(quint32 handle) { return handle - 11 < quint32(devs.size()) ? &devs[int(handle - 11)] : nullptr; }
     int ReadsOf(quint32 handle) const { return int(calls.count(QStringLiteral("read %1").arg(handle))); }
 
-    quint32 OpenDevice() override { return devs.isEmpty() ? 0 : devs.first().handle; }
+    quint32 OpenDevice() override { return devs.isEmpty() ? 0 : 11; }
     quint32 GetNumDevs() override { return quint32(devs.size()); }
     quint32 GetDeviceHandle(quint32 n) override
     {
         calls << QStringLiteral("handle %1").arg(n);
-        return n >= 1 && n <= quint32(devs.size()) ? devs[int(n) - 1].handle : 0;
+        return n >= 1 && n <= quint32(devs.size()) ? 10 + n : 0;
     }
     quint32 GetProductId(quint32 handle) override { return Find(handle) ? Find(handle)->product : 0; }
     quint32 ReadNonBlocking(quint32 handle, quint32 pipe, char* buffer, quint32 length) override
@@ -130,9 +122,8 @@ class tst_iowarrior : public QObject
     // Devices with these product ids, handles 11, 12, ...; opened as the start does.
     void Use(std::initializer_list<quint32> products)
     {
-        quint32 handle = 11;
         for (quint32 p : products)
-            m_fake.devs.append({handle++, p, {}});
+            m_fake.devs.append(FakeDevices::Dev{p, {}});
         Globals::UsbButtonHandle = ioWarrior::OpenEmergencyButton(true);
         m_fake.calls.clear(); // the switch-off at opening; outputsPerProductId checks it
     }
@@ -245,7 +236,7 @@ private slots:
     // is closed (the receiver window's switch-off would come too late).
     void outputsPerProductId()
     {
-        m_fake.devs = {{11, 0x1500, {}}, {12, 0x1501, {}}, {13, 0x1503, {}}, {14, 0x1502, {}}};
+        m_fake.devs = {{0x1500, {}}, {0x1501, {}}, {0x1503, {}}, {0x1502, {}}};
         Globals::UsbButtonHandle = ioWarrior::OpenEmergencyButton(true);
         QCOMPARE(Globals::UsbButtonHandle, 11L);
         const QStringList off = {"write 11 00ffffffff", "write 12 00ffff", "write 13 00ffffffffffffff"};
@@ -296,10 +287,7 @@ private slots:
         const QString sim = QCoreApplication::applicationDirPath() + QStringLiteral("/../iowkit-sim/libiowkit.so");
         QVERIFY2(QFile::copy(sim, m_folder->file(QStringLiteral("libiowkit.so"))), qPrintable(sim));
         QDir(m_folder->path()).mkdir(QStringLiteral("iowsim"));
-        QFile devices(m_folder->file(QStringLiteral("iowsim/devices")));
-        QVERIFY(devices.open(QIODevice::WriteOnly));
-        devices.write("0x1501\n0x1500\n");
-        devices.close();
+        m_folder->writeFile(QStringLiteral("iowsim/devices"), "0x1501\n0x1500\n");
         ioWarrior::SetDevicesForTests(nullptr);
 
         QVERIFY(ioWarrior::OpenEmergencyButton(true) > 0);

@@ -70,7 +70,7 @@ private slots:
                      qPrintable(QString::number(r.first, 16)));
     }
 
-    void qtKeys()
+    void qtKeysAndEvents()
     {
         QCOMPARE(KeyCodes::FromQtKey(Qt::Key_F12), 123);
         QCOMPARE(KeyCodes::FromQtKey(Qt::Key_X), 88);
@@ -79,10 +79,7 @@ private slots:
         QCOMPARE(KeyCodes::FromQtKey(Qt::Key_unknown), 0);
         for (const int vk : {0x60, 0x69}) // the keypad's digits, both ends
             QCOMPARE(KeyCodes::FromQtKey(KeyCodes::ToQtKey(vk), true), vk);
-    }
 
-    void keyEvents()
-    {
         QKeyEvent f12(QEvent::KeyPress, Qt::Key_F12, Qt::ControlModifier | Qt::ShiftModifier);
         QCOMPARE(KeyCodes::FromKeyEvent(f12), 123);
         QCOMPARE(KeyCodes::ShiftState(f12.modifiers()), qint16(3));
