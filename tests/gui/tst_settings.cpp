@@ -110,7 +110,7 @@ private slots:
         QVERIFY(m_main->connectTimer()->isActive());
     }
 
-    // Cancel on the first start writes nothing (the next start asks again); cancel after edits keeps the file.
+    // Cancel on the first start writes nothing, even after edits: the next start asks again.
     void cancelWritesNothing()
     {
         m_folder->writeIni("[General]\r\nServername=127.0.0.1\r\nStationname=Empfang\r\n");
@@ -118,23 +118,15 @@ private slots:
         Settings::SetTestResponder([&](frmSettings& f) {
             ++shown;
             Child<QRadioButton>(&f, "optProgramType(1)")->click();
+            Child<QLineEdit>(&f, "txtStationname")->setText(QStringLiteral("Anders"));
+            Child<QCheckBox>(&f, "chkAlert(0)")->click();
             Child<QPushButton>(&f, "cmdCancel")->click();
         });
         start();
-        const QByteArray before = m_folder->readFile(QStringLiteral("tavinor.ini"));
         QCOMPARE(shown, 1);
-        QCOMPARE(ini("Init"), QStringLiteral("<missing>"));
+        QCOMPARE(QStringList({ini("Init"), ini("Server"), ini("Visuell"), ini("Stationname")}),
+                 QStringList({"<missing>", "<missing>", "<missing>", "Empfang"}));
         QVERIFY(!Globals::IsEnding);
-
-        Settings::SetTestResponder(nullptr);
-        Settings::ShowSettings(m_main, false);
-        frmSettings* f = OpenDialog();
-        QVERIFY(f);
-        Child<QLineEdit>(f, "txtStationname")->setText(QStringLiteral("Anders"));
-        Child<QCheckBox>(f, "chkAlert(0)")->click();
-        Child<QPushButton>(f, "cmdCancel")->click();
-        QTRY_VERIFY(!OpenDialog());
-        QCOMPARE(m_folder->readFile(QStringLiteral("tavinor.ini")), before);
         QVERIFY(m_messages.isEmpty());
     }
 
