@@ -98,9 +98,11 @@ private slots:
         m_now = QDateTime(QDate(2024, 3, 1), QTime(9, 15, 30));
         AlarmIO::Seams seams;
         seams.now = [this] { return m_now; };
+        m_online = true;
         seams.send = [this](const QString& l) {
-            m_sent << l;
-            return true;
+            if (m_online)
+                m_sent << l;
+            return m_online;
         };
         seams.beep = [] {};
         seams.ownAddresses = [] { return QStringList{"10.0.0.5"}; };
@@ -260,6 +262,42 @@ private slots:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
+    // Raised while the server is unreachable: the window and the log say so, and the alarm goes out once the
+    // link is back, unless the incident was ended before. (The delivery to the stations: test_faults_station.)
+    void offlineAlarmWaitsForTheLink()
+    {
+        frmMain main;
+        m_online = false;
+        SendAlert();
+        frmAlarmSenderPopup* w = frmAlarmSenderPopup::Loaded();
+        auto* label = w->findChild<QLabel*>("lblDelivery");
+        QVERIFY(w->AlarmWaiting() && !label->isHidden() && label->text().contains("NICHT"));
+        QVERIFY(
+            m_folder->readFile("log.csv").endsWith(";Empfang;ALARM nicht gesendet: keine Verbindung zum Server\r\n"));
+        auto* settle = w->findChild<QTimer*>("settleTimer");
+        settle->setInterval(0);
+        w->LinkUp(); // the send fails again: still waiting
+        QTRY_VERIFY(!settle->isActive());
+        QVERIFY(w->AlarmWaiting());
+        m_online = true;
+        w->LinkUp();
+        w->LinkUp();
+        QTRY_COMPARE(m_sent, QStringList{"004: "});
+        QVERIFY(!w->AlarmWaiting() && label->text().contains("an den Server gesendet"));
+        QVERIFY(m_folder->readFile("log.csv").endsWith(";Empfang;ALARM nachtr\xe4glich gesendet\r\n"));
+
+        m_online = false;
+        SendAlert();
+        QVERIFY(w->AlarmWaiting());
+        Button(w, "btnEnde")->click();
+        m_online = true;
+        m_sent.clear();
+        w->LinkUp();
+        QVERIFY(!settle->isActive());
+        QVERIFY(m_sent.isEmpty());
+        Forms::Unload(w);
+    }
+
 private:
     void writeIni(const QByteArray& extra)
     {
@@ -269,6 +307,7 @@ private:
     std::unique_ptr<TestFolder> m_folder;
     FakeDesktop m_desktop;
     QStringList m_sent;
+    bool m_online = true;
     QDateTime m_now;
 };
 
