@@ -31,12 +31,11 @@ class tst_frmLog : public QObject
     std::unique_ptr<TestFolder> m_folder;
     int m_boxes = 0;
 
-    void WriteLog(const QByteArray& bytes, const QString& relative = QStringLiteral("Log/log.csv"))
+    void WriteLog(const QByteArray& bytes)
     {
-        QDir(m_folder->path()).mkpath(QFileInfo(m_folder->file(relative)).path());
-        QFile f(m_folder->file(relative));
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(bytes);
+        QDir(m_folder->path()).mkdir(QStringLiteral("Log"));
+        QFile f(m_folder->file(QStringLiteral("Log/log.csv")));
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
     }
 
     // Opens the viewer from the tray's way in and waits until the log is shown.
@@ -47,14 +46,7 @@ class tst_frmLog : public QObject
         if (!form)
             return nullptr;
         QSignalSpy shown(form, &frmLog::LogShown);
-        if (!shown.wait(10000))
-            return nullptr;
-        return form;
-    }
-
-    static QString Cell(frmLog* form, int row, int column)
-    {
-        return form->Model()->index(row, column).data().toString();
+        return shown.wait(10000) ? form : nullptr;
     }
 
 private slots:
@@ -76,8 +68,8 @@ private slots:
         m_folder.reset();
     }
 
-    // Only a regular file is read: a FIFO as the log path gives an empty grid at once. A writer stands by
-    // in case the viewer waited on the FIFO after all, so that such a fault shows as a row, not a hang.
+    // A FIFO as the log path gives an empty grid at once. The writer turns a viewer that waits on the FIFO
+    // after all into a row, not a hang.
     void fifoLogIsNotRead()
     {
         const QByteArray fifo = QFile::encodeName(m_folder->file(QStringLiteral("pipe")));
@@ -103,92 +95,45 @@ private slots:
         QCOMPARE(form->Model()->rowCount(), 0);
     }
 
-    void newestRowInViewAndReadOnce()
+    // A large log loads in slices: the alarm timers and socket events of the program (the zero timer here)
+    // keep running, and the grid stays still until the load is complete. Then the newest row is in view and
+    // the grid holds only the rows on screen while the keys move over the whole log. (The rows themselves,
+    // and lines appended while open: tst_logindex.)
+    void largeLogLoadsInSlicesAndScrolls()
     {
         QByteArray log;
-        for (int i = 1; i <= 3000; ++i)
-            log += "06.12.2026;10:00:00;PC;Ereignis " + QByteArray::number(i) + "\r\n";
-        WriteLog(log);
-        frmLog* form = Open();
-        QVERIFY(form);
-        auto* grid = form->findChild<QTableView*>(QStringLiteral("lvwLog"));
-        QCOMPARE(form->CurrentRow(), 2999);
-        QVERIFY(grid->viewport()->rect().contains(grid->visualRect(grid->currentIndex())));
-        // The grid holds only the rows on screen; the keys move over the whole log.
-        QVERIFY(grid->model()->rowCount() < 100);
-        QTest::keyClick(grid, Qt::Key_Home, Qt::ControlModifier);
-        QCOMPARE(grid->currentIndex().data().toString(), QStringLiteral("1"));
-        QTest::keyClick(grid, Qt::Key_PageDown);
-        const int page = form->CurrentRow();
-        QVERIFY(page > 1);
-        QTest::keyClick(grid, Qt::Key_Down);
-        QCOMPARE(grid->currentIndex().data().toString(), QString::number(page + 2));
-        QTest::keyClick(grid, Qt::Key_Up);
-        QTest::keyClick(grid, Qt::Key_Up);
-        QCOMPARE(form->CurrentRow(), page - 1);
-        QTest::keyClick(grid, Qt::Key_End, Qt::ControlModifier);
-        QCOMPARE(grid->currentIndex().data().toString(), QStringLiteral("Ereignis 3000")); // last column
-
-        // A line written while the viewer is open shows only after opening it again.
-        QFile f(m_folder->file(QStringLiteral("Log/log.csv")));
-        QVERIFY(f.open(QIODevice::Append));
-        f.write("06.12.2026;10:00:01;PC;neu\r\n");
-        f.close();
-        QTest::qWait(50);
-        QCOMPARE(form->Model()->rowCount(), 3000);
-        form->findChild<QPushButton*>(QStringLiteral("cmdClose"))->click();
-        QTRY_VERIFY(!Forms::IsFormLoaded(QStringLiteral("frmLog")));
-        form = Open();
-        QVERIFY(form);
-        QCOMPARE(form->Model()->rowCount(), 3001);
-        QCOMPARE(Cell(form, 3000, LogModel::ColEvent), QStringLiteral("neu"));
-    }
-
-    void eventLoopKeepsRunningDuringLargeLoad()
-    {
-        // Large enough for many slices at the reduced slice size below.
-        QByteArray log;
-        log.reserve(6 << 20);
         int valid = 0;
-        for (int i = 0; log.size() < (6 << 20); ++i) {
-            if (i % 97 == 0) {
-                log += "kaputt\r\n";
-                continue;
-            }
-            ++valid;
-            log += "07.12.2026;11:22:33;192.168.10." + QByteArray::number(i % 250) + " (Station " +
-                   QByteArray::number(i % 20) + ");Zeile " + QByteArray::number(valid) + "\r\n";
-        }
+        for (int i = 0; log.size() < (2 << 20); ++i)
+            log += i % 97 == 0 ? QByteArray("kaputt\r\n")
+                               : "07.12.2026;11:22:33;PC;Zeile " + QByteArray::number(++valid) + "\r\n";
         WriteLog(log);
-
         auto* form = new frmLog;
-        form->Model()->SetSliceLimits(0, 64 * 1024);
+        form->Model()->SetSliceLimits(0, 16 * 1024);
         form->show();
         QSignalSpy shown(form, &frmLog::LogShown);
-
-        // Stands for the alarm timers and socket events of the running program.
         int ticksWhileLoading = 0;
         int rowsSeenWhileLoading = 0;
         QTimer tick;
-        tick.setInterval(0);
         connect(&tick, &QTimer::timeout, this, [&] {
             if (form->Model()->IsLoading()) {
                 ++ticksWhileLoading;
                 rowsSeenWhileLoading = std::max(rowsSeenWhileLoading, form->Model()->rowCount());
             }
         });
-        tick.start();
+        tick.start(0);
         QVERIFY(shown.wait(30000));
         tick.stop();
-
         QVERIFY2(ticksWhileLoading >= 20, qPrintable(QString::number(ticksWhileLoading)));
-        QCOMPARE(rowsSeenWhileLoading, 0); // the grid stays still until the load is complete
+        QCOMPARE(rowsSeenWhileLoading, 0);
         QCOMPARE(form->Model()->rowCount(), valid);
-        for (int row : {0, valid / 3, valid / 2, valid - 1})
-            QCOMPARE(Cell(form, row, LogModel::ColEvent), QStringLiteral("Zeile %1").arg(row + 1));
-        const QStringList first = {"1", "07.12.2026", "11:22:33", "192.168.10.1 (Station 1)"};
-        for (int column : {LogModel::ColId, LogModel::ColDate, LogModel::ColTime, LogModel::ColStation})
-            QCOMPARE(Cell(form, 0, column), first.at(column - LogModel::ColId));
+        auto* grid = form->findChild<QTableView*>(QStringLiteral("lvwLog"));
+        QCOMPARE(form->CurrentRow(), valid - 1);
+        QVERIFY(grid->viewport()->rect().contains(grid->visualRect(grid->currentIndex())));
+        QVERIFY(grid->model()->rowCount() < 100);
+        QTest::keyClick(grid, Qt::Key_Home, Qt::ControlModifier);
+        QCOMPARE(grid->currentIndex().data().toString(), QStringLiteral("1"));
+        QTest::keyClick(grid, Qt::Key_End, Qt::ControlModifier);
+        QCOMPARE(grid->currentIndex().data().toString(), QStringLiteral("Zeile %1").arg(valid)); // last column
     }
 
     // A server's day: chatter, connections, two alarms; the second with lines of two stations writing to

@@ -80,20 +80,15 @@ net_set() {
 }
 
 # net_start_program PC FOLDER DISPLAY [OPTION...]: runs FOLDER/tavinor inside the PC's namespace; sets NET_LAST_PID.
-# With NET_USER set it runs as that user (the folder must be theirs).
 net_start_program() {
-    local ns=$NET_ID$1 folder=$2 display=$3 runtime as=()
+    local runtime
     runtime=$(tv_mktemp runtime)
     chmod 700 "$runtime"
-    if [ -n "${NET_USER:-}" ]; then
-        chown "$NET_USER" "$runtime"
-        as=(setpriv --reuid="$NET_USER" --regid="$(id -g "$NET_USER")" --clear-groups)
-    fi
     (
-        cd "$folder" || exit 1
-        export DISPLAY=$display QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR=$runtime
+        cd "$2" || exit 1
+        export DISPLAY=$3 QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR=$runtime
         export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/tavinor-test-bus
-        exec ip netns exec "$ns" "${as[@]}" "$folder/tavinor" "${@:4}"
+        exec ip netns exec "$NET_ID$1" "$2/tavinor" "${@:4}"
     ) >"$TV_ARTIFACTS/$1.out" 2>"$TV_ARTIFACTS/$1.err" &
     NET_LAST_PID=$!
     tv_track "$NET_LAST_PID"
@@ -170,14 +165,10 @@ net_join() {
     done
 }
 
-# net_figure NAME VALUE: one measured figure, for the issue notes.
 net_figure() { echo "# figure: $1: $2"; }
 
-# net_wait_since T0 SECONDS command...: polls like tv_wait_for; prints the seconds since T0 (from $SECONDS)
-# when the command first held, nothing on timeout.
+# net_wait_since T0 SECONDS command...: like tv_wait_for; prints the seconds since T0 when the command held.
 net_wait_since() { tv_wait_for "${@:2}" && echo $((SECONDS - $1)); }
-
-NET_LOST="Verbindung zum Server verloren"
 
 # net_abc: namespaces for a server (.1) and stations a (.4), b (.2), c (.3); sets SRV_IP. The stations are
 # ended by signal, which leaves their shared key records behind (displays DA, DB, DC): they go with the rest.
@@ -232,7 +223,7 @@ net_site_station() { # PC HOST
 
 net_registrations() { local ip="IP_$1"; net_count "$SRV/Log/log.csv" ";${!ip};001:Connect Request"; }
 net_registrations_above() { [ "$(net_registrations "$1")" -gt "$2" ]; }
-net_losses() { local d="DIR_$1"; net_count "${!d}/Log/log.csv" "$NET_LOST"; }
+net_losses() { local d="DIR_$1"; net_count "${!d}/Log/log.csv" "Verbindung zum Server verloren"; }
 net_elapsed_ge() { [ $((SECONDS - $1)) -ge "$2" ]; }
 net_losses_above() { [ "$(net_losses "$1")" -gt "$2" ]; }
 

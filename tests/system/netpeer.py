@@ -1,9 +1,8 @@
 #!/usr/bin/env python3
 """A fake peer of the alarm network's line protocol, for tests and load.
 
-  netpeer.py station --server IP --bind IP [--name N] [--record FILE]: uplink from IP, listener on IP:10162,
-      announces (003) and registers (001); prints UP, DOWN, "RECV <downlink line>", "CLOSED up|down".
-      --record FILE: downlink bytes to FILE, uplink bytes to FILE.up.
+  netpeer.py station --server IP --bind IP [--name N]: uplink from IP, listener on IP:10162, announces (003)
+      and registers (001); prints UP, DOWN, "RECV <downlink line>", "CLOSED up|down".
 Commands (--control FIFO, one a line): "send <text>" (uplink, CR LF added), "quit"; each answered
 "DONE <verb>". Talks only to the addresses it is given.
 """
@@ -21,8 +20,6 @@ def out(*parts):
 
 
 class Framer:
-    """Lines end with CR; an LF right after it belongs to the terminator."""
-
     def __init__(self):
         self.buf = b""
 
@@ -64,14 +61,6 @@ class Loop:
             self.run_once(0.5)
 
 
-def listener(addr, port):
-    s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    s.bind((addr, port))
-    s.listen(1024)
-    return s
-
-
 def recv(sock):
     try:
         return sock.recv(65536)
@@ -86,12 +75,15 @@ def decode(b):
 class Station:
     """A station: uplink out, downlink in."""
 
-    def __init__(self, loop, server, addr, name, quiet=False, on_line=None, record=None):
+    def __init__(self, loop, server, addr, name, quiet=False, on_line=None):
         self.loop, self.server, self.addr, self.name = loop, server, addr, name
-        self.quiet, self.on_line, self.record = quiet, on_line, record
+        self.quiet, self.on_line = quiet, on_line
         self.up = None
         self.downs = {}
-        self.lst = listener(addr, STATION_PORT)
+        self.lst = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.lst.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.lst.bind((addr, STATION_PORT))
+        self.lst.listen(1024)
         loop.add(self.lst, self._accept)
 
     def log(self, *parts):
@@ -109,18 +101,11 @@ class Station:
         self.log("UP")
 
     def _uplink_read(self, s):
-        data = recv(s)
-        self._record(".up", data)
-        if not data:
+        if not recv(s):
             self.loop.remove(s)
             if self.up is s:
                 self.up = None
             self.log("CLOSED up")
-
-    def _record(self, suffix, data):
-        if self.record and data:
-            with open(self.record + suffix, "ab") as f:
-                f.write(data)
 
     def _accept(self, lst):
         c, _ = lst.accept()
@@ -130,7 +115,6 @@ class Station:
 
     def _down_read(self, c):
         data = recv(c)
-        self._record("", data)
         if not data:
             self.loop.remove(c)
             self.downs.pop(c, None)
@@ -173,15 +157,6 @@ def control(loop, path, send):
     loop.sel.register(f, selectors.EVENT_READ, read)
 
 
-def run_station(a):
-    loop = Loop()
-    st = Station(loop, a.server, a.bind, a.name, record=a.record)
-    control(loop, a.control, st.send)
-    st.connect()
-    st.announce_and_register(a.vis, a.ak)
-    loop.run()
-
-
 def main():
     p = argparse.ArgumentParser()
     sub = p.add_subparsers(dest="mode", required=True)
@@ -192,9 +167,13 @@ def main():
     s.add_argument("--vis", default="1")
     s.add_argument("--ak", default="0")
     s.add_argument("--control")
-    s.add_argument("--record")
     a = p.parse_args()
-    run_station(a)
+    loop = Loop()
+    st = Station(loop, a.server, a.bind, a.name)
+    control(loop, a.control, st.send)
+    st.connect()
+    st.announce_and_register(a.vis, a.ak)
+    loop.run()
 
 
 if __name__ == "__main__":

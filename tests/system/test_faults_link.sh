@@ -11,10 +11,11 @@ command -v nft >/dev/null || tv_bail "nft missing: tools/deps.sh test installs n
 
 # --- group d: the server's link drops silently for 45 s, then the server is killed and restarted ----------
 silent_drop_then_kill() {
-    local ns t0 pc lb lc rb rc
+    local ns t0 pc
+    local -A n
     net_site b c
     ns=$(net_ns s)
-    lb=$(net_losses b); lc=$(net_losses c)
+    for pc in b c; do n[$pc]=$(net_losses $pc); done
     ip netns exec "$ns" nft -f - <<'NFT' || tv_bail "nft rule not set"
 table inet tvdrop {
     chain in { type filter hook input priority 0; policy drop; }
@@ -22,27 +23,24 @@ table inet tvdrop {
 }
 NFT
     t0=$SECONDS
-    net_noticed b "$t0" "$lb" 44 "silent drop"
-    net_noticed c "$t0" "$lc" 44 "silent drop"
+    for pc in b c; do net_noticed $pc "$t0" "${n[$pc]}" 44 "silent drop"; done
     tv_wait_for 50 net_elapsed_ge "$t0" 45
-    rb=$(net_registrations b); rc=$(net_registrations c)
+    for pc in b c; do n[$pc]=$(net_registrations $pc); done
     ip netns exec "$ns" nft delete table inet tvdrop
     t0=$SECONDS
-    net_back b "$t0" "$rb" 40 "the link came back"
-    net_back c "$t0" "$rc" 40 "the link came back"
+    for pc in b c; do net_back $pc "$t0" "${n[$pc]}" 40 "the link came back"; done
     tv_check "the server ran through the drop" tv_alive "$SRV_PID"
 
     { kill -KILL "$SRV_PID"; wait "$SRV_PID"; } 2>/dev/null
     tv_wait_gone 10 "$SRV_PID" || tv_bail "server did not die"
-    rb=$(net_registrations b); rc=$(net_registrations c)
+    for pc in b c; do n[$pc]=$(net_registrations $pc); done
     net_start_program s "$SRV" "$SRV_DISPLAY"
     SRV_PID=$NET_LAST_PID
     tv_wait_for 20 net_listening s 10161 || tv_bail "restarted server does not listen"
     t0=$SECONDS
-    net_back b "$t0" "$rb" 30 "a SIGKILL and restart of the server"
-    net_back c "$t0" "$rc" 30 "a SIGKILL and restart of the server"
     for pc in b c; do
         local p="PID_$pc"
+        net_back $pc "$t0" "${n[$pc]}" 30 "a SIGKILL and restart of the server"
         tv_check "station $pc still runs" tv_alive "${!p}"
     done
 }

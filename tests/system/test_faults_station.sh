@@ -1,7 +1,7 @@
 #!/bin/bash
 # A station's side of faults: an alarm raised while the server is down reaches everyone once it is back; a
-# taken server port is reported and retried; without reconnecting, one notice and then the end. Two groups
-# of PCs run side by side; the figures go into the issue notes.
+# taken server port is reported and retried. Two groups of PCs run side by side; the figures go into the
+# issue notes. (A station that does not reconnect: one notice, then the end, is left to the unit tests.)
 HERE=$(cd "$(dirname "$0")" && pwd)
 source "$HERE/lib.sh" "$1"
 source "$HERE/netlib.sh"
@@ -13,10 +13,6 @@ RELAYED="005:ALARM an Clients weitergeleitet"
 log_count() { local d="DIR_$1"; net_count "${!d}/Log/log.csv" "$2"; }
 log_count_above() { [ "$(log_count "$1" "$2")" -gt "$3" ]; }
 stop_server() { kill -TERM "$SRV_PID"; tv_wait_gone 10 "$SRV_PID" || tv_bail "server did not end"; }
-restart_server() {
-    net_start_program s "$SRV" "$SRV_DISPLAY"
-    SRV_PID=$NET_LAST_PID
-}
 
 # --- group a: alarms raised while the server is down ------------------------------------------------------
 offline_alarm() {
@@ -33,7 +29,7 @@ offline_alarm() {
     tv_check "A shows its sender window" tv_wait_for 10 on "$DISPLAY_a" tv_has_window "$PID_a" --all --name "$SENDER"
     tv_check "A's log says the alarm was not sent" tv_wait_for 5 log_count_above a "ALARM nicht gesendet" 0
     b0=$(log_count b "$RELAYED"); c0=$(log_count c "$RELAYED")
-    restart_server
+    net_start_program s "$SRV" "$SRV_DISPLAY"
     t0=$SECONDS
     for pc in b c; do
         w="${pc}0"
@@ -44,9 +40,9 @@ offline_alarm() {
     tv_check "A's log says the alarm was sent later" tv_wait_for 5 log_count_above a "ALARM nachtr" 0
 }
 
-# --- group t: port 10161 taken at the server's start; then a station that does not reconnect --------------
-port_taken_then_no_reconnect() {
-    local holder flag t0 t before boxes max=0 box
+# --- group t: port 10161 taken at the server's start ------------------------------------------------------
+port_taken() {
+    local holder flag t0 t
     net_add_pc s 1
     # Another program holds 10161 until the flag file goes.
     flag=$TV_ROOT/hold
@@ -76,30 +72,9 @@ while os.path.exists(sys.argv[1]):
     tv_check "station b registers once the port is free" test -n "$t"
     [ -n "$t" ] && net_figure "port 10161 freed: station b registered after" "$t s"
     tv_check "the server's start line follows the open port" tv_file_contains "$SRV/Log/log.csv" "Server gestartet"
-
-    # Without reconnecting, the server down for 30 s: one notice, then the end.
-    net_set "$DIR_b" Autoreconnect 0
-    export DISPLAY=$DISPLAY_b TV_DISPLAY=$DISPLAY_b
-    before=$(tv_windows_of "$PID_b" --name '^tavinor$' | sort)
-    stop_server
-    t0=$SECONDS
-    while [ $((SECONDS - t0)) -lt 30 ]; do
-        boxes=$(comm -13 <(echo "$before") <(tv_windows_of "$PID_b" --name '^tavinor$' | sort) | grep -c .)
-        [ "$boxes" -gt "$max" ] && max=$boxes
-        sleep 1
-    done
-    tv_check "one lost-server notice in 30 s, no pile (saw $max)" test "$max" -eq 1
-    net_figure "server down 30 s without reconnecting: notices open at most" "$max"
-    tv_check "b runs while its notice is open" tv_alive "$PID_b"
-    box=$(comm -13 <(echo "$before") <(tv_windows_of "$PID_b" --name '^tavinor$' | sort) | head -1)
-    if [ -n "$box" ]; then
-        tv_focus "$box"
-        tv_xdo key Return
-    fi
-    tv_check "b ends after the notice" tv_wait_gone 10 "$PID_b"
 }
 
 net_group a offline_alarm
-net_group t port_taken_then_no_reconnect
+net_group t port_taken
 net_join
 tv_finish

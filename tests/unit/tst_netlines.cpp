@@ -29,42 +29,39 @@ class tst_NetLines : public QObject
     Q_OBJECT
 
 private slots:
-    void framing_data()
-    {
-        QTest::addColumn<QList<QByteArray>>("chunks");
-        QTest::addColumn<Lines>("expected");
-
-        QTest::newRow("merged 005 and 009") << QList<QByteArray>{"005: 10.0.0.1|001: |A|1|0|10.0.0.1\r\n009: x\r\n"}
-                                            << Lines{"005: 10.0.0.1|001: |A|1|0|10.0.0.1", "009: x"};
-        QTest::newRow("split between CR and LF: no empty line, no LF at the next start")
-            << QList<QByteArray>{"006: \r", "\n008: \r", "\n"} << Lines{"006: ", "008: "};
-        QTest::newRow("CR only") << QList<QByteArray>{"001: |A|1|1\r002: y\r"} << Lines{"001: |A|1|1", "002: y"};
-        QTest::newRow("tail completed later") << QList<QByteArray>{"004: \r\n006", ": \r\n"} << Lines{"004: ", "006: "};
-        QTest::newRow("LF alone does not end a line") << QList<QByteArray>{"004: \n006: \r"} << Lines{"004: \n006: "};
-        QTest::newRow("empty lines are skipped") << QList<QByteArray>{"\r\n\r\n\r008: \r\n"} << Lines{"008: "};
-        QByteArray binary("004:\0\xff\x81\n\x01", 9);
-        QTest::newRow("binary bytes stay in the line") << QList<QByteArray>{binary + "\r\n"} << Lines{binary};
-        QTest::newRow("byte by byte") << QList<QByteArray>{"0",  "0", "8", ":", " ", "\r",
-                                                           "\n", "0", "1", "0", ":", "\r"}
-                                      << Lines{"008: ", "010:"};
-    }
-
+    // Lines end at CR, an LF right after it included; empty lines are skipped; a line over the limit is
+    // dropped up to its CR, once, with memory held at the limit, and the stream goes on.
     void framing()
     {
-        QFETCH(QList<QByteArray>, chunks);
-        QFETCH(Lines, expected);
-        LineFramer f;
-        const auto r = FeedAll(f, chunks);
-        QCOMPARE(r.lines, expected);
-        QCOMPARE(r.overlong, 0);
-        QCOMPARE(f.PendingBytes(), 0);
-    }
+        const QByteArray binary("004:\0\xff\x81\n\x01", 9);
+        const QByteArray limit(LineFramer::kMaxTail, 'a');
+        const QByteArray over = limit + 'z';
+        const QByteArray relay = "005: 10.0.0.1|001: |A|1|0|10.0.0.1";
+        const struct
+        {
+            const char* name;
+            QList<QByteArray> chunks;
+            Lines expected;
+            int overlong;
+        } rows[] = {
+            {"merged", {relay + "\r\n009: x\r\n"}, {relay, "009: x"}, 0},
+            {"split between CR and LF", {"006: \r", "\n008: \r", "\n"}, {"006: ", "008: "}, 0},
+            {"CR only", {"001: |A|1|1\r002: y\r"}, {"001: |A|1|1", "002: y"}, 0},
+            {"tail completed later", {"004: \r\n006", ": \r\n"}, {"004: ", "006: "}, 0},
+            {"LF alone ends nothing", {"004: \n006: \r"}, {"004: \n006: "}, 0},
+            {"empty lines skipped", {"\r\n\r\n\r008: \r\n"}, {"008: "}, 0},
+            {"binary bytes kept", {binary + "\r\n"}, {binary}, 0},
+            {"byte by byte", {"0", "0", "8", ":", " ", "\r", "\n", "0", "1", "0", ":", "\r"}, {"008: ", "010:"}, 0},
+            {"the limit is a line", {limit + "\r\n"}, {limit}, 0},
+            {"overlong dropped", {"006: \r\n" + over, "\r\n008: \r\n"}, {"006: ", "008: "}, 1},
+        };
+        for (const auto& r : rows) {
+            LineFramer f;
+            const auto got = FeedAll(f, r.chunks);
+            QVERIFY2(got.lines == r.expected && got.overlong == r.overlong && f.PendingBytes() == 0, r.name);
+        }
 
-    // A line over the limit is dropped up to its CR, once, with memory held at the limit; the stream goes on.
-    void framingOversizeTailIsDroppedAndStreamGoesOn()
-    {
         LineFramer f;
-        QCOMPARE(f.Feed(QByteArray(LineFramer::kMaxTail, 'a') + "\r\n").lines.size(), 1); // the limit is a line
         int overlong = 0;
         for (int i = 0; i < 1024; ++i) {
             const auto r = f.Feed(QByteArray(1024, 'x'));
@@ -72,12 +69,17 @@ private slots:
             QVERIFY(r.lines.isEmpty() && f.PendingBytes() <= LineFramer::kMaxTail);
         }
         QCOMPARE(overlong, 1);
-        auto r = f.Feed("yyyy\r\n006: \r\n" + QByteArray(LineFramer::kMaxTail + 1, 'z') + "\r\n008: \r\n");
-        QCOMPARE(r.lines, (Lines{"006: ", "008: "}));
-        QCOMPARE(r.overlong, 1);
+        QCOMPARE(f.Feed("yyyy\r\n006: \r\n").lines, Lines{"006: "});
         f.Feed("partial");
         f.Reset();
         QCOMPARE(f.Feed("004: \r").lines, Lines{"004: "});
+
+        // The last line of a connection that ends without CR is handled whole; an overlong tail stays dropped.
+        QCOMPARE(f.Feed("004: \r\n009: x").lines, Lines{"004: "});
+        QCOMPARE(f.Flush(), QByteArray("009: x"));
+        QCOMPARE(f.Flush(), QByteArray());
+        f.Feed(over);
+        QCOMPARE(f.Flush(), QByteArray());
     }
 
     void relayLines()
@@ -99,81 +101,52 @@ private slots:
     }
 
     // A registration is clipped to what every receiver takes as one line; within the limit not a byte changes.
-    void registrationClipping_data()
-    {
-        QTest::addColumn<QString>("registration");
-        QTest::addColumn<QString>("stored");
-        const QString max(Protocol::kMaxStationName, QLatin1Char('N'));
-        const auto r = [](const QString& name) { return "001: |" + name + "|1|0"; };
-        QTest::newRow("short name unchanged") << r("Empfang") << r("Empfang");
-        QTest::newRow("longest name unchanged") << r(max) << r(max);
-        QTest::newRow("long name clipped, flags kept") << r(max + "XYZ") << r(max);
-        QTest::newRow("separators in a long name: line clipped")
-            << r(max + "|" + max) << ("001: |" + max + "|" + max).left(Protocol::kMaxRegistration);
-        QTest::newRow("no fields") << QStringLiteral("001: ") << QStringLiteral("001: ");
-    }
     void registrationClipping()
     {
-        QFETCH(QString, registration);
-        QFETCH(QString, stored);
-        QCOMPARE(Protocol::ClipRegistration(registration), stored);
-        // Whatever a station sends, the longest relay line made from it fits the receivers' framer.
-        const QString relay = Protocol::RelayLine(QStringLiteral("007: "), QStringLiteral("255.255.255.255"),
-                                                  Protocol::StationRecord(stored, QStringLiteral("255.255.255.255")));
-        QVERIFY(relay.size() + 2 <= LineFramer::kMaxTail);
-        // The station itself never sends more than the limit.
         const QString max(Protocol::kMaxStationName, QLatin1Char('N'));
-        QCOMPARE(Protocol::RegistrationLine(max + max, QStringLiteral("1"), QStringLiteral("0")),
-                 "001: |" + max + "|1|0");
-    }
-
-    // The last line of a connection that ends without CR is handled whole.
-    void framingFlushAtEnd()
-    {
-        LineFramer f;
-        QCOMPARE(f.Feed("004: \r\n009: x").lines, Lines{"004: "});
-        QCOMPARE(f.Flush(), QByteArray("009: x"));
-        QCOMPARE(f.Flush(), QByteArray());
-        f.Feed("006: \r\n");
-        QCOMPARE(f.Flush(), QByteArray());
-        f.Feed(QByteArray(LineFramer::kMaxTail + 1, 'x'));
-        QCOMPARE(f.Flush(), QByteArray()); // an overlong tail stays dropped
+        const auto r = [](const QString& name) { return "001: |" + name + "|1|0"; };
+        const QString rows[][2] = {
+            {r("Empfang"), r("Empfang")},
+            {r(max), r(max)},
+            {r(max + "XYZ"), r(max)}, // flags kept
+            {r(max + "|" + max), ("001: |" + max + "|" + max).left(Protocol::kMaxRegistration)},
+            {QStringLiteral("001: "), QStringLiteral("001: ")},
+        };
+        for (const auto& [registration, stored] : rows) {
+            QCOMPARE(Protocol::ClipRegistration(registration), stored);
+            // Whatever a station sends, the longest relay line made from it fits the receivers' framer.
+            const QString relay =
+                Protocol::RelayLine(QStringLiteral("007: "), QStringLiteral("255.255.255.255"),
+                                    Protocol::StationRecord(stored, QStringLiteral("255.255.255.255")));
+            QVERIFY(relay.size() + 2 <= LineFramer::kMaxTail);
+        }
+        // The station itself never sends more than the limit.
+        QCOMPARE(Protocol::RegistrationLine(max + max, QStringLiteral("1"), QStringLiteral("0")), r(max));
     }
 
     // 001 answered by 002 keeps the link; one miss repeats the 001, a second one in a row is a dead link.
-    void registrationWatch_data()
-    {
-        QTest::addColumn<QString>("events");   // s = 001 sent, a = 002 arrived, e = answer time over
-        QTest::addColumn<QString>("verdicts"); // one per e: n none, r retry, d dead
-        const char* rows[][3] = {
-            {"answered", "sae", "n"},
-            {"one miss, then answered", "sesae", "rn"},
-            {"two misses in a row", "sese", "rd"},
-            {"misses apart are no death", "sesasese", "rrd"},
-            {"answer after the retry went out", "sesa", "r"},
-            {"nothing sent", "e", "n"},
-        };
-        for (const auto& r : rows)
-            QTest::newRow(r[0]) << QString(r[1]) << QString(r[2]);
-    }
     void registrationWatch()
     {
-        QFETCH(QString, events);
-        QFETCH(QString, verdicts);
+        // s = 001 sent, a = 002 arrived, e = answer time over; one verdict per e: n none, r retry, d dead
+        const char* rows[][2] = {
+            {"sae", "n"}, {"sesae", "rn"}, {"sese", "rd"}, {"sesasese", "rrd"}, {"sesa", "r"}, {"e", "n"},
+        };
         using V = LinkRules::RegistrationWatch::Verdict;
-        LinkRules::RegistrationWatch w;
-        QString got;
-        for (QChar c : events) {
-            if (c == QLatin1Char('s'))
-                w.Sent();
-            else if (c == QLatin1Char('a'))
-                w.Answered();
-            else {
-                const V v = w.Expired();
-                got += v == V::Dead ? 'd' : v == V::Retry ? 'r' : 'n';
+        for (const auto& [events, verdicts] : rows) {
+            LinkRules::RegistrationWatch w;
+            QString got;
+            for (const char* c = events; *c; ++c) {
+                if (*c == 's') {
+                    w.Sent();
+                } else if (*c == 'a') {
+                    w.Answered();
+                } else {
+                    const V v = w.Expired();
+                    got += v == V::Dead ? 'd' : v == V::Retry ? 'r' : 'n';
+                }
             }
+            QVERIFY2(got == QLatin1String(verdicts), events);
         }
-        QCOMPARE(got, verdicts);
     }
 
     // Only the server opens a station's downlink; refusals are logged once per address and minute.
@@ -200,99 +173,95 @@ private slots:
 
     // A station without its server ends only after one notice, never over an alarm or the settings dialog,
     // and not at all once the server is back.
-    void lostServerSteps_data()
-    {
-        QTest::addColumn<bool>("settings");
-        QTest::addColumn<bool>("alarm");
-        QTest::addColumn<bool>("back");
-        QTest::addColumn<bool>("noticed");
-        QTest::addColumn<int>("step");
-        using S = LinkRules::LostServerStep;
-        QTest::newRow("first tick: notice") << false << false << false << false << int(S::Notice);
-        QTest::newRow("after the notice: end") << false << false << false << true << int(S::End);
-        QTest::newRow("alarm window open: notice all the same") << false << true << false << false << int(S::Notice);
-        QTest::newRow("alarm window open after the notice: wait") << false << true << false << true << int(S::Wait);
-        QTest::newRow("settings open: wait") << true << false << false << false << int(S::Wait);
-        QTest::newRow("server back: stop") << false << false << true << true << int(S::Stop);
-        QTest::newRow("server back over an alarm: stop") << false << true << true << false << int(S::Stop);
-    }
     void lostServerSteps()
     {
-        QFETCH(bool, settings);
-        QFETCH(bool, alarm);
-        QFETCH(bool, back);
-        QFETCH(bool, noticed);
-        QFETCH(int, step);
-        QCOMPARE(int(LinkRules::NextLostServerStep(settings, alarm, back, noticed)), step);
-    }
+        using S = LinkRules::LostServerStep;
+        const struct
+        {
+            bool settings, alarm, back, noticed;
+            S step;
+        } rows[] = {
+            {false, false, false, false, S::Notice}, {false, false, false, true, S::End},
+            {false, true, false, false, S::Notice},  {false, true, false, true, S::Wait},
+            {true, false, false, false, S::Wait},    {false, false, true, true, S::Stop},
+            {false, true, true, false, S::Stop},
+        };
+        for (const auto& r : rows)
+            QVERIFY2(LinkRules::NextLostServerStep(r.settings, r.alarm, r.back, r.noticed) == r.step,
+                     qPrintable(QStringLiteral("%1%2%3%4").arg(r.settings).arg(r.alarm).arg(r.back).arg(r.noticed)));
 
-    // Which received lines a role acts on; everything else is stray input and only logged within a budget.
-    void acceptedLines_data()
-    {
-        QTest::addColumn<QString>("line");
-        QTest::addColumn<bool>("server");
-        QTest::addColumn<bool>("accepted");
-        QTest::newRow("server: alarm") << "004: " << true << true;
-        QTest::newRow("server: code without blank") << "008:x" << true << true;
-        QTest::newRow("server: registration") << "001: |A|1|0" << true << true;
-        QTest::newRow("server: 003 with address") << "003:  10.0.0.7 " << true << true;
-        QTest::newRow("server: 003 with a host name") << "003: example" << true << false;
-        QTest::newRow("server: 003 empty") << "003: " << true << false;
-        QTest::newRow("server: 003 number too big") << "003: 10.0.0.256" << true << false;
-        QTest::newRow("server: 003 three parts") << "003: 10.0.1" << true << false;
-        QTest::newRow("server: a relay code") << "005: 10.0.0.1|" << true << false;
-        QTest::newRow("server: unknown code") << "123: " << true << false;
-        QTest::newRow("server: binary") << QString::fromLatin1("\x01\xff\x80:") << true << false;
-        QTest::newRow("station: alarm relay") << "005: 10.0.0.1|" << false << true;
-        QTest::newRow("station: training relay") << "011: 10.0.0.1|" << false << true;
-        QTest::newRow("station: a station's code") << "004: " << false << false;
-        QTest::newRow("server: a receipt, unless its sender offered receipts") << "014: 10.0.0.1|1" << true << false;
-        QTest::newRow("station: receipt answer and states") << "015: x" << false << true;
-        QTest::newRow("station: the offer is not a downlink line") << "012: receipts" << false << false;
-    }
-    void acceptedLines()
-    {
-        QFETCH(QString, line);
-        QFETCH(bool, server);
-        QFETCH(bool, accepted);
-        QCOMPARE(Protocol::IsAccepted(line, server), accepted);
+        // Which received lines a role acts on; everything else is stray input and only logged within a budget.
+        const struct
+        {
+            const char* line;
+            bool server, accepted;
+        } lines[] = {
+            {"004: ", true, true},
+            {"008:x", true, true},
+            {"001: |A|1|0", true, true},
+            {"003:  10.0.0.7 ", true, true},
+            {"003: example", true, false},
+            {"003: ", true, false},
+            {"003: 10.0.0.256", true, false},
+            {"003: 10.0.1", true, false},
+            {"005: 10.0.0.1|", true, false},
+            {"123: ", true, false},
+            {"\x01\xff\x80:", true, false},
+            {"005: 10.0.0.1|", false, true},
+            {"011: 10.0.0.1|", false, true},
+            {"004: ", false, false},
+            {"014: 10.0.0.1|1", true, false}, // a receipt, unless its sender offered receipts
+            {"015: x", false, true},
+            {"012: receipts", false, false}, // the offer is no downlink line
+        };
+        for (const auto& l : lines)
+            QVERIFY2(Protocol::IsAccepted(QString::fromLatin1(l.line), l.server) == l.accepted, l.line);
     }
 
     // One connection's stray lines over time (ms): "i" an invalid line, "v" a valid one, "s" a look for the
     // summary, "e" the end of the connection. The verdicts and summary counts in order: L logged, C counted,
     // G given up, a number a summary.
-    void strayLineBudget_data()
-    {
-        QTest::addColumn<Events>("events");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("the first three of a minute logged, the rest counted")
-            << Events{{0, 'i'}, {1, 'i'}, {2, 'i'}, {3, 'i'}, {4, 'i'}, {5, 's'}, {6, 'e'}, {7, 'e'}} << "LLLCC020";
-        QTest::newRow("the count reported once its minute is over, then a new budget")
-            << Events{{0, 'i'},     {1, 'i'},     {2, 'i'},     {3, 'i'},     {4, 'i'},
-                      {20000, 'v'}, {60000, 's'}, {60000, 's'}, {60001, 'i'}, {60002, 'i'}}
-            << "LLLCC20LL";
-        QTest::newRow("valid lines in between keep a busy peer connected")
-            << Events{{0, 'i'}, {20000, 'v'}, {29000, 'i'}, {40000, 'v'}, {59000, 'i'}, {70000, 'i'}} << "LLLL";
-        QTest::newRow("30 s of nothing but invalid lines: given up")
-            << Events{{0, 'i'}, {10000, 'i'}, {29999, 'i'}, {30000, 'i'}} << "LLLG";
-    }
     void strayLineBudget()
     {
-        QFETCH(Events, events);
-        QFETCH(QString, expected);
-        LineAudit audit;
-        QString got;
-        for (const auto& [now, what] : events) {
-            if (what == 'v') {
-                audit.Valid(now);
-            } else if (what == 's' || what == 'e') {
-                got += QString::number(audit.TakeDropped(now, what == 'e'));
-            } else {
-                const LineAudit::Verdict v = audit.Invalid(now);
-                got += v == LineAudit::Verdict::Log ? 'L' : v == LineAudit::Verdict::Count ? 'C' : 'G';
+        const struct
+        {
+            Events events;
+            const char* expected;
+        } rows[] = {
+            // the first three of a minute logged, the rest counted
+            {{{0, 'i'}, {1, 'i'}, {2, 'i'}, {3, 'i'}, {4, 'i'}, {5, 's'}, {6, 'e'}, {7, 'e'}}, "LLLCC020"},
+            // the count reported once its minute is over, then a new budget
+            {{{0, 'i'},
+              {1, 'i'},
+              {2, 'i'},
+              {3, 'i'},
+              {4, 'i'},
+              {20000, 'v'},
+              {60000, 's'},
+              {60000, 's'},
+              {60001, 'i'},
+              {60002, 'i'}},
+             "LLLCC20LL"},
+            // valid lines in between keep a busy peer connected
+            {{{0, 'i'}, {20000, 'v'}, {29000, 'i'}, {40000, 'v'}, {59000, 'i'}, {70000, 'i'}}, "LLLL"},
+            // 30 s of nothing but invalid lines: given up
+            {{{0, 'i'}, {10000, 'i'}, {29999, 'i'}, {30000, 'i'}}, "LLLG"},
+        };
+        for (const auto& r : rows) {
+            LineAudit audit;
+            QString got;
+            for (const auto& [now, what] : r.events) {
+                if (what == 'v') {
+                    audit.Valid(now);
+                } else if (what == 's' || what == 'e') {
+                    got += QString::number(audit.TakeDropped(now, what == 'e'));
+                } else {
+                    const LineAudit::Verdict v = audit.Invalid(now);
+                    got += v == LineAudit::Verdict::Log ? 'L' : v == LineAudit::Verdict::Count ? 'C' : 'G';
+                }
             }
+            QVERIFY2(got == QLatin1String(r.expected), r.expected);
         }
-        QCOMPARE(got, expected);
     }
 };
 

@@ -35,64 +35,51 @@ class tst_Receipts : public QObject
 {
     Q_OBJECT
 private slots:
-    void collectionRules_data();
     void collectionRules();
     void secondAlarms();
-    void lines_data();
     void lines();
     void raiserBoard();
-    void texts_data();
     void texts();
 };
 
 // Steps, one a word: "r<slot><1|0>" receipt for A's alarm, "l<slot>" station left, "f" the wait is over.
 // "told" is what the raiser hears, in order: slot, state and "late".
-void tst_Receipts::collectionRules_data()
-{
-    QTest::addColumn<QString>("steps");
-    QTest::addColumn<QString>("states");
-    QTest::addColumn<QString>("told");
-    const char* rows[][4] = {
-        {"receipts as they come", "r21 r30", "S2=shown S3=off S4=wait S5=old", "2shown 3off"},
-        {"a duplicate changes nothing", "r21 r21 r20", "S2=shown S3=wait S4=wait S5=old", "2shown"},
-        {"not a target, older station", "r71 r51", "S2=wait S3=wait S4=wait S5=old", ""},
-        {"the wait names the missing", "r21 f", "S2=shown S3=missing S4=missing S5=old", "2shown 3missing 4missing"},
-        {"a late receipt still counts", "f r31 r31", "S2=missing S3=shown S4=missing S5=old",
-         "2missing 3missing 4missing 3shown-late"},
-        {"a station leaving is missing at once", "l3 r31 f", "S2=missing S3=missing S4=missing S5=old",
-         "3missing 2missing 4missing"},
-        {"leaving after its receipt", "r31 l3", "S2=wait S3=shown S4=wait S5=old", "3shown"},
-    };
-    for (const auto& r : rows)
-        QTest::newRow(r[0]) << QString(r[1]) << QString(r[2]) << QString(r[3]);
-}
-
 void tst_Receipts::collectionRules()
 {
-    QFETCH(QString, steps);
-    Collector c;
-    const int number = c.Start(A, {T(2), T(3), T(4), T(5, State::Older)});
-    QStringList told;
-    auto note = [&told](const Collector::Change& ch) {
-        told << QString::number(ch.entry.name.mid(1).toInt()) +
-                    Receipts::StateLine(1, ch.entry.state, {}, {}).section('|', 1, 1) +
-                    (ch.late ? QStringLiteral("-late") : QString());
+    const char* rows[][3] = {
+        {"r21 r30", "S2=shown S3=off S4=wait S5=old", "2shown 3off"},
+        {"r21 r21 r20", "S2=shown S3=wait S4=wait S5=old", "2shown"}, // a duplicate changes nothing
+        {"r71 r51", "S2=wait S3=wait S4=wait S5=old", ""},            // not a target, older station
+        {"r21 f", "S2=shown S3=missing S4=missing S5=old", "2shown 3missing 4missing"},
+        {"f r31 r31", "S2=missing S3=shown S4=missing S5=old", "2missing 3missing 4missing 3shown-late"},
+        {"l3 r31 f", "S2=missing S3=missing S4=missing S5=old", "3missing 2missing 4missing"},
+        {"r31 l3", "S2=wait S3=shown S4=wait S5=old", "3shown"},
     };
-    for (const QString& step : steps.split(QLatin1Char(' '))) {
-        if (step.startsWith(QLatin1Char('r'))) {
-            if (auto ch = c.Receive(step.mid(1, 1).toInt(), A, step.endsWith(QLatin1Char('1'))))
-                note(*ch);
-        } else if (step.startsWith(QLatin1Char('l'))) {
-            for (const auto& ch : c.StationLeft(step.mid(1).toInt()))
-                note(ch);
-        } else if (step == QLatin1String("f")) {
-            const auto changes = c.Report(number);
-            for (const auto& ch : changes.value())
-                note(ch);
+    for (const auto& [steps, states, expected] : rows) {
+        Collector c;
+        const int number = c.Start(A, {T(2), T(3), T(4), T(5, State::Older)});
+        QStringList told;
+        auto note = [&told](const Collector::Change& ch) {
+            told << QString::number(ch.entry.name.mid(1).toInt()) +
+                        Receipts::StateLine(1, ch.entry.state, {}, {}).section('|', 1, 1) +
+                        (ch.late ? QStringLiteral("-late") : QString());
+        };
+        for (const QString& step : QString(steps).split(QLatin1Char(' '))) {
+            if (step.startsWith(QLatin1Char('r'))) {
+                if (auto ch = c.Receive(step.mid(1, 1).toInt(), A, step.endsWith(QLatin1Char('1'))))
+                    note(*ch);
+            } else if (step.startsWith(QLatin1Char('l'))) {
+                for (const auto& ch : c.StationLeft(step.mid(1).toInt()))
+                    note(ch);
+            } else if (step == QLatin1String("f")) {
+                const auto changes = c.Report(number);
+                for (const auto& ch : changes.value())
+                    note(ch);
+            }
         }
+        QVERIFY2(States(c, A) == QLatin1String(states), steps);
+        QVERIFY2(told.join(QLatin1Char(' ')) == QLatin1String(expected), steps);
     }
-    QTEST(States(c, A), "states");
-    QTEST(told.join(QLatin1Char(' ')), "told");
 }
 
 void tst_Receipts::secondAlarms()
@@ -124,44 +111,40 @@ void tst_Receipts::secondAlarms()
     QVERIFY(!c.LastState(9));
 }
 
-void tst_Receipts::lines_data()
-{
-    QTest::addColumn<QString>("line");
-    QTest::addColumn<QString>("parsed"); // what the parsers make of it, or "-"
-    const char* rows[][3] = {
-        {"offer", "012: receipts", "lists"},
-        {"offer among others", "012: zoom|receipts", "lists"},
-        {"other extension", "012: receiptsV2", "-"},
-        {"answer", "013: receipts", "lists"},
-        {"shown", "014: 10.0.0.4|1", "10.0.0.4 shown"},
-        {"shows nothing", "014: 10.0.0.4|0", "10.0.0.4 off"},
-        {"bad flag", "014: 10.0.0.4|2", "-"},
-        {"no raiser", "014: |1", "-"},
-        {"state, name with separator", "015: 7|shown|10.0.0.5|Bett|4", "7 shown 10.0.0.5 Bett|4"},
-        {"unknown state", "015: 7|asleep|10.0.0.5|B", "-"},
-        {"done", "016: 7", "done 7"},
-        {"done without number", "016: x", "-"},
-    };
-    for (const auto& r : rows)
-        QTest::newRow(r[0]) << QString(r[1]) << QString(r[2]);
-}
-
 void tst_Receipts::lines()
 {
-    QFETCH(QString, line);
-    QString parsed = QStringLiteral("-");
-    const QString code = line.left(4);
-    if ((code == QLatin1String("012:") || code == QLatin1String("013:")) && Receipts::Lists(line, code))
-        parsed = QStringLiteral("lists");
-    if (const Receipts::Receipt r = Receipts::ParseReceipt(line); r.valid)
-        parsed = r.raiser + (r.shown ? QStringLiteral(" shown") : QStringLiteral(" off"));
-    if (const Receipts::Update u = Receipts::ParseStateLine(line); u.valid) {
-        parsed = QStringLiteral("%1 %2 %3 %4").arg(u.alarm).arg(line.section('|', 1, 1), u.entry.address, u.entry.name);
-        QCOMPARE(Receipts::StateLine(u.alarm, u.entry.state, u.entry.address, u.entry.name), line);
+    // What the parsers make of a line, or "-".
+    const char* rows[][2] = {
+        {"012: receipts", "lists"},
+        {"012: zoom|receipts", "lists"},
+        {"012: receiptsV2", "-"},
+        {"013: receipts", "lists"},
+        {"014: 10.0.0.4|1", "10.0.0.4 shown"},
+        {"014: 10.0.0.4|0", "10.0.0.4 off"},
+        {"014: 10.0.0.4|2", "-"},
+        {"014: |1", "-"},
+        {"015: 7|shown|10.0.0.5|Bett|4", "7 shown 10.0.0.5 Bett|4"},
+        {"015: 7|asleep|10.0.0.5|B", "-"},
+        {"016: 7", "done 7"},
+        {"016: x", "-"},
+    };
+    for (const auto& [text, expected] : rows) {
+        const QString line = QString::fromLatin1(text);
+        QString parsed = QStringLiteral("-");
+        const QString code = line.left(4);
+        if ((code == QLatin1String("012:") || code == QLatin1String("013:")) && Receipts::Lists(line, code))
+            parsed = QStringLiteral("lists");
+        if (const Receipts::Receipt r = Receipts::ParseReceipt(line); r.valid)
+            parsed = r.raiser + (r.shown ? QStringLiteral(" shown") : QStringLiteral(" off"));
+        if (const Receipts::Update u = Receipts::ParseStateLine(line); u.valid) {
+            parsed =
+                QStringLiteral("%1 %2 %3 %4").arg(u.alarm).arg(line.section('|', 1, 1), u.entry.address, u.entry.name);
+            QCOMPARE(Receipts::StateLine(u.alarm, u.entry.state, u.entry.address, u.entry.name), line);
+        }
+        if (const int done = Receipts::ParseDoneLine(line))
+            parsed = QStringLiteral("done %1").arg(done);
+        QVERIFY2(parsed == QLatin1String(expected), text);
     }
-    if (const int done = Receipts::ParseDoneLine(line))
-        parsed = QStringLiteral("done %1").arg(done);
-    QTEST(parsed, "parsed");
     // What the program sends reads back.
     QVERIFY(Receipts::Lists(Receipts::OfferLine(), QStringLiteral("012:")));
     QCOMPARE(Receipts::ParseReceipt(Receipts::ReceiptLine(A, true)).raiser, A);
@@ -193,43 +176,42 @@ void tst_Receipts::raiserBoard()
     QCOMPARE(b.Apply(QStringLiteral("015: 4|shown|10.0.0.2|B")), Change::None); // older than the current
 }
 
-void tst_Receipts::texts_data()
-{
-    QTest::addColumn<QString>("states"); // one letter per station S1, S2, ...: w s o v m
-    QTest::addColumn<bool>("done");
-    QTest::addColumn<QString>("window");
-    QTest::addColumn<QString>("log");
-    QTest::newRow("collecting") << "ssowvm" << false
-                                << "Alarm wird angezeigt auf 2 von 4 Stationen\nBestätigt: S1, S2\n"
-                                   "Keine Anzeige eingestellt: S3\n"
-                                   "Ohne Rückmeldung (ältere Version): S5"
-                                << "Rückmeldung: Alarm angezeigt auf 2 von 4 Stationen / nicht bestätigt: S4, S6 / "
-                                   "keine Anzeige eingestellt: S3 / ohne Rückmeldung (ältere Version): S5";
-    QTest::newRow("done") << "swm" << true
-                          << "Alarm wird angezeigt auf 1 von 3 Stationen\nBestätigt: S1\nNicht bestätigt: S2, S3"
-                          << "Rückmeldung: Alarm angezeigt auf 1 von 3 Stationen / nicht bestätigt: S2, S3";
-    QTest::newRow("one") << "s" << true << "Alarm wird angezeigt auf 1 von 1 Station\nBestätigt: S1"
-                         << "Rückmeldung: Alarm angezeigt auf 1 von 1 Station";
-    QTest::newRow("nobody") << "" << true << "Alarm wird angezeigt auf 0 von 0 Stationen"
-                            << "Rückmeldung: Alarm angezeigt auf 0 von 0 Stationen";
-    QTest::newRow("long list") << QString(15, QLatin1Char('m')) << true
-                               << "Alarm wird angezeigt auf 0 von 15 Stationen\nNicht bestätigt: S1, S2, S3, S4, S5, "
-                                  "S6, S7, S8, S9, S10, S11, S12 und 3 weitere"
-                               << "Rückmeldung: Alarm angezeigt auf 0 von 15 Stationen / nicht bestätigt: S1, S2, S3, "
-                                  "S4, S5, S6, S7, S8, S9, S10, S11, S12, S13, S14, S15";
-}
-
 void tst_Receipts::texts()
 {
-    QFETCH(QString, states);
-    QFETCH(bool, done);
+    // One letter per station S1, S2, ...: w s o v m; whether the wait is over; the window's and the log's text.
+    const struct
+    {
+        QString states;
+        bool done;
+        const char* window;
+        const char* log;
+    } rows[] = {
+        {"ssowvm", false,
+         "Alarm wird angezeigt auf 2 von 4 Stationen\nBestätigt: S1, S2\nKeine Anzeige eingestellt: S3\n"
+         "Ohne Rückmeldung (ältere Version): S5",
+         "Rückmeldung: Alarm angezeigt auf 2 von 4 Stationen / nicht bestätigt: S4, S6 / "
+         "keine Anzeige eingestellt: S3 / ohne Rückmeldung (ältere Version): S5"},
+        {"swm", true, "Alarm wird angezeigt auf 1 von 3 Stationen\nBestätigt: S1\nNicht bestätigt: S2, S3",
+         "Rückmeldung: Alarm angezeigt auf 1 von 3 Stationen / nicht bestätigt: S2, S3"},
+        {"s", true, "Alarm wird angezeigt auf 1 von 1 Station\nBestätigt: S1",
+         "Rückmeldung: Alarm angezeigt auf 1 von 1 Station"},
+        {"", true, "Alarm wird angezeigt auf 0 von 0 Stationen", "Rückmeldung: Alarm angezeigt auf 0 von 0 Stationen"},
+        {QString(15, QLatin1Char('m')), true,
+         "Alarm wird angezeigt auf 0 von 15 Stationen\nNicht bestätigt: S1, S2, S3, S4, S5, S6, S7, S8, S9, S10, S11, "
+         "S12 und 3 weitere",
+         "Rückmeldung: Alarm angezeigt auf 0 von 15 Stationen / nicht bestätigt: S1, S2, S3, S4, S5, S6, S7, S8, S9, "
+         "S10, S11, S12, S13, S14, S15"},
+    };
     const QHash<QChar, State> kinds = {
         {'w', State::Waiting}, {'s', State::Shown}, {'o', State::Off}, {'v', State::Older}, {'m', State::Missing}};
-    QList<Entry> entries;
-    for (int i = 0; i < states.size(); ++i)
-        entries << Entry{QStringLiteral("10.0.0.%1").arg(i + 1), QStringLiteral("S%1").arg(i + 1), kinds[states[i]]};
-    QTEST(Receipts::WindowText(entries, done), "window");
-    QTEST(Receipts::LogText(entries), "log");
+    for (const auto& r : rows) {
+        QList<Entry> entries;
+        for (int i = 0; i < r.states.size(); ++i)
+            entries << Entry{QStringLiteral("10.0.0.%1").arg(i + 1), QStringLiteral("S%1").arg(i + 1),
+                             kinds[r.states[i]]};
+        QCOMPARE(Receipts::WindowText(entries, r.done), QString::fromUtf8(r.window));
+        QCOMPARE(Receipts::LogText(entries), QString::fromUtf8(r.log));
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_Receipts)
