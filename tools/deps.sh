@@ -4,7 +4,7 @@ set -euo pipefail
 build_pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev libxcb1-dev fonts-dejavu-core libcanberra-dev libcanberra-pulse)
 # Making the package needs dpkg-shlibdeps (dpkg-dev) and file; testing it needs lintian and acl besides.
 package_pkgs=(dpkg-dev file)
-test_pkgs=(xvfb xauth openbox trayer xdotool xterm x11-utils imagemagick iproute2 procps python3 pulseaudio pulseaudio-utils sox nftables dbus libglib2.0-bin haskell-status-notifier-item-utils lintian acl "${package_pkgs[@]}")
+test_pkgs=(xvfb xauth openbox trayer xdotool xterm x11-utils imagemagick iproute2 procps python3 pulseaudio pulseaudio-utils sox nftables lintian acl "${package_pkgs[@]}")
 pkgs=("${build_pkgs[@]}")
 [ "${1:-}" = test ] && pkgs+=("${test_pkgs[@]}")
 [ "${1:-}" = package ] && pkgs+=("${package_pkgs[@]}")

@@ -1,7 +1,6 @@
 # Helpers for the system tests: a private X display with window manager and tray host, throwaway
 # installations copied from build/bin, waits with timeouts, screenshots, and a cleanup that ends exactly the
 # processes this test started. Sourced by tests/system/test_*.sh, which are run as `bash test_x.sh <build/bin>`.
-#
 # Results are printed as "ok - ..." / "not ok - ..."; tv_finish exits non-zero when anything failed.
 
 set -u
@@ -120,36 +119,19 @@ tv_wait_gone() { tv_wait_for "$1" tv_gone "$2"; }
 tv_xdo() { timeout 10 xdotool "$@"; }
 tv_x() { DISPLAY=$TV_DISPLAY timeout 10 "$@"; }
 
-# Starts Xvfb (without the reset after its last client left, which refuses connections for a moment) on
-# the first free display number from 90 up; a number taken meanwhile by a parallel test
-# makes that Xvfb fail on its lock, and the next number is tried. The display answering is not enough: until
-# the losing Xvfb has died, the winner's socket answers for it; the lock file names the one that owns it.
+# Starts Xvfb (without the reset after its last client left, which refuses connections for a moment) on a
+# display number it picks itself: it binds the first free one and only then names it, so tests running side by
+# side never share a display.
 tv_start_display() {
-    local n=90 pid
-    while [ "$n" -lt 190 ]; do
-        if [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; then
-            n=$((n + 1))
-            continue
-        fi
-        Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp -noreset >"$TV_ARTIFACTS/xvfb-$n.log" 2>&1 &
-        pid=$!
-        tv_track "$pid"
-        if tv_wait_for 10 tv_display_up "$n" "$pid" && tv_alive "$pid" &&
-            [ "$(tr -d ' \n' <"/tmp/.X$n-lock" 2>/dev/null)" = "$pid" ]; then
-            TV_DISPLAY=":$n"
-            export DISPLAY=$TV_DISPLAY
-            echo "# display $TV_DISPLAY (Xvfb pid $pid)"
-            return 0
-        fi
-        kill "$pid" 2>/dev/null
-        n=$((n + 1))
-    done
-    tv_bail "no X display could be started"
-}
-
-tv_display_up() {
-    tv_alive "$2" || return 0 # died: stop waiting, the caller tries the next number
-    [ -S "/tmp/.X11-unix/X$1" ] && DISPLAY=":$1" timeout 5 xdpyinfo >/dev/null 2>&1
+    local pid file
+    file=$(mktemp "$TV_ROOT/display.XXXXXX")
+    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>"$file" >>"$TV_ARTIFACTS/xvfb.log" 2>&1 &
+    pid=$!
+    tv_track "$pid"
+    tv_wait_for 20 grep -q . "$file" || tv_bail "no X display could be started (see $TV_ARTIFACTS/xvfb.log)"
+    TV_DISPLAY=":$(head -n1 "$file")"
+    export DISPLAY=$TV_DISPLAY
+    echo "# display $TV_DISPLAY (Xvfb pid $pid)"
 }
 
 tv_wm_running() {
@@ -214,44 +196,22 @@ tv_windows_of() {
 tv_has_window() { [ -n "$(tv_windows_of "$@")" ]; }
 tv_lacks_window() { ! tv_has_window "$@"; }
 
-# Every window id below `root` (hex), recursively, one a line, in decimal.
-tv_descendants() {
-    tv_x xwininfo -tree -id "$1" 2>/dev/null | grep -oE '^ +0x[0-9a-f]+' | while read -r w; do printf '%d\n' "$w"; done
-}
-
-# The top-level windows of trayer (its panel holds the embedded icons).
-tv_trayer_windows() {
-    local ws
-    ws=$(tv_xdo search --pid "$TV_TRAYER_PID" 2>/dev/null)
-    [ -n "$ws" ] || ws=$(tv_xdo search --classname '^trayer$' 2>/dev/null)
-    echo "$ws"
-}
-
-# The window of process `pid` that trayer has embedded (decimal id), empty when none.
+# The window of process `pid` that trayer (its top-level windows hold the embedded icons) has embedded
+# (decimal id), empty when none.
 tv_embedded_icon() {
     local pid=$1 mine t w
     mine=$(tv_xdo search --pid "$pid" 2>/dev/null | sort -u)
     [ -n "$mine" ] || return 1
-    for t in $(tv_trayer_windows); do
-        for w in $(tv_descendants "$t"); do
-            if grep -qx "$w" <<<"$mine"; then
-                echo "$w"
-                return 0
-            fi
-        done
+    for t in $(tv_xdo search --pid "$TV_TRAYER_PID" 2>/dev/null || tv_xdo search --classname '^trayer$' 2>/dev/null); do
+        # Every window below it, recursively, in decimal: the first of ours.
+        w=$(tv_x xwininfo -tree -id "$t" 2>/dev/null | grep -oE '^ +0x[0-9a-f]+' | xargs printf '%d\n' |
+            grep -Fx -f <(echo "$mine") | head -n1)
+        [ -n "$w" ] && echo "$w" && return 0
     done
     return 1
 }
 
 tv_icon_embedded() { [ -n "$(tv_embedded_icon "$1")" ]; }
-
-# Centre of a window in root coordinates: "x y".
-tv_window_centre() {
-    tv_x xwininfo -id "$1" 2>/dev/null | awk '
-        /Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF}
-        /^ *Width:/ {w=$NF} /^ *Height:/ {h=$NF}
-        END { if (w == "") exit 1; printf "%d %d\n", x + w / 2, y + h / 2 }'
-}
 
 # Brings a window to the front with the keyboard focus, so that the next keys reach it.
 tv_focus() {
@@ -265,9 +225,10 @@ tv_focus() {
 tv_click_icon() {
     local icon
     icon=$(tv_embedded_icon "$1") || return 1
-    # No --sync: it waits for a motion that never comes when the pointer is already there.
+    # To its centre; no --sync: it waits for a motion that never comes when the pointer is already there.
     # shellcheck disable=SC2046
-    tv_xdo mousemove $(tv_window_centre "$icon") >/dev/null 2>&1
+    tv_xdo mousemove $(tv_x xwininfo -id "$icon" 2>/dev/null | awk '/Absolute upper-left X/ {x=$NF}
+        /Absolute upper-left Y/ {y=$NF} /^ *Width:/ {w=$NF} /^ *Height:/ {h=$NF} END {print x + int(w / 2), y + int(h / 2)}') >/dev/null 2>&1
     sleep 0.2
     tv_xdo click --repeat "${3:-1}" --delay 120 "$2" >/dev/null 2>&1
 }

@@ -17,30 +17,27 @@ class tst_CommandLine : public QObject
     Q_OBJECT
 
 private slots:
-    void parse_data()
-    {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<int>("action");
-        using A = CommandLine::Action;
-        QTest::newRow("none") << QStringList{} << int(A::Run);
-        QTest::newRow("alarm") << QStringList{"--alarm"} << int(A::Alarm);
-        QTest::newRow("headless") << QStringList{"--headless"} << int(A::Headless);
-        QTest::newRow("help") << QStringList{"--help"} << int(A::Help);
-        QTest::newRow("-h") << QStringList{"-h"} << int(A::Help);
-        QTest::newRow("version") << QStringList{"--version"} << int(A::Version);
-        QTest::newRow("help wins") << QStringList{"--alarm", "--help"} << int(A::Help);
-        QTest::newRow("version wins") << QStringList{"--version", "--headless"} << int(A::Version);
-        QTest::newRow("alarm and headless") << QStringList{"--alarm", "--headless"} << int(A::Error);
-        QTest::newRow("unknown") << QStringList{"--alarn"} << int(A::Error);
-        QTest::newRow("stray word") << QStringList{"alarm"} << int(A::Error);
-    }
     void parse()
     {
-        QFETCH(QStringList, args);
-        QFETCH(int, action);
-        const CommandLine::Result r = CommandLine::Parse(args);
-        QCOMPARE(int(r.action), action);
-        QCOMPARE(r.error.isEmpty(), r.action != CommandLine::Action::Error);
+        using A = CommandLine::Action;
+        const std::pair<QStringList, A> rows[] = {
+            {{}, A::Run},
+            {{"--alarm"}, A::Alarm},
+            {{"--headless"}, A::Headless},
+            {{"--help"}, A::Help},
+            {{"-h"}, A::Help},
+            {{"--version"}, A::Version},
+            {{"--alarm", "--help"}, A::Help},
+            {{"--version", "--headless"}, A::Version},
+            {{"--alarm", "--headless"}, A::Error},
+            {{"--alarn"}, A::Error},
+            {{"alarm"}, A::Error},
+        };
+        for (const auto& [args, action] : rows) {
+            const CommandLine::Result r = CommandLine::Parse(args);
+            QVERIFY2(r.action == action, qPrintable(args.join(' ')));
+            QVERIFY2(r.error.isEmpty() == (r.action != A::Error), qPrintable(args.join(' ')));
+        }
     }
 
     // Only the user who runs the program raises through its socket: another user is stopped by the folder's

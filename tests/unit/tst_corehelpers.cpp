@@ -1,8 +1,8 @@
 #include "core/Functions.h"
-#include "ui/SysTrayUtil.h"
 #include "platform/Cp1252.h"
 #include "platform/SingleInstance.h"
 #include "platform/System.h"
+#include "ui/SysTrayUtil.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -16,25 +16,21 @@ private slots:
     // An XEmbed host: double click shows the window, Qt opens the menu itself, a single click does nothing.
     // A StatusNotifierItem host sends no double click: its left click shows the window, its right click
     // wants the menu from the program.
-    void trayClicks_data()
-    {
-        QTest::addColumn<int>("reason");
-        QTest::addColumn<bool>("embedded");
-        QTest::addColumn<int>("action");
-        using A = SysTrayUtil::TrayAction;
-        QTest::newRow("XEmbed double") << int(QSystemTrayIcon::DoubleClick) << true << int(A::ShowWindow);
-        QTest::newRow("XEmbed left") << int(QSystemTrayIcon::Trigger) << true << int(A::None);
-        QTest::newRow("XEmbed right") << int(QSystemTrayIcon::Context) << true << int(A::None);
-        QTest::newRow("SNI left") << int(QSystemTrayIcon::Trigger) << false << int(A::ShowWindow);
-        QTest::newRow("SNI right") << int(QSystemTrayIcon::Context) << false << int(A::ShowMenu);
-        QTest::newRow("SNI middle") << int(QSystemTrayIcon::MiddleClick) << false << int(A::None);
-    }
     void trayClicks()
     {
-        QFETCH(int, reason);
-        QFETCH(bool, embedded);
-        QFETCH(int, action);
-        QCOMPARE(int(SysTrayUtil::TrayMouseEvent(QSystemTrayIcon::ActivationReason(reason), embedded)), action);
+        using A = SysTrayUtil::TrayAction;
+        const struct
+        {
+            QSystemTrayIcon::ActivationReason reason;
+            bool embedded;
+            A action;
+        } rows[] = {
+            {QSystemTrayIcon::DoubleClick, true, A::ShowWindow}, {QSystemTrayIcon::Trigger, true, A::None},
+            {QSystemTrayIcon::Context, true, A::None},           {QSystemTrayIcon::Trigger, false, A::ShowWindow},
+            {QSystemTrayIcon::Context, false, A::ShowMenu},      {QSystemTrayIcon::MiddleClick, false, A::None},
+        };
+        for (const auto& r : rows)
+            QVERIFY2(SysTrayUtil::TrayMouseEvent(r.reason, r.embedded) == r.action, r.embedded ? "XEmbed" : "SNI");
     }
 
     void cp1252RoundTrip()
@@ -66,7 +62,7 @@ private slots:
         };
         QCOMPARE(probe(a.path()), 1);
         QCOMPARE(probe(b.path()), 0);
-        QCOMPARE(probe(b.path()), 0); // the child's lock went with it
+        QCOMPARE(probe(b.path()), 0);                        // the child's lock went with it
         QCOMPARE(probe(a.path() + QStringLiteral("/.")), 1); // another spelling of the same folder
         // The lock needs no file of its own: nothing is left in the folder.
         QVERIFY(QDir(a.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());

@@ -44,92 +44,79 @@ private slots:
     void init() { SetLogClockForTests(&FixedNow); }
     void cleanup() { SetLogClockForTests(nullptr); }
 
-    void logText_data()
+    // One table per rule: the log text of a message, the station column, the date format.
+    void lineRules()
     {
-        QTest::addColumn<QString>("message");
-        QTest::addColumn<QString>("completeLog");
-        QTest::addColumn<QString>("expected");
+        const struct
+        {
+            const char* message;
+            const char* completeLog;
+            const char* expected;
+        } texts[] = {
+            {"001:", "1", "001:Connect Request"},
+            {"002:", "1", "002:Connect Response"},
+            {"001:", "0", ""},
+            {"001:", "ja", ""},
+            {"003:", "0", "003:Send Client IP"},
+            {"004:", "0", "004:ALARM von Client ausgelöst"},
+            {"005:", "1", "005:ALARM an Clients weitergeleitet"},
+            {"006:", "1", "006:ALARM-Receive von Client"},
+            {"007:", "1", "007:ALARM-Receive an Clients weitergeleitet"},
+            {"008:", "1", "008:ALARM-Cancel von Client"},
+            {"009:", "0", "009:ALARM-Cancel an Clients weitergeleitet"},
+            {"010:", "1", "010:"},
+            {"ALARM aufgehoben", "0", "ALARM aufgehoben"},
+            {"004 Test", "1", "004 TestALARM von Client ausgelöst"},
+            {"123abc", "1", "123abc"},
+            // Only three plain digits make a code; blanks, signs and short texts stay as they are.
+            {" 04:", "1", " 04:"},
+            {"-1:", "1", "-1:"},
+            {"٠٠٤:", "1", "٠٠٤:"},
+            {"", "1", ""},
+        };
+        for (const auto& r : texts) {
+            const QString got = LogTextFor(QString::fromUtf8(r.message), QString::fromLatin1(r.completeLog));
+            QVERIFY2(got == QString::fromUtf8(r.expected), qPrintable(QString::fromUtf8(r.message) + " -> " + got));
+        }
 
-        // clang-format off
-        QTest::newRow("001 complete") << "001:" << "1" << "001:Connect Request";
-        QTest::newRow("002 complete") << "002:" << "1" << "002:Connect Response";
-        QTest::newRow("001 off") << "001:" << "0" << "";
-        QTest::newRow("001 other text") << "001:" << "ja" << "";
-        QTest::newRow("003") << "003:" << "0" << "003:Send Client IP";
-        QTest::newRow("004") << "004:" << "0" << "004:ALARM von Client ausgelöst";
-        QTest::newRow("005") << "005:" << "1" << "005:ALARM an Clients weitergeleitet";
-        QTest::newRow("006") << "006:" << "1" << "006:ALARM-Receive von Client";
-        QTest::newRow("007") << "007:" << "1" << "007:ALARM-Receive an Clients weitergeleitet";
-        QTest::newRow("008") << "008:" << "1" << "008:ALARM-Cancel von Client";
-        QTest::newRow("009") << "009:" << "0" << "009:ALARM-Cancel an Clients weitergeleitet";
-        QTest::newRow("010") << "010:" << "1" << "010:";
-        QTest::newRow("plain") << "ALARM aufgehoben" << "0" << "ALARM aufgehoben";
-        QTest::newRow("digits start plain text") << "004 Test" << "1" << "004 TestALARM von Client ausgelöst";
-        QTest::newRow("digits then letters") << "123abc" << "1" << "123abc";
-        // Only three plain digits make a code; blanks, signs and short texts stay as they are.
-        QTest::newRow("leading blank") << " 04:" << "1" << " 04:";
-        QTest::newRow("sign") << "-1:" << "1" << "-1:";
-        QTest::newRow("non-ascii digits") << "٠٠٤:" << "1" << "٠٠٤:";
-        QTest::newRow("empty") << "" << "1" << "";
-        // clang-format on
-    }
+        const char* stations[][2] = {
+            {"", "10.0.0.7"},
+            {"001: PC7|1|0|10.0.0.7", "10.0.0.7"},
+            {"001: |PC7|1|0|10.0.0.7", "10.0.0.7 (PC7)"},
+            {"001: |PC7|1|0|10.0.0.7|extra", "10.0.0.7 (PC7)"},
+            {"||||", " ()"},
+            // A "|" in a station name shifts the fields; the rule takes them as they fall.
+            {"001: |Raum|12|1|0|10.0.0.7", "0 (Raum)"},
+        };
+        for (const auto& [record, expected] : stations) {
+            const QString got = LogStationField(QStringLiteral("10.0.0.7"), QString::fromLatin1(record));
+            QVERIFY2(got == QLatin1String(expected), qPrintable(QLatin1String(record) + " -> " + got));
+        }
 
-    void logText()
-    {
-        QFETCH(QString, message);
-        QFETCH(QString, completeLog);
-        QFETCH(QString, expected);
-        QCOMPARE(LogTextFor(message, completeLog), expected);
-    }
+        // The locale's short date with a four-digit year; a month name (the C locale's "d MMM yyyy") gives way
+        // to the German numeric date.
+        const char* dates[][2] = {
+            {"dd.MM.yy", "dd.MM.yyyy"},   {"d/M/yy", "d/M/yyyy"},       {"dd.MM.yyyy", "dd.MM.yyyy"},
+            {"d.M.y", "d.M.yyyy"},        {"dd.MM.", "dd.MM."},         {"'yyyy' d/M/yy", "'yyyy' d/M/yyyy"},
+            {"d MMM yyyy", "dd.MM.yyyy"}, {"MMMM d, yy", "dd.MM.yyyy"}, {"'M' d MMM yyyy", "dd.MM.yyyy"},
+        };
+        for (const auto& [format, expected] : dates) {
+            const QString got = LogDateFormatFor(QString::fromLatin1(format));
+            QVERIFY2(got == QLatin1String(expected), qPrintable(QLatin1String(format) + " -> " + got));
+        }
 
-    void stationField_data()
-    {
-        QTest::addColumn<QString>("record");
-        QTest::addColumn<QString>("expected");
-
-        // clang-format off
-        QTest::newRow("no record") << "" << "10.0.0.7";
-        QTest::newRow("four fields") << "001: PC7|1|0|10.0.0.7" << "10.0.0.7";
-        QTest::newRow("five fields") << "001: |PC7|1|0|10.0.0.7" << "10.0.0.7 (PC7)";
-        QTest::newRow("six fields") << "001: |PC7|1|0|10.0.0.7|extra" << "10.0.0.7 (PC7)";
-        QTest::newRow("empty fields") << "||||" << " ()";
-        // A "|" in a station name shifts the fields; the rule takes them as they fall.
-        QTest::newRow("bar in name") << "001: |Raum|12|1|0|10.0.0.7" << "0 (Raum)";
-        // clang-format on
-    }
-
-    void stationField()
-    {
-        QFETCH(QString, record);
-        QFETCH(QString, expected);
-        QCOMPARE(LogStationField(QStringLiteral("10.0.0.7"), record), expected);
-    }
-
-    // The locale's short date with a four-digit year; a month name (the C locale's "d MMM yyyy") gives way to
-    // the German numeric date.
-    void dateFormat_data()
-    {
-        QTest::addColumn<QString>("format");
-        QTest::addColumn<QString>("expected");
-
-        // clang-format off
-        QTest::newRow("german") << "dd.MM.yy" << "dd.MM.yyyy";
-        QTest::newRow("numeric d/M/yy") << "d/M/yy" << "d/M/yyyy";
-        QTest::newRow("already four") << "dd.MM.yyyy" << "dd.MM.yyyy";
-        QTest::newRow("single y") << "d.M.y" << "d.M.yyyy";
-        QTest::newRow("no year") << "dd.MM." << "dd.MM.";
-        QTest::newRow("quoted four y is no year") << "'yyyy' d/M/yy" << "'yyyy' d/M/yyyy";
-        QTest::newRow("C locale month name") << "d MMM yyyy" << "dd.MM.yyyy";
-        QTest::newRow("long month name") << "MMMM d, yy" << "dd.MM.yyyy";
-        QTest::newRow("quoted M is no month") << "'M' d MMM yyyy" << "dd.MM.yyyy";
-        // clang-format on
-    }
-
-    void dateFormat()
-    {
-        QFETCH(QString, format);
-        QFETCH(QString, expected);
-        QCOMPARE(LogDateFormatFor(format), expected);
+        // A stored path is used as it is, except the default as an earlier version mangled it ("?" for every
+        // character outside Windows-1252): the log then goes where the default says.
+        const QString def = QStringLiteral("/opt/Łódź-Дом/Log/log.csv");
+        const QString paths[][2] = {
+            {" ", def},
+            {"/opt/?ód?-???/Log/log.csv", def},
+            {"/srv/log.csv", "/srv/log.csv"},
+            {"/srv/?/log.csv", "/srv/?/log.csv"},
+            {def, def},
+        };
+        for (const auto& [stored, expected] : paths)
+            QVERIFY2(ResolveLogFile(stored, def) == expected, qPrintable(stored));
     }
 
     // Whole lines in Windows-1252, a ";" in a name kept as it is; 001 lines follow CompleteLog; the station
@@ -160,8 +147,23 @@ private slots:
         QVERIFY(forged.endsWith("004:ALARM von Client ausgel\xF6st\r\n"));
     }
 
-    // A missing folder is not made; a FIFO without reader neither blocks the caller nor gets anything.
-    void missingFolderOrFifoWritesNothing()
+    // An installation below a folder named outside Windows-1252 whose settings hold the default as an earlier
+    // version stored it ("?" for each such character) writes its log to the default path.
+    void writesBelowAnyFolderName()
+    {
+        TestFolder folder;
+        const QString program = folder.file(QStringLiteral("Łódź-Дом"));
+        QVERIFY(QDir(program).mkpath(QStringLiteral("Log")));
+        const QByteArray stored = Cp1252::Encode(program + QStringLiteral("/Log/log.csv"));
+        folder.writeFile(QStringLiteral("Łódź-Дом/tavinor.ini"), Ini("Logfile=" + stored + "\r\n"));
+        ProgramFolder::SetForTests(program);
+        WriteLog(QStringLiteral("PC1"), QStringLiteral("ALARM ausgelöst"));
+        QVERIFY(folder.readFile(QStringLiteral("Łódź-Дом/Log/log.csv")).endsWith(";PC1;ALARM ausgel\xF6st\r\n"));
+    }
+
+    // A missing folder is not made; a FIFO without reader neither blocks the caller nor gets anything; a write
+    // that stops part-way (a full disk) leaves no half line.
+    void writeFailures()
     {
         TestFolder folder;
         folder.writeIni(Ini("Logfile=" + folder.file(QStringLiteral("nowhere/log.csv")).toUtf8() + "\r\n"));
@@ -171,55 +173,7 @@ private slots:
         QCOMPARE(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
         folder.writeIni(Ini("Logfile=" + fifo.toUtf8() + "\r\n"));
         WriteLog(QStringLiteral("PC1"), QStringLiteral("Client gestartet")); // would hang here
-    }
 
-    // A stored path is used as it is, except the default as an earlier version mangled it ("?" for every
-    // character outside Windows-1252): the log then goes where the default says.
-    void logFilePath_data()
-    {
-        QTest::addColumn<QString>("stored");
-        QTest::addColumn<QString>("expected");
-        const QString def = QStringLiteral("/opt/Łódź-Дом/Log/log.csv");
-        QTest::newRow("blank") << " " << def;
-        QTest::newRow("mangled default") << "/opt/?ód?-???/Log/log.csv" << def;
-        QTest::newRow("another path") << "/srv/log.csv"
-                                      << "/srv/log.csv";
-        QTest::newRow("another mangled path") << "/srv/?/log.csv"
-                                              << "/srv/?/log.csv";
-        QTest::newRow("the default itself") << def << def;
-    }
-    void logFilePath()
-    {
-        QFETCH(QString, stored);
-        QFETCH(QString, expected);
-        QCOMPARE(ResolveLogFile(stored, QStringLiteral("/opt/Łódź-Дом/Log/log.csv")), expected);
-    }
-
-    // An installation below a folder named outside Windows-1252 writes its log to the default path.
-    void writesBelowAnyFolderName()
-    {
-        TestFolder folder;
-        const QString program = folder.file(QStringLiteral("Łódź-Дом"));
-        QVERIFY(QDir(program).mkpath(QStringLiteral("Log")));
-        ProgramFolder::SetForTests(program);
-        WriteLog(QStringLiteral("PC1"), QStringLiteral("Client gestartet"));
-        // What an earlier version stored there.
-        QFile ini(program + QStringLiteral("/tavinor.ini"));
-        QVERIFY(ini.open(QIODevice::WriteOnly));
-        ini.write(Ini("Logfile=" + Cp1252::Encode(program + QStringLiteral("/Log/log.csv")) + "\r\n"));
-        ini.close();
-        WriteLog(QStringLiteral("PC1"), QStringLiteral("ALARM ausgelöst"));
-        QFile log(program + QStringLiteral("/Log/log.csv"));
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        const QList<QByteArray> lines = log.readAll().split('\n');
-        QCOMPARE(lines.size(), 3);
-        QVERIFY(lines[0].endsWith(";PC1;Client gestartet\r"));
-        QVERIFY(lines[1].endsWith(";PC1;ALARM ausgel\xF6st\r"));
-    }
-
-    void partialWriteLeavesNoHalfLine()
-    {
-        TestFolder folder;
         const QString path = folder.file(QStringLiteral("l.csv"));
         folder.writeIni(Ini("Logfile=" + path.toUtf8() + "\r\n"));
         WriteLog(QStringLiteral("PC1"), QStringLiteral("eins"));

@@ -11,6 +11,7 @@
 #include <QJsonObject>
 #include <QRandomGenerator>
 #include <QSet>
+#include <QStringEncoder>
 #include <QtTest>
 
 using File = std::optional<QByteArray>;
@@ -41,18 +42,10 @@ QJsonObject FileJson(const QByteArray& bytes)
     return {{"exists", true}, {"b64", QString::fromLatin1(bytes.toBase64())}};
 }
 
-// Readable in QCOMPARE output; no vector file holds this text.
+// Readable in failure messages; no vector file holds this text.
 QByteArray Show(const File& f)
 {
     return f ? *f : QByteArray("<no file>");
-}
-
-QByteArray Utf16(const QString& s)
-{
-    QByteArray out("\xFF\xFE", 2);
-    for (QChar c : s)
-        out.append(char(c.unicode() & 0xFF)).append(char(c.unicode() >> 8));
-    return out;
 }
 
 // The vectors were recorded with a reimplementation of the profile functions. Where Windows is known to behave
@@ -154,21 +147,10 @@ class tst_IniFiles : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void initTestCase() { QVERIFY2(Vectors().size() >= 50, "golden vectors not found under " TAVINOR_TESTDATA "/ini"); }
-
-    void vectors_data()
-    {
-        QTest::addColumn<QJsonObject>("vector");
-        for (const QJsonValue& c : Vectors())
-            QTest::newRow(qPrintable(c[QLatin1String("name")].toString())) << c.toObject();
-    }
-
     // Replays the operations of one case, on the bytes and through a real file side by side: every read as the
     // profile call gives it and as the program reads it (Windows-1252 text, blank means default).
-    void vectors()
+    void Replay(const QJsonObject& vector)
     {
-        QFETCH(QJsonObject, vector);
         static const auto probes = Probes();
         File ours = FileOf(vector[QLatin1String("initial_file")]);
         File reference = ours;
@@ -182,7 +164,8 @@ private slots:
             const QJsonObject r = o[QLatin1String("result")].toObject();
             const QByteArray section = Bytes(o[QLatin1String("section")]);
             const QByteArray key = Bytes(o[QLatin1String("key")]);
-            const QByteArray step = QByteArray::number(i) + ' ' + key;
+            const QByteArray step =
+                vector[QLatin1String("name")].toString().toLatin1() + ' ' + QByteArray::number(i) + ' ' + key;
             if (o[QLatin1String("op")].toString() == QLatin1String("read")) {
                 const QByteArray got = IniFiles::ProfileRead(ours, section, key, Bytes(o[QLatin1String("default")]),
                                                              o[QLatin1String("bufsize")].toInt());
@@ -200,9 +183,9 @@ private slots:
             const File expected = FileOf(r[QLatin1String("file_after")]);
             if ((IsCanonical(before) && before == reference) || expected == reference) {
                 // Canonical file, or a write the reference found to change nothing: the bytes must agree.
-                QCOMPARE(Show(ours), Show(expected));
+                QVERIFY2(Show(ours) == Show(expected), step + ": " + Show(ours));
             } else {
-                QCOMPARE(ours.has_value(), expected.has_value());
+                QVERIFY2(ours.has_value() == expected.has_value(), step);
                 for (const auto& [s, k] : probes) {
                     QVERIFY2(IniFiles::ProfileRead(ours, s, k, "<default>") ==
                                  IniFiles::ProfileRead(expected, s, k, "<default>"),
@@ -222,14 +205,18 @@ private slots:
         }
     }
 
-    void profileRead_data()
-    {
-        QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<QByteArray>("section");
-        QTest::addColumn<QByteArray>("key");
-        QTest::addColumn<QByteArray>("expected");
+private slots:
+    void initTestCase() { QVERIFY2(Vectors().size() >= 50, "golden vectors not found under " TAVINOR_TESTDATA "/ini"); }
 
-        // Windows rules the vectors do not reach.
+    void vectors()
+    {
+        for (const QJsonValue& c : Vectors())
+            Replay(c.toObject());
+    }
+
+    // Windows rules the vectors do not reach.
+    void profileRead()
+    {
         const QByteArray bracket("[Other]\r\nX=1\r\n[General\r\nServer=1\r\n");
         const struct
         {
@@ -245,30 +232,18 @@ private slots:
             {"key above first header", "Server=1\r\n[General]\r\nInit=1\r\n", "General", "Server", "-"},
             {"lone quote", "[General]\r\nA=\"\r\n", "General", "A", "\""},
             {"header without ], section above", bracket, "Other", "Server", "1"},
-            {"UTF-16 beyond the code page", Utf16(QStringLiteral("[General]\r\nX=\u03A9 \u20AC\r\n")), "General", "X",
-             "? \x80"},
+            {"UTF-16 beyond the code page",
+             QStringEncoder(QStringConverter::Utf16LE,
+                            QStringConverter::Flag::WriteBom)(QStringLiteral("[General]\r\nX=\u03A9 \u20AC\r\n")),
+             "General", "X", "? \x80"},
             {"blank-padded arguments", "[General]\r\nServer=1\r\n", " General ", " Server\t", "1"},
         };
         for (const auto& r : rows)
-            QTest::newRow(r.name) << r.file << QByteArray(r.section) << QByteArray(r.key) << r.expected;
+            QVERIFY2(IniFiles::ProfileRead(r.file, r.section, r.key, "-") == r.expected, r.name);
     }
 
-    void profileRead()
+    void profileWrite()
     {
-        QFETCH(QByteArray, file);
-        QFETCH(QByteArray, section);
-        QFETCH(QByteArray, key);
-        QFETCH(QByteArray, expected);
-        QCOMPARE(IniFiles::ProfileRead(file, section, key, "-"), expected);
-    }
-
-    void profileWrite_data()
-    {
-        QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<QByteArray>("key");
-        QTest::addColumn<File>("value");
-        QTest::addColumn<QByteArray>("expected");
-
         const File remove;
         const QByteArray dup("[General]\r\nServer=1\r\nserver=5\r\n");
         // Only the written line changes: comments, blank lines, spacing and line breaks stay.
@@ -293,80 +268,52 @@ private slots:
             {"value ends at NUL", "[General]\r\n", "Stationname", QByteArray("PC\0 01", 6),
              "[General]\r\nStationname=PC\r\n"},
         };
-        for (const auto& r : rows)
-            QTest::newRow(r.name) << r.file << QByteArray(r.key) << r.value << r.expected;
-    }
-
-    void profileWrite()
-    {
-        QFETCH(QByteArray, file);
-        QFETCH(QByteArray, key);
-        QFETCH(File, value);
-        QFETCH(QByteArray, expected);
-        QCOMPARE(Show(IniFiles::ProfileWrite(file, "General", key, value)), expected);
-    }
-
-    void badFile_data()
-    {
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QString>("server"); // what "Server" reads
-
-        QRandomGenerator random(1161);
-        QByteArray garbage(64 * 1024, Qt::Uninitialized);
-        random.fillRange(reinterpret_cast<quint32*>(garbage.data()), garbage.size() / 4);
-        QTest::newRow("binary garbage") << garbage << QStringLiteral("0");
-        QTest::newRow("long lines around the section")
-            << QByteArray(100000, '=') + "\n[General]\n" + QByteArray(100000, 'k') + "=v\nServer=1\n"
-            << QStringLiteral("1");
-        QTest::newRow("NUL ends a value") << QByteArray("[General]\r\nServer=\0001\r\nX=\0", 25) << QStringLiteral("0");
-        QTest::newRow("too large to be ours")
-            << "[General]\r\nServer=1\r\n" + QByteArray(5 * 1024 * 1024, '\n') << QStringLiteral("0");
+        for (const auto& r : rows) {
+            const QByteArray got = Show(IniFiles::ProfileWrite(r.file, "General", r.key, r.value));
+            QVERIFY2(got == r.expected, r.name + QByteArray(": ") + got);
+        }
     }
 
     void badFile()
     {
-        QFETCH(QByteArray, content);
-        QFETCH(QString, server);
-        TestFolder folder;
-        folder.writeIni(content);
-        QCOMPARE(IniFiles::ReadIni("General", "Server", "0"), server);
-        QCOMPARE(IniFiles::ReadIni("General", "AlertkeyCode", "123"), QStringLiteral("123"));
-
-        IniFiles::WriteIni("General", "Init", "1");
-        const QByteArray after = folder.readFile("tavinor.ini");
-        if (content.size() > 4 * 1024 * 1024) {
-            QCOMPARE(after, content); // not ours to rewrite
-        } else {
+        QRandomGenerator random(1161);
+        QByteArray garbage(64 * 1024, Qt::Uninitialized);
+        random.fillRange(reinterpret_cast<quint32*>(garbage.data()), garbage.size() / 4);
+        const struct
+        {
+            const char* name;
+            QByteArray content;
+            const char* server; // what "Server" reads
+        } rows[] = {
+            {"binary garbage", garbage, "0"},
+            {"long lines around the section",
+             QByteArray(100000, '=') + "\n[General]\n" + QByteArray(100000, 'k') + "=v\nServer=1\n", "1"},
+            {"NUL ends a value", QByteArray("[General]\r\nServer=\0001\r\nX=\0", 25), "0"},
+            {"too large to be ours", "[General]\r\nServer=1\r\n" + QByteArray(5 * 1024 * 1024, '\n'), "0"},
+        };
+        for (const auto& r : rows) {
+            TestFolder folder;
+            folder.writeIni(r.content);
+            QVERIFY2(IniFiles::ReadIni("General", "Server", "0") == QLatin1String(r.server), r.name);
+            QVERIFY2(IniFiles::ReadIni("General", "AlertkeyCode", "123") == QLatin1String("123"), r.name);
+            IniFiles::WriteIni("General", "Init", "1");
+            const QByteArray after = folder.readFile("tavinor.ini");
+            if (r.content.size() > 4 * 1024 * 1024) {
+                QVERIFY2(after == r.content, r.name); // not ours to rewrite
+                continue;
+            }
             // One line was added; every byte that was there is still there, in order.
             qsizetype same = 0;
-            while (same < content.size() && after[same] == content[same])
+            while (same < r.content.size() && after[same] == r.content[same])
                 ++same;
-            QVERIFY(after.size() > content.size());
-            QVERIFY(after.endsWith(content.sliced(same)));
-            QCOMPARE(IniFiles::ReadIni("General", "Init", "0"), QStringLiteral("1"));
+            QVERIFY2(after.size() > r.content.size() && after.endsWith(r.content.sliced(same)), r.name);
+            QVERIFY2(IniFiles::ReadIni("General", "Init", "0") == QLatin1String("1"), r.name);
         }
     }
 
-    // A settings path that is a folder, a missing folder, or a "folder" that is a file: defaults, nothing written.
-    void unusablePath()
-    {
-        TestFolder folder;
-        QVERIFY(QDir(folder.path()).mkdir(QStringLiteral("tavinor.ini")));
-        QCOMPARE(IniFiles::ReadIni("General", "Server", "0"), QStringLiteral("0"));
-        IniFiles::WriteIni("General", "Server", "1");
-        QVERIFY(QFileInfo(folder.iniPath()).isDir());
-        QVERIFY(QDir(folder.path()).rmdir(QStringLiteral("tavinor.ini")));
-
-        folder.writeIni("x");
-        for (const QString& where : {folder.file(QStringLiteral("missing/folder")), folder.iniPath()}) {
-            ProgramFolder::SetForTests(where);
-            IniFiles::WriteIni("General", "Server", "1");
-            QCOMPARE(IniFiles::ReadIni("General", "Server", "0"), QStringLiteral("0"));
-        }
-        QCOMPARE(QDir(folder.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{"tavinor.ini"});
-    }
-
-    void permissionsKept()
+    // A write keeps the file's permissions and leaves no temporary file. A settings path that is a folder, a
+    // missing folder, or a "folder" that is a file: defaults, nothing written.
+    void theFileItself()
     {
         TestFolder folder;
         folder.writeIni("[General]\r\nServer=0\r\n");
@@ -375,7 +322,20 @@ private slots:
         IniFiles::WriteIni("General", "Server", "1");
         QCOMPARE(folder.readFile("tavinor.ini"), QByteArray("[General]\r\nServer=1\r\n"));
         QCOMPARE(QFile::permissions(folder.iniPath()) & ~(QFileDevice::ReadUser | QFileDevice::WriteUser), perms);
-        // No temporary file is left behind.
+        QCOMPARE(QDir(folder.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{"tavinor.ini"});
+
+        QVERIFY(QFile::remove(folder.iniPath()));
+        QVERIFY(QDir(folder.path()).mkdir(QStringLiteral("tavinor.ini")));
+        QCOMPARE(IniFiles::ReadIni("General", "Server", "0"), QStringLiteral("0"));
+        IniFiles::WriteIni("General", "Server", "1");
+        QVERIFY(QFileInfo(folder.iniPath()).isDir());
+        QVERIFY(QDir(folder.path()).rmdir(QStringLiteral("tavinor.ini")));
+        folder.writeIni("x");
+        for (const QString& where : {folder.file(QStringLiteral("missing/folder")), folder.iniPath()}) {
+            ProgramFolder::SetForTests(where);
+            IniFiles::WriteIni("General", "Server", "1");
+            QCOMPARE(IniFiles::ReadIni("General", "Server", "0"), QStringLiteral("0"));
+        }
         QCOMPARE(QDir(folder.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{"tavinor.ini"});
     }
 };

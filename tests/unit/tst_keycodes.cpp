@@ -10,79 +10,67 @@ class tst_KeyCodes : public QObject
     Q_OBJECT
 private slots:
 
-    void namesOfSpecialKeys_data()
+    void namesAndKeysyms()
     {
-        QTest::addColumn<int>("vk");
-        QTest::addColumn<QString>("name");
-        QTest::newRow("Ctrl") << 0x11 << "Ctrl";
-        QTest::newRow("Caps Lock") << 0x14 << "Caps Lock";
-        // Keys that exist twice are named after their keypad twin, as Windows names them this way.
-        QTest::newRow("Up") << 0x26 << "Num 8";
-        QTest::newRow("Delete") << 0x2E << "Num Del";
-        QTest::newRow("PageDown") << 0x22 << "Num 3";
-        QTest::newRow("Numpad 5") << 0x65 << "Num 5";
-        QTest::newRow("Numpad /") << 0x6F << "/";
-        QTest::newRow("Print") << 0x2C << "Sys Req";
-        QTest::newRow("OEM_102") << 0xE2 << "\\";
-        QTest::newRow("Windows key has no name") << 0x5B << "";
-        QTest::newRow("unknown code") << 0xFF << "";
-    }
-    void namesOfSpecialKeys()
-    {
-        QFETCH(int, vk);
-        QFETCH(QString, name);
-        QCOMPARE(KeyCodes::KeyName(vk), name);
-    }
+        const std::pair<int, const char*> names[] = {
+            {0x11, "Ctrl"},
+            {0x14, "Caps Lock"},
+            // Keys that exist twice are named after their keypad twin, as Windows names them this way.
+            {0x26, "Num 8"},
+            {0x2E, "Num Del"},
+            {0x22, "Num 3"},
+            {0x65, "Num 5"},
+            {0x6F, "/"},
+            {0x2C, "Sys Req"},
+            {0xE2, "\\"},
+            {0x5B, ""}, // the Windows key has no name
+            {0xFF, ""},
+        };
+        for (const auto& [vk, name] : names)
+            QVERIFY2(KeyCodes::KeyName(vk) == QLatin1String(name), qPrintable(QString::number(vk, 16)));
 
-    void keysymsToCodes_data()
-    {
-        QTest::addColumn<uint>("keysym");
-        QTest::addColumn<int>("vk");
-        QTest::newRow("x") << 0x78u << 0x58;
-        QTest::newRow("F12") << 0xffc9u << 0x7B;
-        QTest::newRow("F24") << 0xffd5u << 0x87;
-        QTest::newRow("KP_Enter") << 0xff8du << 0x0D;
-        QTest::newRow("KP_End") << 0xff9cu << 0x23;
-        QTest::newRow("Control_R") << 0xffe4u << 0x11;
-        QTest::newRow("ISO_Left_Tab") << 0xfe20u << 0x09;
-        QTest::newRow("odiaeresis (German)") << 0xf6u << 0xC0;
-        QTest::newRow("dead_circumflex") << 0xfe52u << 0xDC;
-        QTest::newRow("Greek alpha") << 0x7e1u << 0;
-    }
-    void keysymsToCodes()
-    {
-        QFETCH(uint, keysym);
-        QFETCH(int, vk);
-        QCOMPARE(KeyCodes::FromKeysym(keysym), vk);
+        const std::pair<uint, int> keysyms[] = {
+            {0x78, 0x58},   // x
+            {0xffc9, 0x7B}, // F12
+            {0xffd5, 0x87}, // F24
+            {0xff8d, 0x0D}, // KP_Enter
+            {0xff9c, 0x23}, // KP_End
+            {0xffe4, 0x11}, // Control_R
+            {0xfe20, 0x09}, // ISO_Left_Tab
+            {0xf6, 0xC0},   // odiaeresis (German)
+            {0xfe52, 0xDC}, // dead_circumflex
+            {0x7e1, 0},     // Greek alpha
+        };
+        for (const auto& [keysym, vk] : keysyms)
+            QVERIFY2(KeyCodes::FromKeysym(keysym) == vk, qPrintable(QString::number(keysym, 16)));
     }
 
     // A key's code comes from its unshifted level, as Windows codes the key whatever Shift puts on it.
-    void levels_data()
-    {
-        QTest::addColumn<uint>("first");
-        QTest::addColumn<uint>("second");
-        QTest::addColumn<QList<int>>("codes");
-        // KP_End / KP_1: both codes, so the key is caught with and without NumLock.
-        QTest::newRow("keypad 1") << 0xff9cu << 0xffb1u << QList<int>{0x23, 0x61};
-        // A shifted character on a plain key is another key's code and does not count.
-        QTest::newRow("comma / less") << 0x2cu << 0x3cu << QList<int>{0xBC};
-        QTest::newRow("a / A") << 0x61u << 0x41u << QList<int>{0x41};
-        QTest::newRow("US 1 / exclam") << 0x31u << 0x21u << QList<int>{0x31};
-        QTest::newRow("German 7 / slash") << 0x37u << 0x2fu << QList<int>{0x37};
-        QTest::newRow("AZERTY ampersand / 1") << 0x26u << 0x31u << QList<int>{0x31};
-        QTest::newRow("German ssharp / question") << 0xdfu << 0x3fu << QList<int>{0xDB};
-        QTest::newRow("no code on either level") << 0x7e1u << 0x7c1u << QList<int>{};
-    }
     void levels()
     {
-        QFETCH(uint, first);
-        QFETCH(uint, second);
-        QFETCH(QList<int>, codes);
-        const std::vector<int> got = KeySyms::VirtualKeysOfLevels(first, second);
-        QCOMPARE(QList<int>(got.begin(), got.end()), codes);
+        const struct
+        {
+            uint first;
+            uint second;
+            std::vector<int> codes;
+        } rows[] = {
+            // KP_End / KP_1: both codes, so the key is caught with and without NumLock.
+            {0xff9c, 0xffb1, {0x23, 0x61}},
+            // A shifted character on a plain key is another key's code and does not count.
+            {0x2c, 0x3c, {0xBC}}, // comma / less
+            {0x61, 0x41, {0x41}}, // a / A
+            {0x31, 0x21, {0x31}}, // US 1 / exclam
+            {0x37, 0x2f, {0x37}}, // German 7 / slash
+            {0x26, 0x31, {0x31}}, // AZERTY ampersand / 1
+            {0xdf, 0x3f, {0xDB}}, // German ssharp / question
+            {0x7e1, 0x7c1, {}},   // no code on either level
+        };
+        for (const auto& r : rows)
+            QVERIFY2(KeySyms::VirtualKeysOfLevels(r.first, r.second) == r.codes,
+                     qPrintable(QString::number(r.first, 16)));
     }
 
-    void qtKeys()
+    void qtKeysAndEvents()
     {
         QCOMPARE(KeyCodes::FromQtKey(Qt::Key_F12), 123);
         QCOMPARE(KeyCodes::FromQtKey(Qt::Key_X), 88);
@@ -91,10 +79,7 @@ private slots:
         QCOMPARE(KeyCodes::FromQtKey(Qt::Key_unknown), 0);
         for (const int vk : {0x60, 0x69}) // the keypad's digits, both ends
             QCOMPARE(KeyCodes::FromQtKey(KeyCodes::ToQtKey(vk), true), vk);
-    }
 
-    void keyEvents()
-    {
         QKeyEvent f12(QEvent::KeyPress, Qt::Key_F12, Qt::ControlModifier | Qt::ShiftModifier);
         QCOMPARE(KeyCodes::FromKeyEvent(f12), 123);
         QCOMPARE(KeyCodes::ShiftState(f12.modifiers()), qint16(3));

@@ -25,8 +25,8 @@ private slots:
     void bytesOfTheRecord()
     {
         const auto b = Encode(Make(0x04a00003u, 7, 123, 2 | 1 | 4));
-        const unsigned char expected[24] = {0x03, 0x00, 0xa0, 0x04, 7, 0, 0, 0, 123, 0, 0, 0,
-                                            0, 0x80, 0, 0, 0, 0x80, 0, 0, 0, 0x80, 0, 0};
+        const unsigned char expected[24] = {0x03, 0x00, 0xa0, 0x04, 7, 0,    0, 0, 123, 0,    0, 0,
+                                            0,    0x80, 0,    0,    0, 0x80, 0, 0, 0,   0x80, 0, 0};
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(b.data()), 24),
                  QByteArray(reinterpret_cast<const char*>(expected), 24));
         // Ctrl alone at offset 12 only, Shift at 16 only, Alt at 20 only.
@@ -48,7 +48,7 @@ private slots:
         QCOMPARE(SharedMemoryName(nullptr, 0), std::string("/tavinor_shared_mem.0"));
     }
 
-    void modifierStates()
+    void modifierStatesAndGrabs()
     {
         QCOMPARE(MaskOfXState(Shift | Control | Mod1, kMods), 7);
         QCOMPARE(MaskOfXState(Control | Lock | Mod2, kMods), 2); // the locks do not count
@@ -58,10 +58,8 @@ private slots:
         altOnMod4.alt = Mod4;
         QCOMPARE(MaskOfXState(Mod4, altOnMod4), 4);
         QCOMPARE(MaskOfXState(Mod1, altOnMod4), -1);
-    }
 
-    void grabVariants()
-    {
+        // A grab for each state of the locks, NumLock only where the display has it.
         const auto states = GrabStates(Make(1, 0, 123, 3), kMods);
         const std::vector<std::uint16_t> expected{Shift | Control, Shift | Control | Lock, Shift | Control | Mod2,
                                                   Shift | Control | Lock | Mod2};
@@ -76,9 +74,9 @@ private slots:
         const Record f12 = Make(42, 1, 123, 0);
         QVERIFY(Fires(f12, Press({123}, 0), kMods));
         QVERIFY(Fires(f12, Press({123}, Lock | Mod2), kMods));
-        QVERIFY(!Fires(f12, Press({123}, Shift), kMods));   // exact modifiers only
-        QVERIFY(!Fires(f12, Press({122}, 0), kMods));       // another key
-        QVERIFY(!Fires(f12, Press({}, 0), kMods));          // a key without a code
+        QVERIFY(!Fires(f12, Press({123}, Shift), kMods)); // exact modifiers only
+        QVERIFY(!Fires(f12, Press({122}, 0), kMods));     // another key
+        QVERIFY(!Fires(f12, Press({}, 0), kMods));        // a key without a code
 
         KeyEvent release = Press({123}, 0);
         release.press = false;
@@ -94,7 +92,6 @@ private slots:
         // A keypad key matches its code with and without NumLock.
         QVERIFY(Fires(Make(42, 1, 0x61, 0), Press({0x23, 0x61}, Mod2), kMods));
     }
-
 };
 
 QTEST_GUILESS_MAIN(tst_KeyHookRecord)

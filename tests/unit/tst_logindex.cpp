@@ -96,7 +96,7 @@ private slots:
     }
 
     // Missing, empty and field-less files give no rows; a file that grows or shrinks while open shows what was
-    // there at opening, and rows gone since then read as empty.
+    // there at opening, and rows gone since then read as empty; a line longer than the limit is cut there.
     void oddAndChangingFiles()
     {
         LogIndex index;
@@ -121,22 +121,16 @@ private slots:
         QCOMPARE(index.Row(1)[3], QStringLiteral("zwei"));
         QVERIFY(QFile::resize(path, 0));
         QCOMPARE(index.Row(1), LogIndex::Fields{});
-    }
+        QCOMPARE(index.Row(-1), LogIndex::Fields{});
 
-    void longLinesAreReadCompletelyUpToTheLimit()
-    {
         const QByteArray event(5000, 'x');
-        const QByteArray huge(LogIndex::MaxLineBytes * 2, 'y');
-        const QString path = Write("d;t;s;" + event + "\r\nd;t;s;" + huge + "\r\nd;t;s;kurz\r\n");
-        LogIndex index;
-        QVERIFY(index.Open(path));
+        QVERIFY(index.Open(Write("d;t;s;" + event + "\r\nd;t;s;" + QByteArray(LogIndex::MaxLineBytes * 2, 'y') +
+                                 "\r\nd;t;s;kurz\r\n")));
         QVERIFY(index.Scan(1 << 20));
         QCOMPARE(index.RowCount(), 3);
         QCOMPARE(index.Row(0)[3], QString::fromLatin1(event));
         QCOMPARE(index.Row(1)[3].size(), LogIndex::MaxLineBytes - 6);
         QCOMPARE(index.Row(2)[3], QStringLiteral("kurz"));
-        QCOMPARE(index.Row(3), LogIndex::Fields{});
-        QCOMPARE(index.Row(-1), LogIndex::Fields{});
     }
 };
 
