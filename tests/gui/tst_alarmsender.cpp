@@ -55,8 +55,7 @@ QStringList Rows(QWidget* w)
     return out;
 }
 
-// The facts of a report page: "summary" maps each heading to its value; "acknowledgements" and "steps"
-// list their rows as "text\ttime".
+// The rows of each table of a report page (by its class) as "cell\tcell".
 QMap<QString, QStringList> ReportFacts(const QByteArray& html)
 {
     QMap<QString, QStringList> out;
@@ -262,8 +261,7 @@ private slots:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
-    // Raised while the server is unreachable: the window and the log say so, and the alarm goes out once the
-    // link is back, unless the incident was ended before. (The delivery to the stations: test_faults_station.)
+    // Raised while the server is unreachable: the window and log say so; it goes out once the link is back.
     void offlineAlarmWaitsForTheLink()
     {
         frmMain main;

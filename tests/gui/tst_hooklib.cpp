@@ -1,5 +1,4 @@
-// The program's side of the global alert key: parsing, capture, the shared record and the main window's
-// key-down handler. Offscreen: the X side and loading the hook library are covered by the system test.
+// The program's side of the global alert key, offscreen; the X side and loading the library: the system test.
 #include "alarm/Hooklib.h"
 #include "ui/Forms.h"
 
@@ -116,7 +115,6 @@ private slots:
         QCOMPARE(ReadShared(m_shm), record);
         QCOMPARE(Hooklib::GetAlertKeyCode(), qint16(88));
 
-        // Removing the hook removes the block.
         Hooklib::RemoveKeyboardHook();
         QVERIFY(ReadShared(m_shm).isEmpty());
     }

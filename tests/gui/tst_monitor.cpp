@@ -81,8 +81,7 @@ private slots:
         m_folder.reset();
     }
 
-    // The real slot table: registered, connected but not registered, ended, a name with the separator, and
-    // slot numbers beyond the listener slots (more downlinks than uplinks).
+    // The slot table: registered, unregistered, ended, a name with "|", more downlinks than uplinks.
     void showsTheSlotTable()
     {
         Uplink* a = Connect(QStringLiteral("127.0.0.11"));
@@ -117,8 +116,7 @@ private slots:
         };
         QCOMPARE(monitor->RowTexts(), expected);
 
-        // Changes show only after "Aktualisieren": B registers with neither presentation, a new station
-        // takes C's slot (which starts without a record) and is shown by its address until it registers.
+        // Changes show only after "Aktualisieren"; a new station in C's slot is shown by its address.
         b->Line(QStringLiteral("001: |Kasse|0|0"));
         Connect(QStringLiteral("127.0.0.15"));
         QTRY_VERIFY(m_server->WS_Listener()->At(3)->IsConnected());
@@ -129,8 +127,7 @@ private slots:
         now[1] = QStringLiteral("2\tKasse (127.0.0.12)\tverbunden\t + \t");
         now[2] = QStringLiteral("3\tn/a (127.0.0.15)\tverbunden\t\t");
         QCOMPARE(monitor->RowTexts(), now);
-        // An alarm from A: the last column tells what each other station did with it; these plain
-        // uplinks cannot confirm.
+        // An alarm from A: the last column tells what each station did with it (plain uplinks cannot confirm).
         a->Line(QStringLiteral("004: "));
         QTRY_COMPARE(m_server->Server()->receipts()->StateText(2), QStringLiteral("ältere Version"));
         monitor->findChild<QPushButton*>(QStringLiteral("cmdAktualisieren"))->click();
@@ -158,8 +155,7 @@ private slots:
         QVERIFY(guard.isNull());
     }
 
-    // An alarm that arrives during the first refresh unloads the windows: the monitor is not brought up
-    // afterwards, modal in front of the alarm's window.
+    // An alarm during the first refresh unloads the windows: no monitor comes up modal in front of it.
     void alarmDuringFirstRefresh()
     {
         Announce(Connect(QStringLiteral("127.0.0.11")), 1);

@@ -15,17 +15,13 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTimer>
 #include <QtTest>
 
 namespace {
 
 template <typename T = QWidget> T* Child(QWidget* form, const QString& name)
 {
-    T* w = form ? form->findChild<T*>(name) : nullptr;
-    if (!w)
-        qWarning() << "no control" << name;
-    return w;
+    return form ? form->findChild<T*>(name) : nullptr;
 }
 
 frmSettings* OpenDialog()
@@ -76,17 +72,31 @@ private slots:
         m_folder.reset();
     }
 
-    // A fresh PC: the dialog comes up modally during the start; OK as a station ends the program with the
-    // restart notice and marks the configuration done, so the next start runs without the dialog.
-    void firstStartEndsAndNextStartRunsOn()
+    // A fresh PC gets the dialog modally at the start. Cancel writes nothing and the next start asks again; OK
+    // as a station ends with the restart notice and marks the configuration done: the next start runs on.
+    void firstStartCancelThenOk()
     {
+        m_folder->writeIni("[General]\r\nServername=127.0.0.1\r\nStationname=Empfang\r\n");
+        Settings::SetTestResponder([&](frmSettings& f) {
+            Child<QRadioButton>(&f, "optProgramType(1)")->click();
+            Child<QLineEdit>(&f, "txtStationname")->setText(QStringLiteral("Anders"));
+            Child<QCheckBox>(&f, "chkAlert(0)")->click();
+            Child<QPushButton>(&f, "cmdCancel")->click();
+        });
+        start();
+        QCOMPARE(QStringList({ini("Init"), ini("Server"), ini("Visuell"), ini("Stationname")}),
+                 QStringList({"<missing>", "<missing>", "<missing>", "Empfang"}));
+        QVERIFY(!Globals::IsEnding);
+        QVERIFY(m_messages.isEmpty());
+        delete m_main.data();
+
         bool modal = false;
         Settings::SetTestResponder([&](frmSettings& f) {
             modal = f.isModal();
             QVERIFY(Child<QRadioButton>(&f, "optProgramType(0)")->isChecked());
             // A new station is proposed to show alarms.
             QVERIFY(Child<QCheckBox>(&f, "chkAlert(0)")->isChecked());
-            Child<QLineEdit>(&f, "txtServer")->setText(QStringLiteral("127.0.0.1"));
+            Child<QLineEdit>(&f, "txtServer")->setText(QStringLiteral("127.0.0.2"));
             Child<QPushButton>(&f, "cmdOK")->click();
         });
         start();
@@ -94,7 +104,7 @@ private slots:
         QCOMPARE(m_messages, QStringList{QStringLiteral("Das Programm wird beendet, da sich wichtige Einstellungen "
                                                         "geändert haben!\nStarten Sie es im Anschluss bitte neu.")});
         QTRY_VERIFY(m_main.isNull());
-        QCOMPARE(ini("Init") + ini("Server") + ini("Servername") + ini("Visuell"), QStringLiteral("10127.0.0.11"));
+        QCOMPARE(ini("Init") + ini("Server") + ini("Servername") + ini("Visuell"), QStringLiteral("10127.0.0.21"));
         QVERIFY(log().endsWith(QStringLiteral(";Client beendet")));
 
         // The next start: no dialog, a station that connects to the stored server.
@@ -108,26 +118,6 @@ private slots:
         QVERIFY(!shown);
         QVERIFY(!Globals::IsEnding);
         QVERIFY(m_main->connectTimer()->isActive());
-    }
-
-    // Cancel on the first start writes nothing, even after edits: the next start asks again.
-    void cancelWritesNothing()
-    {
-        m_folder->writeIni("[General]\r\nServername=127.0.0.1\r\nStationname=Empfang\r\n");
-        int shown = 0;
-        Settings::SetTestResponder([&](frmSettings& f) {
-            ++shown;
-            Child<QRadioButton>(&f, "optProgramType(1)")->click();
-            Child<QLineEdit>(&f, "txtStationname")->setText(QStringLiteral("Anders"));
-            Child<QCheckBox>(&f, "chkAlert(0)")->click();
-            Child<QPushButton>(&f, "cmdCancel")->click();
-        });
-        start();
-        QCOMPARE(shown, 1);
-        QCOMPARE(QStringList({ini("Init"), ini("Server"), ini("Visuell"), ini("Stationname")}),
-                 QStringList({"<missing>", "<missing>", "<missing>", "Empfang"}));
-        QVERIFY(!Globals::IsEnding);
-        QVERIFY(m_messages.isEmpty());
     }
 
     // A configured station switched to the server: the server column is written and the program ends.
@@ -147,7 +137,7 @@ private slots:
         QVERIFY(log().endsWith(QStringLiteral(";Client beendet")));
     }
 
-    // The key field captures combinations and swallows typed text; "Zuweisen" makes the key active at once.
+    // The key field captures combinations; "Zuweisen" makes the key active at once.
     void alertKeyCaptureAndApply()
     {
         frmSettings* f = open();
@@ -155,8 +145,6 @@ private slots:
         int alarms = 0;
         Hooklib::SetAlertActionForTests([&] { ++alarms; });
         auto* key = Child<QLineEdit>(f, "txtAlertkey");
-        QTest::keyClicks(key, QStringLiteral("ab"));
-        QCOMPARE(key->text(), QStringLiteral("B"));
         QTest::keyClick(key, Qt::Key_F5, Qt::ControlModifier);
         QCOMPARE(key->text(), QStringLiteral("CTRL+F5"));
         QCOMPARE(Hooklib::GetAlertKeyCode(), qint16(123)); // not active before "Zuweisen"
@@ -192,8 +180,7 @@ private slots:
         QCOMPARE(Hooklib::GetAlertKeyCode(), qint16(118));
     }
 
-    // What the settings file cannot hold, or a key that cannot be armed, is refused with a message: nothing
-    // is written and the dialog stays open.
+    // What the file cannot hold, or a key that cannot be armed, is refused: nothing written, the dialog stays.
     void refusesWhatCannotBeStored_data()
     {
         QTest::addColumn<QString>("control");
@@ -222,34 +209,6 @@ private slots:
         QCOMPARE(m_messages, QStringList{message.replace(QStringLiteral("\r\n"), QStringLiteral("\n"))});
         QCOMPARE(m_folder->readFile(QStringLiteral("tavinor.ini")), before);
         QVERIFY(OpenDialog());
-    }
-
-    // The test buttons alarm this PC with the boxes as they are now, saved or not.
-    void testAlarms()
-    {
-        frmSettings* f = open("Stationname=Empfang\r\nVisuell=0\r\nAkustisch=0\r\n");
-        QVERIFY(f);
-        auto* vis = Child<QCheckBox>(f, "chkAlert(0)");
-        QVERIFY(Child(f, "cmdAlert(0)")->isEnabled()); // also while the box is not ticked
-        vis->click();
-        QString shownStation;
-        QTimer::singleShot(0, this, [&] {
-            if (QWidget* popup = Forms::Find(QStringLiteral("frmAlarmPopup"))) {
-                shownStation = Child<QLabel>(popup, "lblStation")->text();
-                Forms::Unload(popup);
-            }
-        });
-        Child<QPushButton>(f, "cmdAlert(0)")->click();
-        QCOMPARE(shownStation, QStringLiteral("Empfang hat den"));
-        QVERIFY(m_messages.isEmpty());
-
-        // Only the sound: no window, a notice ends the test.
-        vis->click();
-        Child<QCheckBox>(f, "chkAlert(1)")->click();
-        Child<QPushButton>(f, "cmdAlert(1)")->click();
-        QCOMPARE(m_messages, QStringList{QStringLiteral("Test beenden!")});
-        QVERIFY(!Forms::Find(QStringLiteral("frmAlarmPopup")));
-        QCOMPARE(ini("Akustisch"), QStringLiteral("0"));
     }
 
 private:

@@ -9,8 +9,7 @@
 
 namespace {
 
-// What a shown box looks like: its caption, the visible pictures and the visible buttons as "name=caption=tag",
-// a "*" after the one with the focus and one after the default button.
+// Caption, visible pictures and buttons as "name=caption=tag", "*" for the focus and one for the default.
 QStringList Observe(XPMsgBox& box)
 {
     QStringList seen{box.windowTitle()};
@@ -35,8 +34,7 @@ class TestXPMsgBox : public QObject
 private slots:
     void cleanup() { XPMsgBox::SetTestResponder(nullptr); }
 
-    // The style decoded as the shown box has it: caption, picture, buttons with their numbers, the focused
-    // and default button (Enter presses the one with the focus), and what is left of the caller's style.
+    // The style as the shown box decodes it (Enter presses the focused button), and what is left of it.
     void shownBoxMatchesStyle_data()
     {
         QTest::addColumn<int>("style");

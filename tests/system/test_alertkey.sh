@@ -2,10 +2,8 @@
 # The global alert key between real PCs: a server and stations A, B, C, each in its own network namespace
 # with its own X display and openbox. At A the key is pressed while an xterm has the focus: the alarm goes
 # through the server to B and C (acknowledging: test_alarm_flow), A records the steps with F1-F4 and ends the
-# alarm. Then the
-# key with a modifier too many or too few, while A's tray menu is open (the program's own grab) and while B's
-# end question waits; B watches Ctrl+Shift+F12; C has no hook library. Keys pressed at one display must not
-# reach the stations of the others.
+# alarm. Then B's Ctrl+Shift+F12, the key while A's tray menu is open (the program's own grab) and while B's
+# end question waits; C has no hook library. Keys pressed at one display must not reach the other stations.
 HERE=$(cd "$(dirname "$0")" && pwd)
 source "$HERE/lib.sh" "$1"
 source "$HERE/netlib.sh"
@@ -111,15 +109,9 @@ tv_check "A's sender window closes" tv_wait_for 5 on "$DA" tv_lacks_window "$A_P
 tv_check "... the xterm the alarm minimised is back" tv_wait_for 5 sh -c \
     "! DISPLAY=$DA xprop -id $XTERM_WIN _NET_WM_STATE | grep -q _NET_WM_STATE_HIDDEN"
 
-# --- a modifier too many at A, too few at B (which watches Ctrl+Shift+F12) --------------------------------
+# --- B watches Ctrl+Shift+F12 (a modifier too many or too few: tst_keyhookrecord) --------------------------
 tv_focus "$XTERM_WIN"
 n=$(net_count "$AERR" "alert key")
-for k in shift+F12 ctrl+F12; do key_at "$DA" "$k"; done
-for k in F12 ctrl+F12; do key_at "$DB" "$k"; done
-sleep 1
-tv_check "shift+F12 and ctrl+F12 at A raise nothing" \
-    test "$(net_count "$AERR" "alert key")/$(alarms_sent)" = "$n/2"
-tv_check "F12 and ctrl+F12 at B raise nothing" test "$(net_count "$BERR" "alert key")" -eq 0
 key_at "$DB" ctrl+shift+F12
 tv_check "ctrl+shift+F12 at B reaches B's handler as 123 with Ctrl+Shift" \
     tv_wait_for 5 net_count_above "$BERR" "alert key 123/3" 0
