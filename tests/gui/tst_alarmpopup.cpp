@@ -104,6 +104,20 @@ private slots:
         QCOMPARE(Text(w, "lblStation"), station);
     }
 
+    // The window flashes red and white in turn, without a beep; the time counts in whole seconds.
+    void flashesTickByTick()
+    {
+        frmAlarmPopup::ShowAlertReceiver(kAlarm);
+        frmAlarmPopup* w = frmAlarmPopup::Loaded();
+        for (const QColor& colour : {QColor(Qt::white), QColor(Qt::red)}) {
+            m_now = m_now.addMSecs(1830 * 1000 + 990);
+            w->alertTimer_Timer();
+            QCOMPARE(w->palette().color(QPalette::Window), colour);
+        }
+        QCOMPARE(Text(w, "lblTimeCounter"), QStringLiteral("01:01:02"));
+        QCOMPARE(m_beeps, 0);
+    }
+
     // A training alarm never takes the place of a running alarm; everything else replaces what is open.
     void trainingNeverReplacesLive_data()
     {
