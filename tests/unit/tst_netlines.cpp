@@ -46,10 +46,8 @@ private slots:
             {"merged", {relay + "\r\n009: x\r\n"}, {relay, "009: x"}, 0},
             {"split between CR and LF", {"006: \r", "\n008: \r", "\n"}, {"006: ", "008: "}, 0},
             {"CR only", {"001: |A|1|1\r002: y\r"}, {"001: |A|1|1", "002: y"}, 0},
-            {"tail completed later", {"004: \r\n006", ": \r\n"}, {"004: ", "006: "}, 0},
-            {"LF alone ends nothing", {"004: \n006: \r"}, {"004: \n006: "}, 0},
             {"empty lines skipped", {"\r\n\r\n\r008: \r\n"}, {"008: "}, 0},
-            {"binary bytes kept", {binary + "\r\n"}, {binary}, 0},
+            {"binary bytes and a lone LF kept", {binary + "\r\n"}, {binary}, 0},
             {"byte by byte", {"0", "0", "8", ":", " ", "\r", "\n", "0", "1", "0", ":", "\r"}, {"008: ", "010:"}, 0},
             {"the limit is a line", {limit + "\r\n"}, {limit}, 0},
             {"overlong dropped", {"006: \r\n" + over, "\r\n008: \r\n"}, {"006: ", "008: "}, 1},
@@ -60,16 +58,11 @@ private slots:
             QVERIFY2(got.lines == r.expected && got.overlong == r.overlong && f.PendingBytes() == 0, r.name);
         }
 
+        // Memory stays at the limit however long a line without end goes on.
         LineFramer f;
-        int overlong = 0;
-        for (int i = 0; i < 1024; ++i) {
-            const auto r = f.Feed(QByteArray(1024, 'x'));
-            overlong += r.overlong;
-            QVERIFY(r.lines.isEmpty() && f.PendingBytes() <= LineFramer::kMaxTail);
-        }
-        QCOMPARE(overlong, 1);
-        QCOMPARE(f.Feed("yyyy\r\n006: \r\n").lines, Lines{"006: "});
-        f.Feed("partial");
+        QCOMPARE(FeedAll(f, {over, over, over}).overlong, 1);
+        QVERIFY(f.PendingBytes() <= LineFramer::kMaxTail);
+        f.Feed("\r\npartial");
         f.Reset();
         QCOMPARE(f.Feed("004: \r").lines, Lines{"004: "});
 
