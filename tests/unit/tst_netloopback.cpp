@@ -10,6 +10,7 @@
 #include "TestFolder.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -148,6 +149,7 @@ private slots:
     void busyPeerDoesNotHoldUpAnAlarm();
     void strayLinesLoggedWithinBudget();
     void peerThatNeverReadsIsCutOff();
+    void burstReachesManyStationsWhole();
     void serverRestartWithAndWithoutReconnect();
     void receiptsOnlyBetweenPeersThatKnowThem();
     void noReceiptsToAnOlderServer();
@@ -424,6 +426,31 @@ void tst_NetLoopback::peerThatNeverReadsIsCutOff()
     a.lines.clear();
     a.Line(QStringLiteral("008: "));
     QTRY_VERIFY_WITH_TIMEOUT(a.lines.filter(QStringLiteral("009: 127.0.0.3|")).size() >= 1, 60000);
+}
+
+void tst_NetLoopback::burstReachesManyStationsWhole()
+{
+    // More downlinks than one thread sends to alone, each with small system buffers, so that part of the
+    // burst waits queued behind what the system took.
+    std::vector<std::unique_ptr<FakeStation>> stations;
+    for (int i = 10; i < 50; ++i) {
+        stations.push_back(std::make_unique<FakeStation>(QStringLiteral("127.0.1.%1").arg(i), m_serverPort,
+                                                         m_stationPort, true, 2048));
+        QVERIFY(Up(*stations.back(), QString(200, QLatin1Char('n'))));
+        const int small = 4096;
+        ::setsockopt(static_cast<int>(m_server->WS_Writer()->At(i - 9)->DirectHandle()), SOL_SOCKET, SO_SNDBUF, &small,
+                     sizeof small);
+    }
+    auto relays = [](const FakeStation& s) { return s.lines.filter(QRegularExpression(QStringLiteral("^00[59]:"))); };
+    const QString relay = QStringLiteral(" 127.0.1.10|") + m_server->StationRecord(1);
+    QStringList sent;
+    for (int i = 0; i < 100; ++i)
+        sent << QStringLiteral("005:") + relay << QStringLiteral("009:") + relay;
+    stations.front()->Send(QByteArray("004: \r\n008: \r\n").repeated(100));
+    for (const auto& s : stations) {
+        QTRY_COMPARE_WITH_TIMEOUT(relays(*s).size(), 200, 30000);
+        QCOMPARE(relays(*s), sent);
+    }
 }
 
 void tst_NetLoopback::serverRestartWithAndWithoutReconnect()
