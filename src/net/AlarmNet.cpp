@@ -217,11 +217,7 @@ bool AlarmNet::doSendData(const QString& value)
         return uplink->Write(bytes);
     }
     // Every downlink, whatever its state: one that is not up simply misses the line.
-    QList<Socket*> downlinks;
-    downlinks.reserve(qMax(0, m_writer->UBound()));
-    for (int i = 1; i <= m_writer->UBound(); ++i)
-        downlinks.append(m_writer->At(i));
-    m_relayBatch.Write(bytes, downlinks);
+    m_relayBatch.Write(bytes, *m_writer, 1);
     return true;
 }
 

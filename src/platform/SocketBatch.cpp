@@ -1,6 +1,7 @@
 #include "platform/SocketBatch.h"
 
 #include "platform/Socket.h"
+#include "platform/SocketArray.h"
 
 #include <algorithm>
 
@@ -51,28 +52,34 @@ void SocketBatch::Drain()
         Send(first, std::min(first + kRun, count));
 }
 
-void SocketBatch::Write(const QByteArray& bytes, const QList<Socket*>& sockets)
+void SocketBatch::Write(const QByteArray& bytes, const SocketArray& array, int from)
 {
+    const int last = array.UBound();
     // Local, not a member: a handler of an overflow below may send a line of its own.
     std::vector<Target> targets;
-    targets.reserve(static_cast<std::size_t>(sockets.size()));
+    targets.reserve(static_cast<std::size_t>(qMax(0, last - from + 1)));
     QList<Socket*> queued;
-    for (Socket* s : sockets) {
-        const qintptr fd = s->DirectHandle();
-        if (fd >= 0)
-            targets.push_back(Target{s, static_cast<int>(fd)});
-        else
-            queued.append(s);
-    }
     m_data = bytes.constData();
     m_size = static_cast<std::size_t>(bytes.size());
     m_targets = &targets;
+    std::size_t done = 0;
+    for (int i = from; i <= last; ++i) {
+        Socket* s = array.At(i);
+        const qintptr fd = s->DirectHandle();
+        if (fd < 0) {
+            queued.append(s);
+            continue;
+        }
+        targets.push_back(Target{s, static_cast<int>(fd)});
+        // The first stations have the line before the rest of the list is looked at.
+        if (done == 0 && targets.size() == kRun) {
+            Send(0, kRun);
+            done = kRun;
+        }
+    }
     const bool split = m_thread.joinable() && targets.size() >= kSplitMin;
-    m_next.store(0);
+    m_next.store(done);
     if (split) {
-        // The first run goes out before the helper is woken: the first station need not wait for that.
-        Send(0, kRun);
-        m_next.store(kRun);
         m_state.store(Posted);
         m_posts.fetch_add(1);
         m_posts.notify_one();

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QList>
 
 #include <atomic>
 #include <cstddef>
@@ -9,6 +8,7 @@
 #include <vector>
 
 class Socket;
+class SocketArray;
 
 // Hands one line to many connections, as Socket::Write would one after the other, with the system calls
 // shared between the calling thread and one helper thread. A send to a local peer runs the peer's receive
@@ -27,10 +27,10 @@ public:
     void Start();
     bool Started() const { return m_thread.joinable(); }
 
-    // Writes `bytes` to each socket of the list. Returns when every socket has the whole line sent or
-    // queued behind what it had queued before, so the next line cannot overtake it; failures and
-    // overflows are reported as Socket::Write reports them. Each thread goes through the list in order.
-    void Write(const QByteArray& bytes, const QList<Socket*>& sockets);
+    // Writes `bytes` to each socket of the array from index `from` on. Returns when every socket has the whole line
+    // sent or queued behind what it had queued before, so the next line cannot overtake it; failures and overflows are
+    // reported as Socket::Write reports them. Each thread goes through the array in order.
+    void Write(const QByteArray& bytes, const SocketArray& array, int from);
 
     // Below this many sockets the helper's wake-up costs more than it saves.
     static constexpr std::size_t kSplitMin = 32;
