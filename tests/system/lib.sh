@@ -156,10 +156,9 @@ tv_wm_running() {
     tv_x xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'
 }
 
-# The owner window of the tray selection of screen 0, in decimal; empty when nobody owns it. Plain libX11
-# through ctypes: no extra packages.
-tv_tray_owner() {
-    DISPLAY=$TV_DISPLAY python3 - <<'EOF' 2>/dev/null
+# Whether anybody owns the tray selection of screen 0. Plain libX11 through ctypes: no extra packages.
+tv_tray_owned() {
+    DISPLAY=$TV_DISPLAY timeout 10 python3 - 2>/dev/null <<'EOF'
 import ctypes, sys
 x = ctypes.CDLL("libX11.so.6")
 x.XOpenDisplay.restype = ctypes.c_void_p
@@ -169,18 +168,10 @@ x.XInternAtom.restype = ctypes.c_ulong
 x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
 x.XGetSelectionOwner.restype = ctypes.c_ulong
 x.XGetSelectionOwner.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
-d = x.XOpenDisplay(None)
-if not d:
-    sys.exit(1)
-atom = x.XInternAtom(d, b"_NET_SYSTEM_TRAY_S%d" % x.XDefaultScreen(d), 0)
-owner = x.XGetSelectionOwner(d, atom)
-if owner:
-    print(owner)
-sys.exit(0 if owner else 1)
+d = x.XOpenDisplay(None) or sys.exit(1)
+sys.exit(0 if x.XGetSelectionOwner(d, x.XInternAtom(d, b"_NET_SYSTEM_TRAY_S%d" % x.XDefaultScreen(d), 0)) else 1)
 EOF
 }
-
-tv_tray_owned() { [ -n "$(tv_tray_owner)" ]; }
 
 # tv_start_desktop [notray]: a new display with openbox and (unless "notray") trayer; sets TV_DISPLAY (exported as
 # DISPLAY), TV_WM_PID and TV_TRAYER_PID. Now and then openbox could not open a display that had just answered
@@ -262,34 +253,6 @@ tv_window_centre() {
         END { if (w == "") exit 1; printf "%d %d\n", x + w / 2, y + h / 2 }'
 }
 
-# Asks a window to close as its title bar's close button does (WM_DELETE_WINDOW), with or without a window
-# manager. Plain libX11 through ctypes.
-tv_close_window() {
-    DISPLAY=$TV_DISPLAY timeout 10 python3 - "$1" <<'EOF' 2>/dev/null
-import ctypes, sys
-x = ctypes.CDLL("libX11.so.6")
-x.XOpenDisplay.restype = ctypes.c_void_p
-x.XOpenDisplay.argtypes = [ctypes.c_char_p]
-x.XInternAtom.restype = ctypes.c_ulong
-x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-class Msg(ctypes.Structure):
-    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
-                ("display", ctypes.c_void_p), ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
-                ("format", ctypes.c_int), ("data", ctypes.c_long * 5), ("pad", ctypes.c_long * 16)]
-x.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.POINTER(Msg)]
-x.XFlush.argtypes = [ctypes.c_void_p]
-d = x.XOpenDisplay(None)
-if not d:
-    sys.exit(1)
-w = int(sys.argv[1])
-m = Msg(type=33, display=d, window=w, message_type=x.XInternAtom(d, b"WM_PROTOCOLS", 0), format=32)
-m.data[0] = x.XInternAtom(d, b"WM_DELETE_WINDOW", 0)
-ok = x.XSendEvent(d, w, 0, 0, ctypes.byref(m))
-x.XFlush(d)
-sys.exit(0 if ok else 1)
-EOF
-}
-
 # Brings a window to the front with the keyboard focus, so that the next keys reach it.
 tv_focus() {
     tv_xdo windowactivate --sync "$1" >/dev/null 2>&1 || tv_xdo windowfocus --sync "$1" >/dev/null 2>&1
@@ -298,16 +261,18 @@ tv_focus() {
 
 # --- the tray menu and the program's message boxes (on TV_DISPLAY, with TV_TRAYER_PID's trayer) ------------
 
-# tray_menu_at PID: opens the tray menu of that station on the current display.
-tray_menu_at() {
+# tv_click_icon PID BUTTON [REPEAT]: clicks that station's tray icon.
+tv_click_icon() {
     local icon
     icon=$(tv_embedded_icon "$1") || return 1
+    # No --sync: it waits for a motion that never comes when the pointer is already there.
     # shellcheck disable=SC2046
     tv_xdo mousemove $(tv_window_centre "$icon") >/dev/null 2>&1
     sleep 0.2
-    tv_xdo click 3 >/dev/null 2>&1
-    sleep 0.5
+    tv_xdo click --repeat "${3:-1}" --delay 120 "$2" >/dev/null 2>&1
 }
+# tray_menu_at PID: opens the tray menu of that station on the current display.
+tray_menu_at() { tv_click_icon "$1" 3 && sleep 0.5; }
 # boxes_of PID: the station's message boxes, visible windows titled exactly tavinor (xdotool's name search
 # returns the alarm windows too) other than the tray icon, which bears that name as well.
 boxes_of() {
@@ -319,15 +284,16 @@ boxes_of() {
 }
 has_box() { [ -n "$(boxes_of "$1")" ]; }
 lacks_box() { ! has_box "$1"; }
-# end_question_at PID: opens a station's end question from the tray menu ("Beenden" is its last entry) and prints
-# the question's window.
+# end_question_at PID [UPS]: opens a station's end question from the tray menu and prints the question's window.
+# "Beenden" is the menu's last entry (UPS=1), on the server the last but one (UPS=2).
 end_question_at() {
     tray_menu_at "$1" || return 1
-    tv_xdo key Up >/dev/null 2>&1 # from no selection up to the last entry: "Beenden"
+    for _ in $(seq "${2:-1}"); do tv_xdo key Up >/dev/null 2>&1; done # up from no selection
     sleep 0.2
     tv_xdo key Return >/dev/null 2>&1
     tv_wait_for 5 has_box "$1" && boxes_of "$1" | head -n1
 }
+
 # --- screenshots -----------------------------------------------------------------------------------------
 
 tv_shot() {
@@ -361,8 +327,8 @@ tv_start_program() {
         # The instance lock lives in the temp folder: keep it inside this test's folder, shared by all copies.
         mkdir -p "$TV_ROOT/tmp"
         export TMPDIR=$TV_ROOT/tmp
-        # No session bus unless the test brings one (TV_DBUS): the icon goes through the X11 tray protocol.
-        export DBUS_SESSION_BUS_ADDRESS=${TV_DBUS:-unix:path=/nonexistent/tavinor-test-bus}
+        # No session bus: the icon goes through the X11 tray protocol.
+        export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/tavinor-test-bus
         # Its own process group (same pid), so that the cleanup also reaches anything it starts.
         if [ "${TV_NETNS:-1}" = 1 ] && unshare -n true 2>/dev/null; then
             exec setsid unshare -n -- sh -c 'ip link set lo up 2>/dev/null; exec "$0"' "$folder/tavinor"

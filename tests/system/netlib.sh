@@ -121,7 +121,7 @@ net_peer_cmd() {
     tv_wait_for 10 net_count_above "$log" "DONE $verb" "$before"
 }
 
-# net_count FILE TEXT: lines of FILE holding TEXT (fixed string, binary-safe).
+# Lines of FILE holding TEXT (fixed string, binary-safe).
 net_count() { grep -acF -- "$2" "$1" 2>/dev/null || true; }
 net_count_above() { [ "$(net_count "$1" "$2")" -gt "$3" ]; }
 
@@ -134,12 +134,8 @@ net_start_wm() {
     NET_TRAYER_PID=$TV_TRAYER_PID
 }
 
-# --- groups: independent scenarios side by side ----------------------------------------------------------
-# Scenarios that wait by nature (a link down for a minute) run at the same time, each as a group: its own
-# switch and PCs (namespaces named after the group), its own processes and temp folder, its own cleanup.
-# Results are the group's "ok"/"not ok" lines, which net_join prints and counts.
-
-# net_group NAME FUNCTION: runs FUNCTION as group NAME in the background.
+# net_group NAME FUNCTION: runs FUNCTION in the background as a group of its own (switch, PCs, processes, temp
+# folder and cleanup), so that scenarios that wait by nature run side by side; net_join collects the results.
 net_group() {
     local name=$1 fn=$2
     (
@@ -163,7 +159,6 @@ net_group() {
     NET_GROUP_PIDS+=("$!")
 }
 
-# net_join: waits for every group, prints its lines and adds its results to this test's.
 net_join() {
     local pid f
     for pid in "${NET_GROUP_PIDS[@]}"; do wait "$pid"; done
@@ -180,13 +175,7 @@ net_figure() { echo "# figure: $1: $2"; }
 
 # net_wait_since T0 SECONDS command...: polls like tv_wait_for; prints the seconds since T0 (from $SECONDS)
 # when the command first held, nothing on timeout.
-net_wait_since() {
-    local t0=$1
-    shift
-    tv_wait_for "$@" && echo $((SECONDS - t0))
-}
-
-# --- a site of real PCs and the station's link state, for the fault scenarios --------------------------
+net_wait_since() { tv_wait_for "${@:2}" && echo $((SECONDS - $1)); }
 
 NET_LOST="Verbindung zum Server verloren"
 
@@ -204,35 +193,41 @@ net_abc() {
 
 # net_site PC... : a server (.1) and the stations named (.2 and up), all registered. Sets SRV, SRV_IP,
 # SRV_PID, SRV_DISPLAY and per station DIR_<pc>, PID_<pc>, IP_<pc>, DISPLAY_<pc>. NET_SITE_SETTINGS are
-# added to every station's settings.
+# added to every station's settings; NET_SITE_DESKTOP=1 gives the stations a window manager and tray.
 NET_SITE_SETTINGS=()
 net_site() {
-    local pc host dir
+    local pc host=2
     net_add_pc s 1
+    net_site_server
+    tv_wait_for 20 net_listening s 10161 || tv_bail "server does not listen on 10161"
+    for pc in "$@"; do
+        net_site_station "$pc" "$host"
+        host=$((host + 1))
+    done
+    for pc in "$@"; do
+        tv_wait_for 30 net_registrations_above "$pc" 0 || tv_bail "station $pc did not register"
+    done
+}
+# The parts of net_site, for a scenario that must come between them; the server's PC s must be there.
+net_site_server() {
     SRV_IP=$NET_PREFIX.1
     SRV=$(net_install server "Server=1" "Init=1" "Stationname=Zentrale") || tv_bail "install server"
     tv_start_display
     SRV_DISPLAY=$TV_DISPLAY
     net_start_program s "$SRV" "$SRV_DISPLAY"
     SRV_PID=$NET_LAST_PID
-    tv_wait_for 20 net_listening s 10161 || tv_bail "server does not listen on 10161"
-    host=2
-    for pc in "$@"; do
-        net_add_pc "$pc" "$host"
-        dir=$(net_install "$pc" "Server=0" "Init=1" "Servername=$SRV_IP" "CheckBuzzer=0" "Stationname=Station $pc" \
-            "${NET_SITE_SETTINGS[@]}") ||
-            tv_bail "install $pc"
-        printf -v "DIR_$pc" '%s' "$dir"
-        tv_start_display
-        printf -v "DISPLAY_$pc" '%s' "$TV_DISPLAY"
-        net_start_program "$pc" "$dir" "$TV_DISPLAY"
-        printf -v "PID_$pc" '%s' "$NET_LAST_PID"
-        printf -v "IP_$pc" '%s' "$NET_PREFIX.$host"
-        host=$((host + 1))
-    done
-    for pc in "$@"; do
-        tv_wait_for 30 net_registrations_above "$pc" 0 || tv_bail "station $pc did not register"
-    done
+}
+net_site_station() { # PC HOST
+    local dir
+    net_add_pc "$1" "$2"
+    dir=$(net_install "$1" "Server=0" "Init=1" "Servername=$SRV_IP" "CheckBuzzer=0" "Stationname=Station $1" \
+        "${NET_SITE_SETTINGS[@]}") || tv_bail "install $1"
+    printf -v "DIR_$1" '%s' "$dir"
+    if [ "${NET_SITE_DESKTOP:-0}" = 1 ]; then tv_start_desktop; else tv_start_display; fi
+    printf -v "DISPLAY_$1" '%s' "$TV_DISPLAY"
+    net_start_program "$1" "$dir" "$TV_DISPLAY"
+    printf -v "PID_$1" '%s' "$NET_LAST_PID"
+    printf -v "IP_$1" '%s' "$NET_PREFIX.$2"
 }
 
 net_registrations() { local ip="IP_$1"; net_count "$SRV/Log/log.csv" ";${!ip};001:Connect Request"; }
@@ -241,18 +236,15 @@ net_losses() { local d="DIR_$1"; net_count "${!d}/Log/log.csv" "$NET_LOST"; }
 net_elapsed_ge() { [ $((SECONDS - $1)) -ge "$2" ]; }
 net_losses_above() { [ "$(net_losses "$1")" -gt "$2" ]; }
 
-# net_noticed PC T0 LOSSES WITHIN LABEL: the station logs a loss; prints the figure.
-net_noticed() {
-    local t
-    t=$(net_wait_since "$2" "$4" net_losses_above "$1" "$3")
-    tv_check "station $1 notices the lost server" test -n "$t"
-    [ -n "$t" ] && net_figure "$5: station $1 noticed after" "$t s"
-}
-
-# net_back PC T0 REGS WITHIN LABEL: the station registers again; prints the figure.
+# net_noticed / net_back PC T0 COUNT WITHIN LABEL: the station logs a loss / registers again, past COUNT
+# times, within WITHIN seconds of T0; prints the figure.
+net_noticed() { net_timed "$1" net_losses_above "$2" "$3" "$4" "notices the lost server" "$5: station $1 noticed after"; }
 net_back() {
+    net_timed "$1" net_registrations_above "$2" "$3" "$4" "is registered again after $5" "$5: station $1 registered again after"
+}
+net_timed() {
     local t
-    t=$(net_wait_since "$2" "$4" net_registrations_above "$1" "$3")
-    tv_check "station $1 is registered again after $5" test -n "$t"
-    [ -n "$t" ] && net_figure "$5: station $1 registered again after" "$t s"
+    t=$(net_wait_since "$3" "$5" "$2" "$1" "$4")
+    tv_check "station $1 $6" test -n "$t"
+    [ -n "$t" ] && net_figure "$7" "$t s"
 }

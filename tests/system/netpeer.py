@@ -1,24 +1,16 @@
 #!/usr/bin/env python3
-"""A fake peer that speaks the alarm network's line protocol, for tests and for load.
+"""A fake peer of the alarm network's line protocol, for tests and load.
 
-  netpeer.py station --server IP --bind IP [--name N] [--control FIFO]
-      One station: uplink from IP to the server's port 10161, listener on IP:10162 for the downlink,
-      announces IP (003) and registers (001). Prints "UP", "DOWN", "RECV <line>" (downlink lines),
-      "CLOSED up|down". Commands (control FIFO or stdin, one a line): "send <text>" (uplink, CR LF added),
-      "raw <hex>" (uplink bytes as given), "register", "close", "connect", "reconnect", "quit".
-      --record FILE: every byte received on the downlink goes to FILE, every byte on the uplink to FILE.up.
-  netpeer.py server --bind IP
-      A server of today's protocol: listens on IP:10161, prints "ACCEPT <peer>", "RECV <peer> <line>",
-      connects back on 003, answers 001 with 002 to all, prints what comes back on a downlink as
-      "DOWNRECV <line>" and otherwise ignores it. Commands: "send <text>" / "raw <hex>" to every downlink,
-      "quit".
-Only ever talks to the addresses it is given; the tests give loopback or namespace addresses.
+  netpeer.py station --server IP --bind IP [--name N] [--record FILE]: uplink from IP, listener on IP:10162,
+      announces (003) and registers (001); prints UP, DOWN, "RECV <downlink line>", "CLOSED up|down".
+      --record FILE: downlink bytes to FILE, uplink bytes to FILE.up.
+Commands (--control FIFO, one a line): "send <text>" (uplink, CR LF added), "quit"; each answered
+"DONE <verb>". Talks only to the addresses it is given.
 """
 import argparse
 import os
 import selectors
 import socket
-import sys
 
 SERVER_PORT = int(os.environ.get("TV_SERVER_PORT", "10161"))
 STATION_PORT = int(os.environ.get("TV_STATION_PORT", "10162"))
@@ -80,6 +72,13 @@ def listener(addr, port):
     return s
 
 
+def recv(sock):
+    try:
+        return sock.recv(65536)
+    except OSError:
+        return b""
+
+
 def decode(b):
     return b.decode("cp1252", errors="replace")
 
@@ -110,10 +109,7 @@ class Station:
         self.log("UP")
 
     def _uplink_read(self, s):
-        try:
-            data = s.recv(65536)
-        except OSError:
-            data = b""
+        data = recv(s)
         self._record(".up", data)
         if not data:
             self.loop.remove(s)
@@ -133,10 +129,7 @@ class Station:
         self.log("DOWN")
 
     def _down_read(self, c):
-        try:
-            data = c.recv(65536)
-        except OSError:
-            data = b""
+        data = recv(c)
         self._record("", data)
         if not data:
             self.loop.remove(c)
@@ -148,42 +141,34 @@ class Station:
                 self.on_line(self, line)
             self.log("RECV " + decode(line))
 
-    def send_raw(self, data):
-        if self.up is None:
-            self.log("NOUPLINK")
-            return
-        self.up.setblocking(True)
-        self.up.sendall(data)
-        self.up.setblocking(False)
-
     def send(self, text):
-        self.send_raw(text.encode("cp1252") + b"\r\n")
+        if self.up is None:
+            return self.log("NOUPLINK")
+        self.up.setblocking(True)
+        self.up.sendall(text.encode("cp1252") + b"\r\n")
+        self.up.setblocking(False)
 
     def announce_and_register(self, vis="1", ak="0"):
         self.send("003: " + self.addr)
         self.send("001: |%s|%s|%s" % (self.name, vis, ak))
 
 
-def control(loop, path, handle):
-    """Commands from a FIFO (kept open for writing by ourselves so that it never reports EOF) or stdin."""
-    if path:
-        fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK)
-        keep = os.open(path, os.O_WRONLY)
-        f = os.fdopen(fd, "rb", buffering=0)
-        f._keep = keep
-    else:
-        f = sys.stdin.buffer.raw
+def control(loop, path, send):
+    """Commands from the FIFO, which we keep open for writing ourselves so that it never reports EOF."""
+    f = os.fdopen(os.open(path, os.O_RDONLY | os.O_NONBLOCK), "rb", buffering=0)
+    f._keep = os.open(path, os.O_WRONLY)
     buf = [b""]
 
     def read(fobj):
-        data = os.read(fobj.fileno(), 65536)
-        if not data:
-            loop.running = False
-            return
-        buf[0] += data
+        buf[0] += os.read(fobj.fileno(), 65536)
         while b"\n" in buf[0]:
             line, buf[0] = buf[0].split(b"\n", 1)
-            handle(line.decode("utf-8"))
+            verb, _, arg = line.decode("utf-8").partition(" ")
+            if verb == "send":
+                send(arg)
+            elif verb == "quit":
+                loop.running = False
+            out("DONE " + verb)
 
     loop.sel.register(f, selectors.EVENT_READ, read)
 
@@ -191,101 +176,9 @@ def control(loop, path, handle):
 def run_station(a):
     loop = Loop()
     st = Station(loop, a.server, a.bind, a.name, record=a.record)
-
-    def handle(cmd):
-        verb, _, arg = cmd.partition(" ")
-        if verb == "send":
-            st.send(arg)
-        elif verb == "raw":
-            st.send_raw(bytes.fromhex(arg))
-        elif verb == "register":
-            st.announce_and_register(a.vis, a.ak)
-        elif verb == "close" and st.up is not None:
-            loop.remove(st.up)
-            st.up = None
-        elif verb == "connect":
-            st.connect()
-        elif verb == "reconnect":
-            st.connect()
-            st.announce_and_register(a.vis, a.ak)
-        elif verb == "quit":
-            loop.running = False
-        out("DONE " + verb)
-
-    control(loop, a.control, handle)
-    if not a.no_connect:
-        st.connect()
-        st.announce_and_register(a.vis, a.ak)
-    loop.run()
-
-
-def run_server(a):
-    loop = Loop()
-    downs = []
-    lst = listener(a.bind, SERVER_PORT)
-    framers = {}
-
-    def send_all(data):
-        for d in list(downs):
-            try:
-                d.sendall(data)
-            except OSError:
-                downs.remove(d)
-
-    def up_read(c):
-        try:
-            data = c.recv(65536)
-        except OSError:
-            data = b""
-        peer = framers[c][1]
-        if not data:
-            loop.remove(c)
-            out("CLOSED " + peer)
-            return
-        for line in framers[c][0].feed(data):
-            text = decode(line)
-            out("RECV %s %s" % (peer, text))
-            if text.startswith("003:"):
-                d = socket.create_connection((text[4:].strip(), STATION_PORT), timeout=5)
-                downs.append(d)
-                framers[d] = (Framer(), text[4:].strip())
-                loop.add(d, down_read)
-                out("DOWNLINK " + text[4:].strip())
-            elif text.startswith("001:"):
-                send_all(b"002: fake\r\n")
-
-    def down_read(d):
-        try:
-            data = d.recv(65536)
-        except OSError:
-            data = b""
-        if not data:
-            loop.remove(d)
-            if d in downs:
-                downs.remove(d)
-            return
-        for line in framers[d][0].feed(data):
-            out("DOWNRECV " + decode(line))
-
-    def accept(s):
-        c, (peer, _) = s.accept()
-        framers[c] = (Framer(), peer)
-        loop.add(c, up_read)
-        out("ACCEPT " + peer)
-
-    loop.add(lst, accept)
-
-    def handle(cmd):
-        verb, _, arg = cmd.partition(" ")
-        if verb == "send":
-            send_all(arg.encode("cp1252") + b"\r\n")
-        elif verb == "raw":
-            send_all(bytes.fromhex(arg))
-        elif verb == "quit":
-            loop.running = False
-        out("DONE " + verb)
-
-    control(loop, a.control, handle)
+    control(loop, a.control, st.send)
+    st.connect()
+    st.announce_and_register(a.vis, a.ak)
     loop.run()
 
 
@@ -299,13 +192,9 @@ def main():
     s.add_argument("--vis", default="1")
     s.add_argument("--ak", default="0")
     s.add_argument("--control")
-    s.add_argument("--no-connect", action="store_true")
     s.add_argument("--record")
-    v = sub.add_parser("server")
-    v.add_argument("--bind", required=True)
-    v.add_argument("--control")
     a = p.parse_args()
-    {"station": run_station, "server": run_server}[a.mode](a)
+    run_station(a)
 
 
 if __name__ == "__main__":

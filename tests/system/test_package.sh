@@ -44,8 +44,6 @@ DEB=$(ls "$TV_ARTIFACTS"/pkg/tavinor_*.deb 2>/dev/null | head -1)
 [ -f "$DEB" ] || tv_bail "no package built"
 tv_check "lintian finds no error" sh -c 'lintian --fail-on error "$1" >"$2" 2>&1' _ "$DEB" "$TV_ARTIFACTS/lintian.txt"
 echo "# lintian: $(grep -c '^W:' "$TV_ARTIFACTS/lintian.txt") warnings (see $TV_ARTIFACTS/lintian.txt)"
-depends=$(dpkg-deb -f "$DEB" Depends)
-tv_check "depends on Debian's Qt 6 and libcanberra" sh -c "echo '$depends' | grep -q libqt6widgets6 && echo '$depends' | grep -q libcanberra0"
 
 # Whatever the package needs must be here already, so that the purge leaves exactly what was there.
 if apt-get -s -o Debug::NoLocking=1 install --no-install-recommends "$DEB" 2>/dev/null | grep '^Inst ' | grep -vq '^Inst tavinor '; then
@@ -89,7 +87,6 @@ done
 tv_check "the service's user owns its log folder, root its settings" test "$(stat -c %U /var/lib/tavinor/server/Log):$(stat -c %U /var/lib/tavinor/server/tavinor.ini)" = tavinor:root
 tv_check "the udev rule gives the seat's user the three IO-Warrior products only" \
     grep -q 'ATTRS{idVendor}=="07c0", ATTRS{idProduct}=="1500|1501|1503", TAG+="uaccess"' /lib/udev/rules.d/70-tavinor-iowarrior.rules
-tv_check "tavinor --version answers from the path" sh -c "tavinor --version | grep -qx 'tavinor [0-9.]*'"
 
 # --- the relay service, as systemd would start it ----------------------------------------------------------
 unit=/lib/systemd/system/tavinor-server.service
@@ -145,7 +142,7 @@ tv_check "the configured station shows no first-start dialog" tv_lacks_window "$
 
 # --- tavinor --alarm, relayed by the service ----------------------------------------------------------------
 out=$(as_user tavinor --alarm 2>&1)
-tv_check "tavinor --alarm is accepted by the running station ($out)" test -z "$out"
+tv_check "tavinor --alarm from the path is accepted by the running station ($out)" test -z "$out"
 tv_check "the service relays the station's alarm to C" \
     tv_wait_file_contains 10 "$CLOG" "RECV 005: $NET_PREFIX.2|001: |Behandlung 2|1|0|$NET_PREFIX.2"
 tv_check "the service logs the alarm under the station's name" \

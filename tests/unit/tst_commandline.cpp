@@ -24,7 +24,6 @@ private slots:
         using A = CommandLine::Action;
         QTest::newRow("none") << QStringList{} << int(A::Run);
         QTest::newRow("alarm") << QStringList{"--alarm"} << int(A::Alarm);
-        QTest::newRow("alarm twice") << QStringList{"--alarm", "--alarm"} << int(A::Alarm);
         QTest::newRow("headless") << QStringList{"--headless"} << int(A::Headless);
         QTest::newRow("help") << QStringList{"--help"} << int(A::Help);
         QTest::newRow("-h") << QStringList{"-h"} << int(A::Help);
@@ -105,7 +104,6 @@ private slots:
         QCOMPARE(count, raised);
         qunsetenv("XDG_RUNTIME_DIR");
     }
-
 };
 
 QTEST_GUILESS_MAIN(tst_CommandLine)

@@ -6,7 +6,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QtTest>
-#include <cerrno>
 
 namespace {
 
@@ -47,32 +46,6 @@ class TestErrorObject : public QObject
 {
     Q_OBJECT
 private slots:
-    void setErrorKeepsSystemErrorAndResetKeepsInternals()
-    {
-        ErrorObject e;
-        e.setSource("alt");
-        errno = ENOENT;
-        e.SetError(53, "Hooklib", "Datei nicht gefunden", "hilfe.hlp", 1234);
-        QCOMPARE(e.Source(), QString("Hooklib"));
-        QCOMPARE(e.helpContext(), 1234);
-        QCOMPARE(e.lastSystemError(), quint32(ENOENT));
-
-        // A later error without help file replaces every field, including the old help file.
-        errno = EACCES;
-        e.SetError(70, "Functions", "Zugriff verweigert");
-        QCOMPARE(e.HelpFile(), QString());
-        QCOMPARE(e.helpContext(), 0);
-        QCOMPARE(e.lastSystemError(), quint32(EACCES));
-
-        e.SetError(9, "x", "y", "h", 77);
-        errno = 0;
-        e.Reset();
-        QCOMPARE(e.Number(), 0);
-        QVERIFY(e.Source().isEmpty() && e.Description().isEmpty() && e.HelpFile().isEmpty());
-        QCOMPARE(e.helpContext(), 77);
-        QCOMPARE(e.lastSystemError(), quint32(EACCES));
-    }
-
     void showWithRecord()
     {
         ErrorObject e;

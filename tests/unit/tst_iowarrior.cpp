@@ -36,7 +36,6 @@ public:
 
     QList<Dev> devs;
     QStringList calls;
-    QList<QPair<quint32, QByteArray>> writes;
     // The read end of a pipe standing in for the library's read descriptor; -1: the library has none.
     int wakeFd = -1;
     bool drainWake = true; // false: it stays readable without reports, as a broken one would
@@ -74,9 +73,8 @@ public:
     }
     quint32 Write(quint32 handle, quint32 pipe, const char* buffer, quint32 length) override
     {
-        if (pipe == 0)
-            writes.append({handle, QByteArray(buffer, int(length))});
-        calls << QStringLiteral("write %1 %2")
+        calls << QStringLiteral("write%1 %2 %3")
+                     .arg(pipe ? QStringLiteral(" pipe 1") : QString())
                      .arg(handle)
                      .arg(QString::fromLatin1(QByteArray(buffer, int(length)).toHex()));
         return length;
@@ -137,7 +135,7 @@ class tst_iowarrior : public QObject
         for (quint32 p : products)
             m_fake.devs.append({handle++, p, {}});
         Globals::UsbButtonHandle = ioWarrior::OpenEmergencyButton(true);
-        m_fake.writes.clear(); // the switch-off at opening; openAndCloseSwitchEverythingOff checks it
+        m_fake.calls.clear(); // the switch-off at opening; openAndCloseSwitchEverythingOff checks it
     }
 
 private slots:
@@ -176,9 +174,7 @@ private slots:
         Use({0x1500, 0x1501, 0x1503, 0x1502});
         QCOMPARE(Globals::UsbButtonHandle, 11L);
         ioWarrior::SetButtonOutputs(0x3F);
-        const QList<QPair<quint32, QByteArray>> expected = {
-            {11, Hex("00ffffff3f")}, {12, Hex("003fff")}, {13, Hex("00ffffffffffff3f")}};
-        QCOMPARE(m_fake.writes, expected);
+        QCOMPARE(m_fake.calls, QStringList({"write 11 00ffffff3f", "write 12 003fff", "write 13 00ffffffffffff3f"}));
     }
 
     void onlyExactPressPatternRaisesAlarm_data()
@@ -274,14 +270,32 @@ private slots:
         QCOMPARE(m_fake.calls.size(), off.size() + 2);
     }
 
-    // No settings file: "CheckBuzzer" defaults to "1". The call returns with the box still open.
-    void missingButtonWarningDoesNotBlock()
+    // Only "CheckBuzzer" 1 (the default, also for no file) warns of a missing button; the call returns with the
+    // box still open.
+    void missingButtonWarning_data()
     {
-        QCOMPARE(ioWarrior::OpenEmergencyButton(true), 0L);
-        QCOMPARE(OpenBoxes().size(), 1);
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<bool>("warn");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("no settings file") << QByteArray() << true << true;
+        QTest::newRow("blank reads as default 1") << QByteArray("  ") << true << true;
+        QTest::newRow("0") << QByteArray("0") << true << false;
+        QTest::newRow("ja") << QByteArray("ja") << true << false;
+        QTest::newRow("1 but warn false") << QByteArray("1") << false << false;
+    }
+    void missingButtonWarning()
+    {
+        QFETCH(QByteArray, value);
+        QFETCH(bool, warn);
+        QFETCH(bool, shown);
+        if (!value.isNull())
+            m_folder->writeIni("[General]\r\nCheckBuzzer=" + value + "\r\n");
+        QCOMPARE(ioWarrior::OpenEmergencyButton(warn), 0L);
+        QCOMPARE(OpenBoxes().size(), shown ? 1 : 0);
+        if (!shown)
+            return;
         XPMsgBox* box = OpenBoxes().first();
         QCOMPARE(box->windowModality(), Qt::NonModal);
-        QCOMPARE(box->windowTitle(), QStringLiteral("tavinor"));
         QCOMPARE(box->findChild<QLabel*>(QStringLiteral("msgtextlabel"))->text(),
                  QStringLiteral("Nottaster nicht angeschlossen oder funktionsbereit!\n"
                                 "Die Aktivierung des Alarms ist nur über die Tastatur möglich.\n\n"
@@ -289,27 +303,6 @@ private slots:
         QPointer<XPMsgBox> guard(box);
         box->findChild<QPushButton*>(QStringLiteral("links"))->click();
         QTRY_VERIFY(guard.isNull());
-    }
-
-    void checkBuzzerOtherThanOneSuppressesWarning_data()
-    {
-        QTest::addColumn<QByteArray>("value");
-        QTest::addColumn<bool>("warn");
-        QTest::addColumn<bool>("shown");
-        QTest::newRow("1") << QByteArray("1") << true << true;
-        QTest::newRow("blank reads as default 1") << QByteArray("  ") << true << true;
-        QTest::newRow("0") << QByteArray("0") << true << false;
-        QTest::newRow("ja") << QByteArray("ja") << true << false;
-        QTest::newRow("1 but warn false") << QByteArray("1") << false << false;
-    }
-    void checkBuzzerOtherThanOneSuppressesWarning()
-    {
-        QFETCH(QByteArray, value);
-        QFETCH(bool, warn);
-        QFETCH(bool, shown);
-        m_folder->writeIni("[General]\r\nCheckBuzzer=" + value + "\r\n");
-        QCOMPARE(ioWarrior::OpenEmergencyButton(warn), 0L);
-        QCOMPARE(OpenBoxes().size(), shown ? 1 : 0);
     }
 
     // Last: the library stays loaded for the rest of the process once found.
@@ -327,27 +320,12 @@ private slots:
         QVERIFY(ioWarrior::OpenEmergencyButton(true) > 0);
         QVERIFY(OpenBoxes().isEmpty());
         ioWarrior::PollEmergencyButton();
-
-        // LED on: on the IO-Warrior24 the button's port reads the output back, so a press is not 0xDF.
-        ioWarrior::SetButtonOutputs(0xBF);
         QFile in(m_folder->file(QStringLiteral("iowsim/in-1")));
         QVERIFY(in.open(QIODevice::Append));
         in.write("press\n");
         in.flush();
-        QTest::qWait(100);
-        QCOMPARE(m_alarms, 0);
-        ioWarrior::SetButtonOutputs(255);
-        in.write("release\npress\n");
-        in.flush();
         QTRY_COMPARE(m_alarms, 1);
         QVERIFY(!m_timer.isActive()); // the simulator wakes the program: no polling
-
-        const QList<QByteArray> out1 = m_folder->readFile(QStringLiteral("iowsim/out-1")).split('\n');
-        QVERIFY(out1.size() >= 3);
-        QVERIFY(out1[0].endsWith(" 00 FF FF")); // switched off at opening
-        QVERIFY(out1[1].endsWith(" 00 BF FF"));
-        QVERIFY(out1[2].endsWith(" 00 FF FF"));
-        QVERIFY(m_folder->readFile(QStringLiteral("iowsim/out-2")).split('\n').value(1).endsWith(" 00 FF FF FF BF"));
         ioWarrior::CloseEmergencyButton();
         QCOMPARE(m_folder->readFile(QStringLiteral("iowsim/events")), QByteArray("open 2\nread 1\ncancel\nclose\n"));
     }

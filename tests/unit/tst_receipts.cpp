@@ -46,32 +46,25 @@ private slots:
 };
 
 // Steps, one a word: "r<slot><1|0>" receipt for A's alarm, "l<slot>" station left, "f" the wait is over.
+// "told" is what the raiser hears, in order: slot, state and "late".
 void tst_Receipts::collectionRules_data()
 {
     QTest::addColumn<QString>("steps");
     QTest::addColumn<QString>("states");
-    QTest::addColumn<QString>("told"); // what the raiser hears, in order: slot, state and "late"
-    QTest::newRow("receipts as they come") << "r21 r30"
-                                           << "S2=shown S3=off S4=wait S5=old"
-                                           << "2shown 3off";
-    QTest::newRow("a duplicate changes nothing") << "r21 r21 r20"
-                                                 << "S2=shown S3=wait S4=wait S5=old"
-                                                 << "2shown";
-    QTest::newRow("not a target, older station") << "r71 r51"
-                                                 << "S2=wait S3=wait S4=wait S5=old"
-                                                 << "";
-    QTest::newRow("the wait names the missing") << "r21 f"
-                                                << "S2=shown S3=missing S4=missing S5=old"
-                                                << "2shown 3missing 4missing";
-    QTest::newRow("a late receipt still counts") << "f r31 r31"
-                                                 << "S2=missing S3=shown S4=missing S5=old"
-                                                 << "2missing 3missing 4missing 3shown-late";
-    QTest::newRow("a station leaving is missing at once") << "l3 r31 f"
-                                                          << "S2=missing S3=missing S4=missing S5=old"
-                                                          << "3missing 2missing 4missing";
-    QTest::newRow("leaving after its receipt") << "r31 l3"
-                                               << "S2=wait S3=shown S4=wait S5=old"
-                                               << "3shown";
+    QTest::addColumn<QString>("told");
+    const char* rows[][4] = {
+        {"receipts as they come", "r21 r30", "S2=shown S3=off S4=wait S5=old", "2shown 3off"},
+        {"a duplicate changes nothing", "r21 r21 r20", "S2=shown S3=wait S4=wait S5=old", "2shown"},
+        {"not a target, older station", "r71 r51", "S2=wait S3=wait S4=wait S5=old", ""},
+        {"the wait names the missing", "r21 f", "S2=shown S3=missing S4=missing S5=old", "2shown 3missing 4missing"},
+        {"a late receipt still counts", "f r31 r31", "S2=missing S3=shown S4=missing S5=old",
+         "2missing 3missing 4missing 3shown-late"},
+        {"a station leaving is missing at once", "l3 r31 f", "S2=missing S3=missing S4=missing S5=old",
+         "3missing 2missing 4missing"},
+        {"leaving after its receipt", "r31 l3", "S2=wait S3=shown S4=wait S5=old", "3shown"},
+    };
+    for (const auto& r : rows)
+        QTest::newRow(r[0]) << QString(r[1]) << QString(r[2]) << QString(r[3]);
 }
 
 void tst_Receipts::collectionRules()
@@ -135,30 +128,22 @@ void tst_Receipts::lines_data()
 {
     QTest::addColumn<QString>("line");
     QTest::addColumn<QString>("parsed"); // what the parsers make of it, or "-"
-    QTest::newRow("offer") << "012: receipts"
-                           << "lists";
-    QTest::newRow("offer among others") << "012: zoom|receipts"
-                                        << "lists";
-    QTest::newRow("other extension") << "012: receiptsV2"
-                                     << "-";
-    QTest::newRow("answer") << "013: receipts"
-                            << "lists";
-    QTest::newRow("shown") << "014: 10.0.0.4|1"
-                           << "10.0.0.4 shown";
-    QTest::newRow("shows nothing") << "014: 10.0.0.4|0"
-                                   << "10.0.0.4 off";
-    QTest::newRow("bad flag") << "014: 10.0.0.4|2"
-                              << "-";
-    QTest::newRow("no raiser") << "014: |1"
-                               << "-";
-    QTest::newRow("state, name with separator") << "015: 7|shown|10.0.0.5|Bett|4"
-                                                << "7 shown 10.0.0.5 Bett|4";
-    QTest::newRow("unknown state") << "015: 7|asleep|10.0.0.5|B"
-                                   << "-";
-    QTest::newRow("done") << "016: 7"
-                          << "done 7";
-    QTest::newRow("done without number") << "016: x"
-                                         << "-";
+    const char* rows[][3] = {
+        {"offer", "012: receipts", "lists"},
+        {"offer among others", "012: zoom|receipts", "lists"},
+        {"other extension", "012: receiptsV2", "-"},
+        {"answer", "013: receipts", "lists"},
+        {"shown", "014: 10.0.0.4|1", "10.0.0.4 shown"},
+        {"shows nothing", "014: 10.0.0.4|0", "10.0.0.4 off"},
+        {"bad flag", "014: 10.0.0.4|2", "-"},
+        {"no raiser", "014: |1", "-"},
+        {"state, name with separator", "015: 7|shown|10.0.0.5|Bett|4", "7 shown 10.0.0.5 Bett|4"},
+        {"unknown state", "015: 7|asleep|10.0.0.5|B", "-"},
+        {"done", "016: 7", "done 7"},
+        {"done without number", "016: x", "-"},
+    };
+    for (const auto& r : rows)
+        QTest::newRow(r[0]) << QString(r[1]) << QString(r[2]);
 }
 
 void tst_Receipts::lines()
