@@ -185,6 +185,8 @@ bool AlarmNet::OtherDownlinkUp(int except) const
 
 void AlarmNet::StartServerListener()
 {
+    // Started with the server, not at its first alarm: that one must not wait for a thread to start.
+    m_relayBatch.Start();
     OpenListener(m_config.serverPort);
 }
 
@@ -214,9 +216,8 @@ bool AlarmNet::doSendData(const QString& value)
             m_client->AlarmRaised();
         return uplink->Write(bytes);
     }
-    // Ascending slot order, whatever each slot's state: a downlink that is not up simply misses the line.
-    for (int i = 1; i <= m_writer->UBound(); ++i)
-        m_writer->At(i)->Write(bytes);
+    // Every downlink, whatever its state: one that is not up simply misses the line.
+    m_relayBatch.Write(bytes, *m_writer, 1);
     return true;
 }
 

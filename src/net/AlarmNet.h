@@ -2,6 +2,7 @@
 
 #include "net/LineAudit.h"
 #include "net/LineFramer.h"
+#include "platform/SocketBatch.h"
 
 #include <QElapsedTimer>
 
@@ -144,6 +145,7 @@ private:
     quint16 m_listenPort = 0;
     bool m_listenFailed = false;
     bool m_portNoticeShown = false;
+    SocketBatch m_relayBatch;
 };
 
 } // namespace Network

@@ -219,24 +219,51 @@ bool Socket::Write(const QByteArray& bytes)
     // Hand the bytes to the system at once when nothing is queued before them. Going through the socket's
     // own buffer costs a write notification switched on and off per line, and the event dispatcher pays
     // for that in proportion to all open sockets: a relay to a thousand stations grew quadratic.
-    qsizetype sent = 0;
+    int error = 0;
+    const qintptr fd = DirectHandle();
+    const qsizetype sent = fd < 0 ? 0 : SendNow(fd, bytes.constData(), bytes.size(), error);
+    return Settle(bytes, sent, error);
+}
+
+qintptr Socket::DirectHandle() const
+{
 #ifdef Q_OS_UNIX
-    if (m_socket->bytesToWrite() == 0) {
-        ssize_t n;
-        do {
-            n = ::send(static_cast<int>(m_socket->socketDescriptor()), bytes.constData(),
-                       static_cast<size_t>(bytes.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
-        } while (n < 0 && errno == EINTR);
-        if (n > 0) {
-            sent = n;
-        } else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-            Fail(QString::fromLocal8Bit(std::strerror(errno)));
-            return false;
-        }
-    }
+    if (IsConnected() && m_socket->bytesToWrite() == 0)
+        return m_socket->socketDescriptor();
 #endif
+    return -1;
+}
+
+qsizetype Socket::SendNow(qintptr descriptor, const char* data, qsizetype size, int& error)
+{
+    error = 0;
+#ifdef Q_OS_UNIX
+    ssize_t n;
+    do {
+        n = ::send(static_cast<int>(descriptor), data, static_cast<size_t>(size), MSG_NOSIGNAL | MSG_DONTWAIT);
+    } while (n < 0 && errno == EINTR);
+    if (n >= 0)
+        return n;
+    if (errno != EAGAIN && errno != EWOULDBLOCK)
+        error = errno;
+#else
+    Q_UNUSED(descriptor);
+    Q_UNUSED(data);
+    Q_UNUSED(size);
+#endif
+    return 0;
+}
+
+bool Socket::Settle(const QByteArray& bytes, qsizetype sent, int error)
+{
+    if (error != 0) {
+        Fail(QString::fromLocal8Bit(std::strerror(error)));
+        return false;
+    }
     if (sent == bytes.size())
         return true;
+    if (!m_socket)
+        return false;
     // The rest waits in the socket's buffer; more than the limit of it is the backlog of a peer that does
     // not read.
     m_socket->write(bytes.constData() + sent, bytes.size() - sent);

@@ -56,6 +56,15 @@ public:
     // Sends when connected; false when not connected or when the system refused the bytes. A refused send
     // ends the connection: Error and Disconnected follow as events of their own.
     bool Write(const QByteArray& bytes);
+    // The descriptor a line may be handed to the system on directly: connected with nothing queued
+    // before it; -1 otherwise.
+    qintptr DirectHandle() const;
+    // One non-blocking send, safe on any thread: how many bytes the system took; `error` is the reason
+    // of a refusal, 0 when it only had no room.
+    static qsizetype SendNow(qintptr descriptor, const char* data, qsizetype size, int& error);
+    // The rest of a Write after `sent` bytes went out directly (`error` from SendNow): queues what is
+    // left, or ends the connection as Write does.
+    bool Settle(const QByteArray& bytes, qsizetype sent, int error);
     // Ends the connection or stops listening. No Disconnected event follows a close of our own.
     void Close();
 

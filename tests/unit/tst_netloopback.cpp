@@ -326,6 +326,30 @@ private slots:
             QVERIFY2(line.size() < 200, qPrintable(line.left(100)));
     }
 
+    // A burst to more downlinks than one thread sends to alone, each with a small send buffer at the server so
+    // that part of it waits queued: every station gets every line, in order.
+    void burstReachesManyStationsWhole()
+    {
+        std::vector<std::unique_ptr<FakeStation>> stations;
+        for (int i = 10; i < 50; ++i) {
+            stations.push_back(
+                std::make_unique<FakeStation>(QStringLiteral("127.0.1.%1").arg(i), m_serverPort, m_stationPort));
+            QVERIFY(stations.back()->Up(QString(200, QLatin1Char('n'))));
+            const int small = 4096;
+            ::setsockopt(static_cast<int>(m_server->WS_Writer()->At(i - 9)->DirectHandle()), SOL_SOCKET, SO_SNDBUF,
+                         &small, sizeof small);
+        }
+        const QString relay = QStringLiteral(" 127.0.1.10|") + m_server->StationRecord(1);
+        QStringList sent;
+        for (int i = 0; i < 100; ++i)
+            sent << QStringLiteral("005:") + relay << QStringLiteral("009:") + relay;
+        stations.front()->Send(QByteArray("004: \r\n008: \r\n").repeated(100));
+        for (const auto& s : stations) {
+            QTRY_COMPARE_WITH_TIMEOUT(s->lines.filter(QRegularExpression(QStringLiteral("^00[59]:"))).size(), 200, 30000);
+            QCOMPARE(s->lines.filter(QRegularExpression(QStringLiteral("^00[59]:"))), sent);
+        }
+    }
+
     void serverRestartWithAndWithoutReconnect()
     {
         Network::ClientLink* link = LinkUp(*m_station);
