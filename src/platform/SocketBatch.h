@@ -25,17 +25,15 @@ public:
     // Starts the helper thread. Without it every send runs on the calling thread. It sleeps until a batch
     // comes, so a program without traffic is not woken by it.
     void Start();
-    bool Started() const { return m_thread.joinable(); }
 
     // Writes `bytes` to each socket of the array from index `from` on. Returns when every socket has the whole line
     // sent or queued behind what it had queued before, so the next line cannot overtake it; failures and overflows are
     // reported as Socket::Write reports them. Each thread goes through the array in order.
     void Write(const QByteArray& bytes, const SocketArray& array, int from);
 
+private:
     // Below this many sockets the helper's wake-up costs more than it saves.
     static constexpr std::size_t kSplitMin = 32;
-
-private:
     struct Target
     {
         Socket* socket;
