@@ -3,10 +3,12 @@
 #include "core/Globals.h"
 #include "platform/Desktop.h"
 #include "ui/Forms.h"
+#include "ui/SysTrayUtil.h"
 #include "windows/AlarmIO.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPixmapCache>
@@ -19,6 +21,12 @@ AlarmWindow::AlarmWindow(const QString& name, const QString& caption, QWidget* o
     : QWidget(owner, Qt::Window | Qt::WindowStaysOnTopHint), m_caption(caption)
 {
     setObjectName(name);
+    // The window manager draws the icon in the title bar and the window switcher. The program's larger sizes
+    // would only make it read and scale a hundred kilobytes each time an alarm window appears.
+    QIcon icon;
+    for (int size : {16, 32, 48})
+        icon.addPixmap(QPixmap::fromImage(SysTrayUtil::ProgramImage(size)));
+    setWindowIcon(icon);
     m_alertTimer = new QTimer(this);
     m_alertTimer->setObjectName(QStringLiteral("alertTimer"));
     m_alertTimer->setInterval(1000);
