@@ -136,7 +136,9 @@ SpareWindow& frmAlarmSenderPopup::Spare()
     static SpareWindow spare([]() -> AlarmWindow* {
         auto* w = new frmAlarmSenderPopup(MainWindow::Widget(), false);
         w->winId();
-        w->grab();
+        // Styled and laid out, not drawn: drawing its list would start Qt's worker threads in an idle station.
+        w->ensurePolished();
+        w->layout()->activate();
         return w;
     });
     return spare;
