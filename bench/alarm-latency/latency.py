@@ -28,6 +28,7 @@ import time
 # --- Xlib through ctypes (no python modules beyond the standard library) --------------------------------
 
 MAP_NOTIFY, UNMAP_NOTIFY, DESTROY_NOTIFY = 19, 18, 17
+ASK_LATER_NS = 50_000_000
 SUBSTRUCTURE_NOTIFY_MASK = 1 << 19
 
 
@@ -108,20 +109,38 @@ def watch(caption):
     fd = x.XConnectionNumber(d)
     ev = (ctypes.c_long * 24)()
     shown = set()
+    # Maps wait a moment before we ask which window they were: the questions cost the X server and this
+    # machine time that the other station's window, still on its way, would otherwise miss.
+    pending = {}
+
+    def resolve(windows):
+        for w in windows:
+            stamp = pending.pop(w)
+            if shows_caption(x, d, w, caption, atoms):
+                shown.add(w)
+                print("MAP %d %d" % (stamp, w), flush=True)
+
     while True:
         if not x.XPending(d):
-            select.select([fd], [], [])
-        # The time the event came in; events queued behind it (rare: we only ask questions after a map) get
-        # the time they were taken from the queue, which can only make a figure larger, never smaller.
+            wait = None
+            if pending:
+                wait = max(0, min(pending.values()) + ASK_LATER_NS - time.time_ns()) / 1e9
+            if not select.select([fd], [], [], wait)[0]:
+                resolve([w for w, t in list(pending.items()) if time.time_ns() - t >= ASK_LATER_NS])
+                continue
+        # The time the event came in; an event queued behind another gets the time it was taken from the
+        # queue, which can only make a figure larger, never smaller.
         now = time.time_ns()
         x.XNextEvent(d, ev)
         kind, window = ev[0] & 0xFFFFFFFF, ev[5] & 0xFFFFFFFFFFFFFFFF
-        if kind == MAP_NOTIFY and window not in shown and shows_caption(x, d, window, caption, atoms):
-            shown.add(window)
-            print("MAP %d %d" % (now, window), flush=True)
-        elif kind in (UNMAP_NOTIFY, DESTROY_NOTIFY) and window in shown:
-            shown.discard(window)
-            print("GONE %d %d" % (now, window), flush=True)
+        if kind == MAP_NOTIFY and window not in shown:
+            pending[window] = now
+        elif kind in (UNMAP_NOTIFY, DESTROY_NOTIFY):
+            if window in pending:
+                resolve([window])
+            if window in shown:
+                shown.discard(window)
+                print("GONE %d %d" % (now, window), flush=True)
 
 
 # --- the virtual switch ------------------------------------------------------------------------------------

@@ -39,7 +39,6 @@ void SendAlert()
     if (popup != open || !popup->IncidentRunning())
         popup->ResetForm();
     popup->AlarmSent(sent);
-    popup->show();
     if (!ForceFore::ForceForeground(popup))
         std::fputs("tavinor: SendAlert: the sender window could not be brought to the foreground\n", stderr);
 }

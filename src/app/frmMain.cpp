@@ -25,6 +25,7 @@
 #include "ui/XPMsgBox.h"
 #include "windows/AlarmIO.h"
 #include "windows/frmAlarmPopup.h"
+#include "windows/frmAlarmSenderPopup.h"
 #include "windows/frmMonitor.h"
 
 #include <QApplication>
@@ -255,7 +256,10 @@ void frmMain::UpdateVariables(bool Init)
         if (Globals::IsEnding)
             return;
         // Built once registered, not before: an alarm then only shows it, and the start is not held up.
-        AlarmIO::OnLinkUp(this, [] { frmAlarmPopup::Prebuild(); });
+        AlarmIO::OnLinkUp(this, [] {
+            frmAlarmPopup::Prebuild();
+            frmAlarmSenderPopup::Prebuild();
+        });
     }
     if (Globals::IsConnected) {
         SysTrayUtil::TraySetIcon(2);

@@ -509,8 +509,13 @@ void AlarmNet::HandleLine(int index, const QString& line)
             if (relayed)
                 LogConnection(peer, code, index);
         } else {
-            LogConnection(peer, code);
+            // Likewise an alarm goes on the screen before it is logged.
+            const bool alarm = code == QLatin1String("005:") || code == QLatin1String("011:");
+            if (!alarm)
+                LogConnection(peer, code);
             m_client->HandleLine(line);
+            if (alarm)
+                LogConnection(peer, code);
         }
     } catch (const std::exception& e) {
         SharedError().SetError(-1, QStringLiteral("Receive"), QString::fromLocal8Bit(e.what()));

@@ -12,9 +12,12 @@ bool ForceForeground(QWidget* window)
         return false;
     Desktop& desktop = Desktop::Instance();
     // Asking again for the window that already has the focus would only make some window managers flash it.
-    if (window->isVisible() && !window->isMinimized() && desktop.ActiveWindow() != 0 &&
-        desktop.ActiveWindow() == quint64(window->winId()))
-        return true;
+    // A window that is only now shown cannot have it: the X server is not asked then.
+    if (window->isVisible() && !window->isMinimized()) {
+        const quint64 active = desktop.ActiveWindow();
+        if (active != 0 && active == quint64(window->winId()))
+            return true;
+    }
 
     if (window->isMinimized())
         window->setWindowState((window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);

@@ -23,8 +23,8 @@ void Beep();
 void WriteOutputs(quint8 pattern);
 // The button's own write of that pattern: the button sits above the windows and installs it at start.
 void SetButtonOutputs(std::function<void(quint8)> write);
-// Every address by which other PCs may know this one: the connection table's, the interfaces' (without
-// loopback) and the local address of the uplink to the server.
+// Every address by which other PCs may know this one: first the local address of the uplink to the server
+// (the one this station registered with), then the interfaces' (without loopback).
 QStringList OwnAddresses();
 // Closes the tray menu when it is open.
 void CloseTrayMenu();

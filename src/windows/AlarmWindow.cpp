@@ -1,10 +1,14 @@
 #include "windows/AlarmWindow.h"
 
+#include "core/Globals.h"
 #include "platform/Desktop.h"
 #include "ui/Forms.h"
+#include "ui/SysTrayUtil.h"
 #include "windows/AlarmIO.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPixmapCache>
@@ -17,6 +21,12 @@ AlarmWindow::AlarmWindow(const QString& name, const QString& caption, QWidget* o
     : QWidget(owner, Qt::Window | Qt::WindowStaysOnTopHint), m_caption(caption)
 {
     setObjectName(name);
+    // The window manager draws the icon in the title bar and the window switcher. The program's larger sizes
+    // would only make it read and scale a hundred kilobytes each time an alarm window appears.
+    QIcon icon;
+    for (int size : {16, 32, 48})
+        icon.addPixmap(QPixmap::fromImage(SysTrayUtil::ProgramImage(size)));
+    setWindowIcon(icon);
     m_alertTimer = new QTimer(this);
     m_alertTimer->setObjectName(QStringLiteral("alertTimer"));
     m_alertTimer->setInterval(1000);
@@ -143,4 +153,35 @@ void AlarmWindow::Unload()
     QPixmapCache::clear();
     OnUnload();
     emit Unloaded();
+}
+
+namespace {
+// After an alarm has taken the spare, late enough not to hold up the window's first paint.
+constexpr int kRebuildMs = 1000;
+} // namespace
+
+SpareWindow::SpareWindow(std::function<AlarmWindow*()> build) : m_build(std::move(build)) {}
+
+void SpareWindow::Build()
+{
+    if (m_spare || Globals::IsEnding)
+        return;
+    m_spare = m_build();
+}
+
+AlarmWindow* SpareWindow::Take()
+{
+    AlarmWindow* spare = m_spare;
+    if (!spare)
+        return nullptr;
+    m_spare.clear();
+    spare->Arm();
+    if (!m_rebuild) {
+        m_rebuild = new QTimer(QCoreApplication::instance());
+        m_rebuild->setSingleShot(true);
+        QObject::connect(m_rebuild, &QTimer::timeout, [this] { Build(); });
+    }
+    m_rebuild->start(kRebuildMs);
+    QObject::connect(spare, &AlarmWindow::Unloaded, m_rebuild, [timer = m_rebuild] { timer->start(0); });
+    return spare;
 }

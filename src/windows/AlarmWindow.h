@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QDateTime>
+#include <QPointer>
 #include <QWidget>
+
+#include <functional>
 
 class QKeyEvent;
 class QLabel;
@@ -66,4 +69,26 @@ private:
     QDateTime m_start;
     // A window built ahead has nothing to unload until it is armed.
     bool m_unloaded = true;
+
+    friend class SpareWindow;
+};
+
+// The next window of one kind, built ahead: hidden, untitled and not in the window list, its native window,
+// fonts and drawings warmed up. An alarm takes it, arms it and only fills and shows it; the next one is
+// built a moment later, or at once when the window taken goes before that (alarms may follow quickly).
+class SpareWindow
+{
+public:
+    // `build` makes one window ahead (not loaded) and warms it up.
+    explicit SpareWindow(std::function<AlarmWindow*()> build);
+    // Builds the spare unless there is one or the program is ending.
+    void Build();
+    // The spare, armed; nullptr when there is none.
+    AlarmWindow* Take();
+
+private:
+    std::function<AlarmWindow*()> m_build;
+    QPointer<AlarmWindow> m_spare;
+    // One pending rebuild at a time: a stale one must not fall into the next alarm.
+    QPointer<QTimer> m_rebuild;
 };

@@ -43,9 +43,11 @@ bool Setting(const char* key)
     return IniFiles::ReadIni(QStringLiteral("General"), QLatin1String(key), QStringLiteral("0")) == QLatin1String("1");
 }
 
-// The screen the user works on: where the mouse is.
+// The screen the user works on: where the mouse is. With one screen there is nothing to ask the X server.
 QScreen* UserScreen()
 {
+    if (QGuiApplication::screens().size() == 1)
+        return QGuiApplication::primaryScreen();
     QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
     return screen ? screen : QGuiApplication::primaryScreen();
 }
@@ -124,62 +126,39 @@ frmAlarmPopup* frmAlarmPopup::Loaded()
     return qobject_cast<frmAlarmPopup*>(Forms::Find(kName));
 }
 
-namespace {
-QPointer<frmAlarmPopup>& Spare()
+SpareWindow& frmAlarmPopup::Spare()
 {
-    static QPointer<frmAlarmPopup> spare;
+    static SpareWindow spare([]() -> AlarmWindow* {
+        auto* w = new frmAlarmPopup(MainWindow::Widget(), false);
+        // The native window, the fonts at the screen's sizes, the style's drawings in both colours:
+        // everything the first alarm would otherwise wait for.
+        if (QScreen* screen = UserScreen())
+            w->ApplyScreen(screen->availableGeometry());
+        w->winId();
+        for (int i = 0; i < 2; ++i) {
+            w->grab();
+            w->m_red = !w->m_red;
+            w->Paint();
+        }
+        // And the questions an alarm asks the desktop and the network, answered slowest the first time.
+        Desktop::Instance().ActiveWindow();
+        AlarmIO::OwnAddresses();
+        return w;
+    });
     return spare;
 }
-// After an alarm has taken the spare, late enough not to hold up its first paint, in case the alarm is
-// still on the screen when the next one comes.
-constexpr int kRebuildMs = 1000;
-
-// One pending rebuild at a time: a stale one must not fall into the next alarm.
-QTimer* RebuildTimer()
-{
-    static QPointer<QTimer> timer;
-    if (!timer) {
-        timer = new QTimer(QCoreApplication::instance());
-        timer->setSingleShot(true);
-        QObject::connect(timer, &QTimer::timeout, &frmAlarmPopup::Prebuild);
-    }
-    return timer;
-}
-} // namespace
 
 void frmAlarmPopup::Prebuild()
 {
-    if (Spare() || Globals::IsEnding)
-        return;
-    auto* w = new frmAlarmPopup(MainWindow::Widget(), false);
-    Spare() = w;
-    // The native window, the fonts at the screen's sizes, the style's drawings in both colours: everything
-    // the first alarm would otherwise wait for.
-    if (QScreen* screen = UserScreen())
-        w->ApplyScreen(screen->availableGeometry());
-    w->winId();
-    for (int i = 0; i < 2; ++i) {
-        w->grab();
-        w->m_red = !w->m_red;
-        w->Paint();
-    }
-    // And the questions an alarm asks the desktop and the network, answered slowest the first time.
-    Desktop::Instance().ActiveWindow();
-    AlarmIO::OwnAddresses();
+    Spare().Build();
 }
 
 frmAlarmPopup* frmAlarmPopup::Load()
 {
     if (frmAlarmPopup* open = Loaded())
         return open;
-    if (QPointer<frmAlarmPopup> spare = Spare()) {
-        Spare().clear();
-        spare->Arm();
-        RebuildTimer()->start(kRebuildMs);
-        // Sooner when the alarm ends before that: alarms may follow each other quickly.
-        connect(spare, &AlarmWindow::Unloaded, RebuildTimer(), [] { RebuildTimer()->start(0); });
+    if (auto* spare = static_cast<frmAlarmPopup*>(Spare().Take()))
         return spare;
-    }
     return new frmAlarmPopup(MainWindow::Widget());
 }
 
@@ -216,7 +195,7 @@ frmAlarmPopup::Presented frmAlarmPopup::ShowAlertReceiver(const QString& value, 
     if (visual) {
         popup->lblTitle->setText(QStringLiteral("Trainings-Modus"));
         popup->lblTitle->setVisible(trainee);
-        popup->ShowOnUserScreen();
+        popup->PlaceOnUserScreen();
         // The task asks for the Enter key: the window needs the keyboard, not only the top of the stack.
         ForceFore::ForceForeground(popup);
         pattern &= kLedOn;
@@ -258,7 +237,7 @@ void frmAlarmPopup::TestAlertReceiver(const QString& value, bool akustisch, bool
         QEventLoop loop;
         connect(popup, &AlarmWindow::Unloaded, &loop, &QEventLoop::quit);
         popup->setWindowModality(Qt::ApplicationModal);
-        popup->ShowOnUserScreen();
+        popup->PlaceOnUserScreen();
         ForceFore::ForceForeground(popup);
         loop.exec();
         return;
@@ -299,11 +278,10 @@ void frmAlarmPopup::ApplyScreen(const QRect& available)
     setGeometry(fit.geometry);
 }
 
-void frmAlarmPopup::ShowOnUserScreen()
+void frmAlarmPopup::PlaceOnUserScreen()
 {
     if (QScreen* screen = UserScreen())
         ApplyScreen(screen->availableGeometry());
-    show();
 }
 
 void frmAlarmPopup::Paint()

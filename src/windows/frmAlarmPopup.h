@@ -65,8 +65,10 @@ private:
     frmAlarmPopup(QWidget* owner, bool loaded);
     // Loads the window: the open one, the one built ahead, or a fresh one owned by the main window.
     static frmAlarmPopup* Load();
-    // Shows the window big and centred on the screen the user works on (where the mouse is).
-    void ShowOnUserScreen();
+    static SpareWindow& Spare();
+    // Sizes the window big and centred on the screen the user works on (where the mouse is); shown by
+    // ForceForeground.
+    void PlaceOnUserScreen();
     void Paint();
 
     QLabel* lblTitle;

@@ -41,8 +41,10 @@ const StepDef kSteps[] = {
 
 } // namespace
 
-frmAlarmSenderPopup::frmAlarmSenderPopup(QWidget* owner)
-    : AlarmWindow(kName, QStringLiteral("tavinor") + QStringLiteral(" - ALARM-Sender"), owner)
+frmAlarmSenderPopup::frmAlarmSenderPopup(QWidget* owner) : frmAlarmSenderPopup(owner, true) {}
+
+frmAlarmSenderPopup::frmAlarmSenderPopup(QWidget* owner, bool loaded)
+    : AlarmWindow(kName, QStringLiteral("tavinor") + QStringLiteral(" - ALARM-Sender"), owner, loaded)
 {
     lblTitle = MakeLabel(this, "lblTitle", QStringLiteral("  tavinor"), 1.6, true);
     lblStation = MakeLabel(this, "lblStation", QStringLiteral("Sie haben den"), 2.0, true);
@@ -129,10 +131,30 @@ frmAlarmSenderPopup* frmAlarmSenderPopup::Loaded()
     return qobject_cast<frmAlarmSenderPopup*>(Forms::Find(kName));
 }
 
+SpareWindow& frmAlarmSenderPopup::Spare()
+{
+    static SpareWindow spare([]() -> AlarmWindow* {
+        auto* w = new frmAlarmSenderPopup(MainWindow::Widget(), false);
+        w->winId();
+        // Styled and laid out, not drawn: drawing its list would start Qt's worker threads in an idle station.
+        w->ensurePolished();
+        w->layout()->activate();
+        return w;
+    });
+    return spare;
+}
+
+void frmAlarmSenderPopup::Prebuild()
+{
+    Spare().Build();
+}
+
 frmAlarmSenderPopup* frmAlarmSenderPopup::Load()
 {
     if (frmAlarmSenderPopup* open = Loaded())
         return open;
+    if (auto* spare = static_cast<frmAlarmSenderPopup*>(Spare().Take()))
+        return spare;
     return new frmAlarmSenderPopup(MainWindow::Widget());
 }
 

@@ -17,8 +17,10 @@ class frmAlarmSenderPopup final : public AlarmWindow
 public:
     // The loaded sender window, or nullptr.
     static frmAlarmSenderPopup* Loaded();
-    // The open one, or a fresh one owned by the main window.
+    // The open one, the one built ahead, or a fresh one owned by the main window.
     static frmAlarmSenderPopup* Load();
+    // Builds the next sender window ahead, hidden and not loaded: an alarm then only fills and shows it.
+    static void Prebuild();
 
     explicit frmAlarmSenderPopup(QWidget* owner = nullptr);
     ~frmAlarmSenderPopup() override;
@@ -55,6 +57,8 @@ protected:
     void OnUnload() override;
 
 private:
+    frmAlarmSenderPopup(QWidget* owner, bool loaded);
+    static SpareWindow& Spare();
     void AddEntry(const QString& text, const QString& time);
     void ShowDelivery(const QString& text, bool problem);
     void SendWaitingAlarm();

@@ -226,13 +226,17 @@ private slots:
         frmAlarmPopup::ShowAlertReceiver("005: 10.0.0.9|001: |Labor|1|0|10.0.0.9");
         QVERIFY(frmAlarmPopup::Loaded());
         m_desktop.activations.clear();
+        // The window built ahead is neither loaded nor titled until the alarm takes it.
+        frmAlarmSenderPopup::Prebuild();
+        QWidget* ahead = main.findChild<QWidget*>("frmAlarmSenderPopup");
+        QVERIFY(ahead && !frmAlarmSenderPopup::Loaded() && ahead->windowTitle().isEmpty());
 
         SendAlert();
         QCOMPARE(m_desktop.minimized, 1);
         QCOMPARE(m_sent, QStringList{"004: "});
         QVERIFY(m_folder->readFile("log.csv").endsWith(";Empfang;ALARM ausgel\xf6" "st\r\n"));
         frmAlarmSenderPopup* w = frmAlarmSenderPopup::Loaded();
-        QVERIFY(w && w->isVisible());
+        QVERIFY(w == ahead && w->isVisible() && w->windowTitle() == "tavinor - ALARM-Sender");
         QCOMPARE(m_desktop.activations, QList<QWidget*>{w});
         QVERIFY(!Forms::IsFormLoaded("frmLog"));
         QVERIFY(!frmAlarmPopup::Loaded());
