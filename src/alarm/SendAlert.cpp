@@ -14,8 +14,13 @@
 
 void SendAlert()
 {
-    // A desktop without a window manager cannot minimise or hand over the foreground; the alarm itself must
-    // go out all the same, so neither result stops anything below.
+    // The alarm goes out first: minimising a busy desktop asks the X server about every window, and the
+    // log waits as well as the screen does. Whether it left this station decides what the sender window and
+    // the log say.
+    const bool sent = AlarmIO::Send(QStringLiteral("004: "));
+
+    // A desktop without a window manager cannot minimise or hand over the foreground; the alarm has gone
+    // out all the same, so neither result stops anything below.
     if (!ForceFore::MinimizeAll())
         std::fputs("tavinor: SendAlert: the other windows could not be minimised\n", stderr);
     QCoreApplication::processEvents();
@@ -23,8 +28,6 @@ void SendAlert()
     if (MainWindow* main = MainWindow::Instance())
         main->AddReceive(QStringLiteral("Alarm wurde ausgelöst!"));
     Functions::WriteLog(Functions::StationName(), QStringLiteral("ALARM ausgelöst"));
-    // Whether the alarm left this station decides what the sender window and the log say.
-    const bool sent = AlarmIO::Send(QStringLiteral("004: "));
     if (!sent)
         Functions::WriteLog(Functions::StationName(),
                             QStringLiteral("ALARM nicht gesendet: keine Verbindung zum Server"));

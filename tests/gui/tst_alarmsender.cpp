@@ -27,6 +27,8 @@ public:
     bool MinimizeAll() override
     {
         ++minimized;
+        if (sentSoFar)
+            sentBeforeMinimizing = int(sentSoFar->size());
         return canMinimize;
     }
     quint64 ActiveWindow() override { return active; }
@@ -44,6 +46,8 @@ public:
     bool canActivate = false;
     quint64 active = 0;
     QList<QWidget*> activations;
+    const QStringList* sentSoFar = nullptr;
+    int sentBeforeMinimizing = -1;
 };
 
 QStringList Rows(QWidget* w)
@@ -231,9 +235,11 @@ private slots:
         QWidget* ahead = main.findChild<QWidget*>("frmAlarmSenderPopup");
         QVERIFY(ahead && !frmAlarmSenderPopup::Loaded() && ahead->windowTitle().isEmpty());
 
+        m_desktop.sentSoFar = &m_sent;
         SendAlert();
         QCOMPARE(m_desktop.minimized, 1);
         QCOMPARE(m_sent, QStringList{"004: "});
+        QCOMPARE(m_desktop.sentBeforeMinimizing, 1); // the alarm does not wait for the desktop
         QVERIFY(m_folder->readFile("log.csv").endsWith(";Empfang;ALARM ausgel\xf6" "st\r\n"));
         frmAlarmSenderPopup* w = frmAlarmSenderPopup::Loaded();
         QVERIFY(w == ahead && w->isVisible() && w->windowTitle() == "tavinor - ALARM-Sender");
