@@ -65,10 +65,7 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     Translations::InstallQt(QLocale::system());
     QApplication::setQuitOnLastWindowClosed(false);
-    QIcon icon;
-    for (int size : {16, 32, 48, 64, 128})
-        icon.addPixmap(QPixmap::fromImage(SysTrayUtil::ProgramImage(size)));
-    QApplication::setWindowIcon(icon);
+    QApplication::setWindowIcon(SysTrayUtil::ProgramIcon({16, 32, 48, 64, 128}));
     if (!frmMain::Load())
         return Globals::IsHeadless ? EXIT_FAILURE : EXIT_SUCCESS;
     // A first configuration saved during the start ends the program before the event loop runs.

@@ -510,7 +510,7 @@ void AlarmNet::HandleLine(int index, const QString& line)
                 LogConnection(peer, code, index);
         } else {
             // Likewise an alarm goes on the screen before it is logged.
-            const bool alarm = code == QLatin1String("005:") || code == QLatin1String("011:");
+            const bool alarm = Protocol::ShowsAlarm(code);
             if (!alarm)
                 LogConnection(peer, code);
             m_client->HandleLine(line);

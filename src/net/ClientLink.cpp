@@ -208,7 +208,7 @@ void ClientLink::HandleLine(const QString& line)
         m_answerTimer->stop();
         m_registeredSinceLoss = true;
         SetConnectionStatus(true);
-    } else if (code == QLatin1String("005:") || code == QLatin1String("011:")) {
+    } else if (Protocol::ShowsAlarm(code)) {
         const bool trainee = code == QLatin1String("011:");
         emit AlarmReceived(line, trainee);
         SendReceipt(line, AlarmHooks::ShowAlertReceiver(line, trainee));

@@ -27,6 +27,11 @@ bool RaisesAlarm(const QString& code)
     return code == QLatin1String("004:") || code == QLatin1String("010:");
 }
 
+bool ShowsAlarm(const QString& code)
+{
+    return code == QLatin1String("005:") || code == QLatin1String("011:");
+}
+
 QString RegistrationLine(const QString& stationName, const QString& visual, const QString& acoustic)
 {
     return QStringLiteral("001: ") + kSeparator + ClipStationName(stationName) + kSeparator + visual + kSeparator +

@@ -21,6 +21,8 @@ QString CodeOf(const QString& line);
 QString RelayCodeFor(const QString& code);
 // True for the codes that raise an alarm: 004 and the training alarm 010.
 bool RaisesAlarm(const QString& code);
+// True for the relayed alarm a station shows (005, and 011 for training).
+bool ShowsAlarm(const QString& code);
 // A station's registration: "001: |name|visual|acoustic".
 QString RegistrationLine(const QString& stationName, const QString& visual, const QString& acoustic);
 // A station name as it goes on the wire: at most kMaxStationName characters.

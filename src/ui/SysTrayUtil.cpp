@@ -130,6 +130,14 @@ QImage ProgramImage(int size)
     return img;
 }
 
+QIcon ProgramIcon(std::initializer_list<int> sizes)
+{
+    QIcon icon;
+    for (int size : sizes)
+        icon.addPixmap(QPixmap::fromImage(ProgramImage(size)));
+    return icon;
+}
+
 TrayAction TrayMouseEvent(QSystemTrayIcon::ActivationReason reason, bool embedded)
 {
     // An XEmbed host passes the mouse on as it is: the double click shows the window, Qt opens the menu on

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QSystemTrayIcon>
 
+#include <initializer_list>
+
 class QMenu;
 class QWidget;
 
@@ -16,6 +18,8 @@ namespace SysTrayUtil {
 QIcon TrayPicture(int number);
 // The program's own icon (menus, windows): a white cross on a red disc, as resources/tavinor.svg draws it.
 QImage ProgramImage(int size);
+// That icon in the given sizes (pixels).
+QIcon ProgramIcon(std::initializer_list<int> sizes);
 enum class TrayAction { None, ShowWindow, ShowMenu };
 // What a click on the icon does; `embedded` tells an XEmbed tray host from a StatusNotifierItem one.
 TrayAction TrayMouseEvent(QSystemTrayIcon::ActivationReason reason, bool embedded);

@@ -8,7 +8,6 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPixmapCache>
@@ -23,10 +22,7 @@ AlarmWindow::AlarmWindow(const QString& name, const QString& caption, QWidget* o
     setObjectName(name);
     // The window manager draws the icon in the title bar and the window switcher. The program's larger sizes
     // would only make it read and scale a hundred kilobytes each time an alarm window appears.
-    QIcon icon;
-    for (int size : {16, 32, 48})
-        icon.addPixmap(QPixmap::fromImage(SysTrayUtil::ProgramImage(size)));
-    setWindowIcon(icon);
+    setWindowIcon(SysTrayUtil::ProgramIcon({16, 32, 48}));
     m_alertTimer = new QTimer(this);
     m_alertTimer->setObjectName(QStringLiteral("alertTimer"));
     m_alertTimer->setInterval(1000);
