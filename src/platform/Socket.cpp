@@ -87,6 +87,29 @@ QString DottedText(const sockaddr_in& sa)
     return ::inet_ntop(AF_INET, &sa.sin_addr, text, sizeof text) ? QString::fromLatin1(text) : QString();
 }
 
+// Ends the registration under `key` (when there is one) before `fd` is closed or left unwatched.
+void Unwatch(std::uint64_t& key, int fd)
+{
+    if (key != 0)
+        if (SocketPoller* poller = SocketPoller::Instance())
+            poller->Remove(key, fd);
+    key = 0;
+}
+
+// Sends from the front of `bytes` until all is sent or the system takes no more: 0, or the reason the
+// system refused.
+int SendQueued(int fd, QByteArray& bytes)
+{
+    while (!bytes.isEmpty()) {
+        int error = 0;
+        const qsizetype n = Socket::SendNow(fd, bytes.constData(), bytes.size(), error);
+        if (error != 0 || n == 0)
+            return error;
+        bytes.remove(0, n);
+    }
+    return 0;
+}
+
 // What is left of a connection closed with unsent data: it goes on sending that, then closes, or is cut
 // after kDrainMs. Deletes itself.
 class Drain : public QObject, private SocketPoller::Client
@@ -106,29 +129,15 @@ public:
 private:
     void Ready(std::uint32_t) override
     {
-        while (!m_bytes.isEmpty()) {
-            const ssize_t n = ::send(m_fd, m_bytes.constData(), static_cast<size_t>(m_bytes.size()),
-                                     MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (n > 0) {
-                m_bytes.remove(0, n);
-                continue;
-            }
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-                return;
-            break;
-        }
+        if (SendQueued(m_fd, m_bytes) == 0 && !m_bytes.isEmpty())
+            return; // the rest when there is room
         Finish();
     }
     void Finish()
     {
         if (m_fd < 0)
             return;
-        if (m_key != 0)
-            if (SocketPoller* poller = SocketPoller::Instance())
-                poller->Remove(m_key, m_fd);
-        m_key = 0;
+        Unwatch(m_key, m_fd);
         ::close(m_fd);
         deleteLater();
         m_fd = -1;
@@ -244,9 +253,7 @@ void Socket::AcceptWaiting()
         // Out of descriptors or memory: the waiting connection stays queued. Not woken for it again until
         // the pause is over, or the program would do nothing else.
         std::fprintf(stderr, "tavinor: accept failed: %s\n", std::strerror(errno));
-        if (SocketPoller* poller = SocketPoller::Instance())
-            poller->Remove(m_key, m_fd);
-        m_key = 0;
+        Unwatch(m_key, m_fd);
         m_watched = 0;
         QTimer::singleShot(kAcceptPauseMs, this, [this, generation] {
             if (generation == m_generation)
@@ -532,21 +539,7 @@ void Socket::ReadIn()
 
 void Socket::Flush()
 {
-    int error = 0;
-    while (!m_out.isEmpty()) {
-        const ssize_t n =
-            ::send(m_fd, m_out.constData(), static_cast<size_t>(m_out.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n > 0) {
-            m_out.remove(0, n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            break;
-        error = n < 0 ? errno : EPIPE;
-        break;
-    }
+    const int error = SendQueued(m_fd, m_out);
     if (error == 0) {
         Watch();
         return;
@@ -674,10 +667,7 @@ void Socket::CloseDescriptor()
 {
     if (m_fd < 0)
         return;
-    if (m_key != 0)
-        if (SocketPoller* poller = SocketPoller::Instance())
-            poller->Remove(m_key, m_fd);
-    m_key = 0;
+    Unwatch(m_key, m_fd);
     m_watched = 0;
     ::close(m_fd);
     m_fd = -1;
@@ -691,10 +681,7 @@ void Socket::Release()
     m_candidates.clear();
     if (m_mode == Mode::Connected && !m_out.isEmpty() && m_fd >= 0) {
         // Let what was written go out (a relay just before a close must still arrive), then end.
-        if (m_key != 0)
-            if (SocketPoller* poller = SocketPoller::Instance())
-                poller->Remove(m_key, m_fd);
-        m_key = 0;
+        Unwatch(m_key, m_fd);
         m_watched = 0;
         new Drain(m_fd, std::move(m_out));
         m_fd = -1;
