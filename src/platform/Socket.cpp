@@ -208,33 +208,32 @@ bool Socket::Listen()
 {
     Release();
     sockaddr_in address;
-    const bool valid = ToAddress(m_bindAddress, m_bindPort, address);
-    int fd = valid ? ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0) : -1;
-    int error = valid ? 0 : EADDRNOTAVAIL;
-    if (fd >= 0 && (!SetReuseAddress(fd) || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-                    ::listen(fd, kBacklog) != 0)) {
-        error = errno;
-        ::close(fd);
-        fd = -1;
-    } else if (fd < 0 && valid) {
-        error = errno;
+    int error = EADDRNOTAVAIL;
+    if (ToAddress(m_bindAddress, m_bindPort, address)) {
+        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (m_fd >= 0 && SetReuseAddress(m_fd) &&
+            ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::listen(m_fd, kBacklog) == 0) {
+            m_mode = Mode::Listening;
+            if (Watch())
+                return true;
+            error = 0;
+        } else {
+            error = errno;
+        }
+        CloseDescriptor();
+        m_mode = Mode::Idle;
     }
-    if (fd < 0) {
-        const QString why = error == EADDRINUSE  ? QStringLiteral("The bound address is already in use")
-                            : error == EACCES    ? QStringLiteral("The address is protected")
-                            : error == EADDRNOTAVAIL ? QStringLiteral("The address is not available")
-                                                     : ErrnoText(error);
-        std::fprintf(stderr, "tavinor: listen on %s:%u failed: %s\n",
-                     qPrintable(m_bindAddress.isEmpty() ? QStringLiteral("0.0.0.0") : m_bindAddress), m_bindPort,
-                     qPrintable(why));
-        const int code = static_cast<int>(QAbstractSocket::AddressInUseError);
-        QTimer::singleShot(0, this, [this, code, why] { emit Error(m_index, code, why); });
-        return false;
-    }
-    m_fd = fd;
-    m_mode = Mode::Listening;
-    Watch();
-    return true;
+    const QString why = error == 0               ? QStringLiteral("The socket cannot be watched")
+                        : error == EADDRINUSE    ? QStringLiteral("The bound address is already in use")
+                        : error == EACCES        ? QStringLiteral("The address is protected")
+                        : error == EADDRNOTAVAIL ? QStringLiteral("The address is not available")
+                                                 : ErrnoText(error);
+    std::fprintf(stderr, "tavinor: listen on %s:%u failed: %s\n",
+                 qPrintable(m_bindAddress.isEmpty() ? QStringLiteral("0.0.0.0") : m_bindAddress), m_bindPort,
+                 qPrintable(why));
+    const int code = static_cast<int>(QAbstractSocket::AddressInUseError);
+    QTimer::singleShot(0, this, [this, code, why] { emit Error(m_index, code, why); });
+    return false;
 }
 
 void Socket::AcceptWaiting()
@@ -253,14 +252,20 @@ void Socket::AcceptWaiting()
         // Out of descriptors or memory: the waiting connection stays queued. Not woken for it again until
         // the pause is over, or the program would do nothing else.
         std::fprintf(stderr, "tavinor: accept failed: %s\n", std::strerror(errno));
-        Unwatch(m_key, m_fd);
-        m_watched = 0;
-        QTimer::singleShot(kAcceptPauseMs, this, [this, generation] {
-            if (generation == m_generation)
-                Watch();
-        });
+        PauseAccepting();
         return;
     }
+}
+
+void Socket::PauseAccepting()
+{
+    Unwatch(m_key, m_fd);
+    m_watched = 0;
+    const quint64 generation = m_generation;
+    QTimer::singleShot(kAcceptPauseMs, this, [this, generation] {
+        if (generation == m_generation && m_mode == Mode::Listening && !Watch())
+            PauseAccepting();
+    });
 }
 
 void Socket::Incoming(qintptr handle)
@@ -436,7 +441,7 @@ void Socket::Established()
     Watch();
 }
 
-void Socket::Watch()
+bool Socket::Watch()
 {
     std::uint32_t wanted = 0;
     switch (m_mode) {
@@ -455,19 +460,30 @@ void Socket::Watch()
         break;
     }
     if (wanted == m_watched && (wanted == 0) == (m_key == 0))
-        return;
+        return true;
     SocketPoller* poller = SocketPoller::Instance();
-    if (!poller)
-        return;
     if (wanted == 0) {
-        poller->Remove(m_key, m_fd);
-        m_key = 0;
+        Unwatch(m_key, m_fd);
     } else if (m_key == 0) {
-        m_key = poller->Add(m_fd, wanted, this);
+        m_key = poller ? poller->Add(m_fd, wanted, this) : 0;
     } else {
         poller->Modify(m_key, m_fd, wanted);
     }
     m_watched = m_key ? wanted : 0;
+    if (wanted == 0 || m_key != 0)
+        return true;
+    // Not watched, a socket would wait for ever without a word: it fails instead, as a connection does.
+    const QString why = QStringLiteral("The socket cannot be watched");
+    if (m_mode == Mode::Connected) {
+        Fail(why);
+    } else if (m_mode == Mode::Connecting) {
+        const quint64 generation = m_generation;
+        QTimer::singleShot(0, this, [this, generation, why] {
+            if (generation == m_generation && m_mode == Mode::Connecting)
+                ConnectFailed(QAbstractSocket::UnknownSocketError, why);
+        });
+    }
+    return false;
 }
 
 void Socket::Ready(std::uint32_t events)

@@ -97,11 +97,15 @@ private:
 
     void Ready(std::uint32_t events) override;
     // Registers, changes or ends the descriptor's registration to what the mode and buffers call for.
-    void Watch();
+    // False when the system refused to watch it; a connection then fails with an event of its own.
+    bool Watch();
     void Release();
     void CloseDescriptor();
     void Incoming(qintptr handle);
     void AcceptWaiting();
+    // Not woken for waiting connections for a while: what wakes the program must not be what it
+    // cannot take.
+    void PauseAccepting();
     void TryNextAddress();
     void ConnectDone();
     void ConnectFailed(int code, const QString& why);
