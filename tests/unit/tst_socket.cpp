@@ -167,6 +167,31 @@ private slots:
         QVERIFY(!conn.IsConnected());
     }
 
+    // A handler that runs the event loop (an alarm window does) still hears every connection meanwhile,
+    // its own included, and its own is not reported again from inside itself.
+    void handlerRunningTheLoopHearsAll()
+    {
+        Socket listener(0, nullptr), a(1, nullptr), b(2, nullptr);
+        Peer peerA, peerB;
+        Accepted(listener, a, peerA);
+        disconnect(&listener, &Socket::ConnectionRequest, &a, nullptr);
+        Accepted(listener, b, peerB);
+        int arrivalsA = 0;
+        bool heardB = false;
+        connect(&b, &Socket::DataArrival, this, [&heardB] { heardB = true; });
+        connect(&a, &Socket::DataArrival, this, [&] {
+            if (++arrivalsA > 1)
+                return;
+            QVERIFY(::send(peerB.fd, "b\r\n", 3, 0) == 3);
+            QVERIFY(::send(peerA.fd, "more\r\n", 6, 0) == 6);
+            QTRY_VERIFY(heardB && a.BytesAvailable() == 9);
+        });
+        QVERIFY(::send(peerA.fd, "a\r\n", 3, 0) == 3);
+        QTRY_VERIFY(heardB);
+        QCOMPARE(arrivalsA, 1);
+        QCOMPARE(a.ReadAll(), QByteArray("a\r\nmore\r\n"));
+    }
+
     // A connection closed with bytes still queued sends them all before it ends.
     void closeSendsWhatIsQueued()
     {
