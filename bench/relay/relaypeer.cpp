@@ -4,8 +4,9 @@
 //
 // Two figures per alarm, both from the alarm line to the last relayed line (005 / 009) of all N stations:
 //   peer    user-space clock, as the peer reads the lines (includes the peer's own reading)
-//   server  kernel timestamps of the packets on the loopback device (SO_TIMESTAMPNS on a packet socket): the
-//           004 leaving the sender, each 005 leaving the server; what the server takes, without the peer.
+//   server  kernel timestamps of the packets on the loopback device (a packet socket with a kernel filter
+//           and a shared ring): the 004 leaving the sender, each 005 leaving the server; what the server
+//           takes, without the peer. The filter and the ring keep the measuring out of the server's sends.
 //
 //   tv_relaypeer --server IP --stations N --alarms K [--net 127.1] [--hold S]
 // (the server figure needs CAP_NET_RAW). --hold keeps the stations connected S seconds longer, idle; with
@@ -19,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <linux/if_ether.h>
+#include <linux/filter.h>
 #include <linux/if_packet.h>
 #include <map>
 #include <mutex>
@@ -27,7 +29,9 @@
 #include <netinet/ip.h>
 #include <netinet/tcp.h>
 #include <string>
+#include <poll.h>
 #include <sys/epoll.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -81,13 +85,18 @@ struct Station
     uint32_t addrBe = 0;
     int listener = -1, up = -1, down = -1;
     std::string got;    // downlink bytes since the alarm
+    bool touched = false; // got bytes in the current pump
     int64_t seenAt = 0; // peer clock of the relayed line, 0 while missing
 };
 
-// Kernel send stamps of protocol lines seen on the loopback device.
+// Kernel send stamps of protocol lines seen on the loopback device, read from a ring shared with the
+// kernel (TPACKET_V3): the kernel fills blocks of packets and wakes the reader once per block or after
+// kBlockMs, not once per packet, so that the server's sends do not pay for waking it a thousand times.
 struct Sniffer
 {
+    static constexpr unsigned kBlockSize = 1u << 20, kBlocks = 64, kBlockMs = 5;
     int fd = -1;
+    unsigned char* ring = nullptr;
     std::mutex lock;
     int64_t alarmAt = 0;                 // the alarm line from the sender
     std::map<uint32_t, int64_t> relayAt; // first relayed line per station address
@@ -101,13 +110,42 @@ struct Sniffer
         fd = socket(AF_PACKET, SOCK_DGRAM, htons(ETH_P_ALL));
         if (fd < 0)
             return false;
-        const int on = 1, buffer = 64 << 20;
+        // Asked for so that the kernel stamps packets as they are sent; the ring carries the stamps.
+        const int on = 1, version = TPACKET_V3;
         setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
-        // A thousand relayed packets come within milliseconds: none may be dropped.
-        if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &buffer, sizeof buffer) != 0)
-            setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
-        timeval tv{0, 100000};
-        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        if (setsockopt(fd, SOL_PACKET, PACKET_VERSION, &version, sizeof version) != 0)
+            return false;
+        // 64 MB: a thousand relayed packets come within milliseconds, none may be dropped.
+        tpacket_req3 req{};
+        req.tp_block_size = kBlockSize;
+        req.tp_block_nr = kBlocks;
+        req.tp_frame_size = 2048;
+        req.tp_frame_nr = kBlockSize / 2048 * kBlocks;
+        req.tp_retire_blk_tov = kBlockMs;
+        if (setsockopt(fd, SOL_PACKET, PACKET_RX_RING, &req, sizeof req) != 0)
+            return false;
+        void* map = mmap(nullptr, size_t(kBlockSize) * kBlocks, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        if (map == MAP_FAILED)
+            return false;
+        ring = static_cast<unsigned char*>(map);
+        // Only the lines' own packets, filtered in the kernel: outgoing TCP to the server's or a station's
+        // port. Without the filter every packet on the loopback device (both ways, acknowledgements too) is
+        // copied to this socket in the sending process's time, and the server's sends would pay for it.
+        sock_filter code[] = {
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, uint32_t(SKF_AD_OFF + SKF_AD_PKTTYPE)),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, PACKET_OUTGOING, 0, 7),
+            BPF_STMT(BPF_LD | BPF_B | BPF_ABS, 9), // IP protocol
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, IPPROTO_TCP, 0, 5),
+            BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0), // X = IP header length
+            BPF_STMT(BPF_LD | BPF_H | BPF_IND, 2),  // TCP destination port
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kServerPort, 1, 0),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kStationPort, 0, 1),
+            BPF_STMT(BPF_RET | BPF_K, 0xffff),
+            BPF_STMT(BPF_RET | BPF_K, 0),
+        };
+        sock_fprog program{static_cast<unsigned short>(sizeof code / sizeof code[0]), code};
+        if (setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) != 0)
+            return false;
         sockaddr_ll ll{};
         ll.sll_family = AF_PACKET;
         ll.sll_protocol = htons(ETH_P_ALL);
@@ -124,45 +162,43 @@ struct Sniffer
     }
     void Run()
     {
-        unsigned char frame[2048];
-        char control[256];
-        while (!stop) {
-            iovec iov{frame, sizeof frame};
-            sockaddr_ll from{};
-            msghdr msg{};
-            msg.msg_name = &from;
-            msg.msg_namelen = sizeof from;
-            msg.msg_iov = &iov;
-            msg.msg_iovlen = 1;
-            msg.msg_control = control;
-            msg.msg_controllen = sizeof control;
-            const ssize_t n = recvmsg(fd, &msg, 0);
-            // Loopback shows each packet on its way out and in again: the way out counts.
-            if (n < int(sizeof(iphdr) + sizeof(tcphdr)) || from.sll_pkttype != PACKET_OUTGOING ||
-                from.sll_protocol != htons(ETH_P_IP))
-                continue;
-            const auto* ip = reinterpret_cast<const iphdr*>(frame);
-            if (ip->protocol != IPPROTO_TCP)
-                continue;
-            const auto* tcp = reinterpret_cast<const tcphdr*>(frame + ip->ihl * 4);
-            const size_t off = size_t(ip->ihl * 4 + tcp->doff * 4);
-            if (size_t(n) < off + 4)
-                continue;
-            const std::string head(reinterpret_cast<const char*>(frame + off), 4);
-            int64_t stamp = 0;
-            for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-                if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_TIMESTAMPNS) {
-                    timespec ts;
-                    std::memcpy(&ts, CMSG_DATA(c), sizeof ts);
-                    stamp = int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-                }
+        for (unsigned block = 0; !stop; block = (block + 1) % kBlocks) {
+            auto* desc = reinterpret_cast<tpacket_block_desc*>(ring + size_t(block) * kBlockSize);
+            while (!(desc->hdr.bh1.block_status & TP_STATUS_USER) && !stop) {
+                pollfd p{fd, POLLIN | POLLERR, 0};
+                poll(&p, 1, 100);
             }
-            std::lock_guard g(lock);
-            if (head == alarmCode && ip->saddr == sender && ntohs(tcp->dest) == kServerPort && alarmAt == 0)
-                alarmAt = stamp;
-            else if (head == relayCode && ntohs(tcp->dest) == kStationPort && alarmAt != 0)
-                relayAt.emplace(ip->daddr, stamp);
+            if (stop)
+                break;
+            auto* pkt = reinterpret_cast<unsigned char*>(desc) + desc->hdr.bh1.offset_to_first_pkt;
+            for (unsigned k = 0; k < desc->hdr.bh1.num_pkts; ++k) {
+                const auto* h = reinterpret_cast<const tpacket3_hdr*>(pkt);
+                const auto* from = reinterpret_cast<const sockaddr_ll*>(pkt + TPACKET_ALIGN(sizeof(tpacket3_hdr)));
+                Take(pkt + h->tp_mac, h->tp_snaplen, *from, int64_t(h->tp_sec) * 1000000000 + h->tp_nsec);
+                pkt += h->tp_next_offset;
+            }
+            desc->hdr.bh1.block_status = TP_STATUS_KERNEL;
         }
+    }
+    void Take(const unsigned char* frame, uint32_t n, const sockaddr_ll& from, int64_t stamp)
+    {
+        // Loopback shows each packet on its way out and in again: the way out counts.
+        if (n < sizeof(iphdr) + sizeof(tcphdr) || from.sll_pkttype != PACKET_OUTGOING ||
+            from.sll_protocol != htons(ETH_P_IP))
+            return;
+        const auto* ip = reinterpret_cast<const iphdr*>(frame);
+        if (ip->protocol != IPPROTO_TCP)
+            return;
+        const auto* tcp = reinterpret_cast<const tcphdr*>(frame + ip->ihl * 4);
+        const size_t off = size_t(ip->ihl * 4 + tcp->doff * 4);
+        if (n < off + 4)
+            return;
+        const std::string head(reinterpret_cast<const char*>(frame + off), 4);
+        std::lock_guard g(lock);
+        if (head == alarmCode && ip->saddr == sender && ntohs(tcp->dest) == kServerPort && alarmAt == 0)
+            alarmAt = stamp;
+        else if (head == relayCode && ntohs(tcp->dest) == kStationPort && alarmAt != 0)
+            relayAt.emplace(ip->daddr, stamp);
     }
 };
 
@@ -238,7 +274,13 @@ int main(int argc, char** argv)
     // Only the sender registers: every 001 makes the server answer all stations.
     SendAll(stations[0].up, "001: |Bench0000|1|0\r\n");
 
+    // Stations that got bytes in the last pump: only these are looked at, so that the peer's cost per
+    // alarm grows with the lines it reads, not with the stations times its wake-ups.
+    std::vector<Station*> touched;
     auto pump = [&](int timeoutMs) {
+        for (Station* st : touched)
+            st->touched = false;
+        touched.clear();
         epoll_event events[256];
         const int n = epoll_wait(ep, events, 256, timeoutMs);
         for (int e = 0; e < n; ++e) {
@@ -263,6 +305,10 @@ int main(int argc, char** argv)
             ssize_t r;
             while ((r = read(fd, buf, sizeof buf)) > 0)
                 st->got.append(buf, size_t(r));
+            if (!st->touched) {
+                st->touched = true;
+                touched.push_back(st);
+            }
             if (r == 0) {
                 epoll_ctl(ep, EPOLL_CTL_DEL, fd, nullptr);
                 byFd.erase(fd);
@@ -330,9 +376,9 @@ int main(int argc, char** argv)
         const int64_t deadline = t0 + 10 * 1000000000LL;
         while (seen < count && NowNs() < deadline) {
             const int64_t now = pump(50);
-            for (Station& st : stations) {
-                if (st.seenAt == 0 && st.got.find(target) != std::string::npos) {
-                    st.seenAt = now;
+            for (Station* st : touched) {
+                if (st->seenAt == 0 && st->got.find(target) != std::string::npos) {
+                    st->seenAt = now;
                     ++seen;
                 }
             }

@@ -1,17 +1,22 @@
 #pragma once
 
+#include "platform/SocketPoller.h"
+
 #include <QByteArray>
 #include <QObject>
-#include <QPointer>
 #include <QString>
+#include <QStringList>
 
-class QTcpServer;
-class QTcpSocket;
+#include <cstdint>
 
-// One element of a socket array: either the listening socket of its array or one TCP connection. Every
-// operation returns at once; outcomes arrive as signals on the window thread, each carrying the index.
-// A socket is never destroyed during a run: closing it leaves an element that can be set up again.
-class Socket : public QObject
+class QTimer;
+
+// One element of a socket array: either the listening socket of its array or one TCP connection (IPv4),
+// on the system's non-blocking sockets, watched by the program's one SocketPoller. Every operation returns
+// at once; outcomes arrive as signals on the window thread, each carrying the index. Error codes and
+// texts are those of QAbstractSocket, which the rest of the program knows. A socket is never destroyed
+// during a run: closing it leaves an element that can be set up again.
+class Socket : public QObject, private SocketPoller::Client
 {
     Q_OBJECT
 public:
@@ -88,18 +93,48 @@ signals:
     void WriteOverflow(int index, const QString& peer);
 
 private:
-    void Adopt(QTcpSocket* socket);
+    enum class Mode { Idle, Listening, Connecting, Connected };
+
+    void Ready(std::uint32_t events) override;
+    // Registers, changes or ends the descriptor's registration to what the mode and buffers call for.
+    // False when the system refused to watch it; a connection then fails with an event of its own.
+    bool Watch();
     void Release();
+    void CloseDescriptor();
     void Incoming(qintptr handle);
+    void AcceptWaiting();
+    // Not woken for waiting connections for a while: what wakes the program must not be what it
+    // cannot take.
+    void PauseAccepting();
+    void TryNextAddress();
+    void ConnectDone();
+    void ConnectFailed(int code, const QString& why);
+    void Established();
+    void ReadIn();
+    void Flush();
+    // The connection ended by the peer or by the system: Error, then Disconnected, as QTcpSocket reports.
+    void Lost(int code, const QString& why);
     void Fail(const QString& why);
 
     const int m_index;
     QString m_bindAddress;
     quint16 m_bindPort = 0;
-    QTcpServer* m_server = nullptr;
-    QTcpSocket* m_socket = nullptr;
+    Mode m_mode = Mode::Idle;
+    int m_fd = -1;
+    std::uint64_t m_key = 0;
+    std::uint32_t m_watched = 0;
+    // Received and not yet read; reading pauses while it holds kMaxUnread.
+    QByteArray m_in;
+    bool m_readPaused = false;
+    // Whether DataArrival is being handled: it is not reported again from inside its own handler.
+    bool m_inArrival = false;
+    // Written and not yet taken by the system.
+    QByteArray m_out;
+    QStringList m_candidates; // addresses still to try for the connection under way
+    quint16 m_connectPort = 0;
+    QTimer* m_connectTimer = nullptr;
+    QString m_peer, m_local;
+    quint16 m_peerPort = 0, m_localPort = 0;
     QString m_lastPeer;
     quint64 m_generation = 0;
-
-    friend class SocketListener;
 };
