@@ -37,13 +37,8 @@ QString ErrnoText(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-QString RemoteClosedText()
-{
-    return QStringLiteral("The remote host closed the connection");
-}
-
-// The code and text QTcpSocket gives for a failed connection attempt.
-std::pair<int, QString> ConnectError(int error)
+// The code and text QTcpSocket gives for what the system answered `error`.
+std::pair<int, QString> SocketError(int error)
 {
     switch (error) {
     case ECONNREFUSED:
@@ -60,6 +55,8 @@ std::pair<int, QString> ConnectError(int error)
         return {QAbstractSocket::SocketAccessError, QStringLiteral("Permission denied")};
     case EADDRINUSE:
         return {QAbstractSocket::AddressInUseError, QStringLiteral("The bound address is already in use")};
+    case EADDRNOTAVAIL:
+        return {QAbstractSocket::SocketAddressNotAvailableError, QStringLiteral("The address is not available")};
     default:
         return {QAbstractSocket::UnknownSocketError, ErrnoText(error)};
     }
@@ -223,11 +220,7 @@ bool Socket::Listen()
         CloseDescriptor();
         m_mode = Mode::Idle;
     }
-    const QString why = error == 0               ? QStringLiteral("The socket cannot be watched")
-                        : error == EADDRINUSE    ? QStringLiteral("The bound address is already in use")
-                        : error == EACCES        ? QStringLiteral("The address is protected")
-                        : error == EADDRNOTAVAIL ? QStringLiteral("The address is not available")
-                                                 : ErrnoText(error);
+    const QString why = error == 0 ? QStringLiteral("The socket cannot be watched") : SocketError(error).second;
     std::fprintf(stderr, "tavinor: listen on %s:%u failed: %s\n",
                  qPrintable(m_bindAddress.isEmpty() ? QStringLiteral("0.0.0.0") : m_bindAddress), m_bindPort,
                  qPrintable(why));
@@ -259,11 +252,14 @@ void Socket::AcceptWaiting()
 
 void Socket::PauseAccepting()
 {
-    Unwatch(m_key, m_fd);
-    m_watched = 0;
+    m_inputPaused = true;
+    Watch();
     const quint64 generation = m_generation;
     QTimer::singleShot(kAcceptPauseMs, this, [this, generation] {
-        if (generation == m_generation && m_mode == Mode::Listening && !Watch())
+        if (generation != m_generation || m_mode != Mode::Listening)
+            return;
+        m_inputPaused = false;
+        if (!Watch())
             PauseAccepting();
     });
 }
@@ -373,7 +369,7 @@ void Socket::TryNextAddress()
         ::close(fd);
     }
     // Reported after the caller's handler, as a connection attempt's outcome always is.
-    const auto [code, why] = ConnectError(error ? error : ECONNREFUSED);
+    const auto [code, why] = SocketError(error ? error : ECONNREFUSED);
     const quint64 generation = m_generation;
     QTimer::singleShot(0, this, [this, generation, code = code, why = why] {
         if (generation == m_generation && m_mode == Mode::Connecting)
@@ -402,7 +398,7 @@ void Socket::ConnectDone()
             TryNextAddress();
             return;
         }
-        const auto [code, why] = ConnectError(error);
+        const auto [code, why] = SocketError(error);
         ConnectFailed(code, why);
         return;
     }
@@ -446,7 +442,7 @@ bool Socket::Watch()
     std::uint32_t wanted = 0;
     switch (m_mode) {
     case Mode::Listening:
-        wanted = EPOLLIN;
+        wanted = m_inputPaused ? 0 : std::uint32_t(EPOLLIN);
         break;
     case Mode::Connecting:
         wanted = m_fd >= 0 ? std::uint32_t(EPOLLOUT) : 0;
@@ -454,21 +450,18 @@ bool Socket::Watch()
     case Mode::Connected:
         // With reading paused and nothing to send the descriptor is not watched at all: a hang-up, which is
         // always reported, would otherwise wake the program without end. It is seen when reading resumes.
-        wanted = (m_readPaused ? 0 : std::uint32_t(EPOLLIN | EPOLLRDHUP)) | (m_out.isEmpty() ? 0 : std::uint32_t(EPOLLOUT));
+        wanted = (m_inputPaused ? 0 : std::uint32_t(EPOLLIN | EPOLLRDHUP)) | (m_out.isEmpty() ? 0 : std::uint32_t(EPOLLOUT));
         break;
     case Mode::Idle:
         break;
     }
-    if (wanted == m_watched && (wanted == 0) == (m_key == 0))
+    if (wanted == m_watched) // what is watched is never 0 while registered
         return true;
     SocketPoller* poller = SocketPoller::Instance();
-    if (wanted == 0) {
+    if (wanted == 0 || (m_key != 0 && (!poller || !poller->Modify(m_key, m_fd, wanted))))
         Unwatch(m_key, m_fd);
-    } else if (m_key == 0) {
+    else if (m_key == 0)
         m_key = poller ? poller->Add(m_fd, wanted, this) : 0;
-    } else {
-        poller->Modify(m_key, m_fd, wanted);
-    }
     m_watched = m_key ? wanted : 0;
     if (wanted == 0 || m_key != 0)
         return true;
@@ -499,7 +492,7 @@ void Socket::Ready(std::uint32_t events)
         const quint64 generation = m_generation;
         if (!m_out.isEmpty() && (events & (EPOLLOUT | EPOLLERR | EPOLLHUP)))
             Flush();
-        if (generation == m_generation && m_mode == Mode::Connected && !m_readPaused &&
+        if (generation == m_generation && m_mode == Mode::Connected && !m_inputPaused &&
             (events & (EPOLLIN | EPOLLRDHUP | EPOLLERR | EPOLLHUP)))
             ReadIn();
         break;
@@ -534,7 +527,7 @@ void Socket::ReadIn()
         break;
     }
     if (m_in.size() >= kMaxUnread && !ended && error == 0) {
-        m_readPaused = true;
+        m_inputPaused = true;
         Watch();
     }
     const quint64 generation = m_generation;
@@ -547,10 +540,8 @@ void Socket::ReadIn()
     }
     if (generation != m_generation || m_mode != Mode::Connected)
         return;
-    if (ended)
-        Lost(QAbstractSocket::RemoteHostClosedError, RemoteClosedText());
-    else if (error != 0)
-        Lost(QAbstractSocket::NetworkError, ErrnoText(error));
+    if (ended || error != 0)
+        Lost(error);
 }
 
 void Socket::Flush()
@@ -560,22 +551,23 @@ void Socket::Flush()
         Watch();
         return;
     }
-    if (error == EPIPE || error == ECONNRESET)
-        Lost(QAbstractSocket::RemoteHostClosedError, RemoteClosedText());
-    else
-        Lost(QAbstractSocket::NetworkError, ErrnoText(error));
+    Lost(error);
 }
 
-void Socket::Lost(int code, const QString& why)
+void Socket::Lost(int error)
 {
+    // The peer's close or reset is what QTcpSocket calls the remote host closing; anything else is a
+    // fault of the network, named by the system's text.
+    const bool byPeer = error == 0 || error == ECONNRESET || error == EPIPE;
     // Reported while the connection still counts as up, so that the handler can name it; then it ends,
     // keeping what was received for reading.
     const quint64 generation = m_generation;
-    emit Error(m_index, code, why);
+    emit Error(m_index, byPeer ? QAbstractSocket::RemoteHostClosedError : QAbstractSocket::NetworkError,
+               byPeer ? QStringLiteral("The remote host closed the connection") : ErrnoText(error));
     if (generation != m_generation || m_mode != Mode::Connected)
         return;
+    m_out.clear(); // nothing more goes out on a broken connection
     CloseDescriptor();
-    m_out.clear();
     m_mode = Mode::Idle;
     ++m_generation;
     emit Disconnected(m_index);
@@ -591,8 +583,8 @@ QByteArray Socket::Read(qint64 count)
         taken = m_in.left(count);
         m_in.remove(0, taken.size());
     }
-    if (m_readPaused && m_in.size() < kMaxUnread) {
-        m_readPaused = false;
+    if (m_inputPaused && m_in.size() < kMaxUnread) {
+        m_inputPaused = false;
         Watch();
     }
     return taken;
@@ -685,7 +677,11 @@ void Socket::CloseDescriptor()
         return;
     Unwatch(m_key, m_fd);
     m_watched = 0;
-    ::close(m_fd);
+    // Let what was written go out (a relay just before a close must still arrive), then end.
+    if (m_mode == Mode::Connected && !m_out.isEmpty())
+        new Drain(m_fd, std::move(m_out));
+    else
+        ::close(m_fd);
     m_fd = -1;
 }
 
@@ -695,18 +691,11 @@ void Socket::Release()
     if (m_connectTimer)
         m_connectTimer->stop();
     m_candidates.clear();
-    if (m_mode == Mode::Connected && !m_out.isEmpty() && m_fd >= 0) {
-        // Let what was written go out (a relay just before a close must still arrive), then end.
-        Unwatch(m_key, m_fd);
-        m_watched = 0;
-        new Drain(m_fd, std::move(m_out));
-        m_fd = -1;
-    }
     CloseDescriptor();
     m_mode = Mode::Idle;
     m_in.clear();
     m_out.clear();
-    m_readPaused = false;
+    m_inputPaused = false;
     m_inArrival = false;
     m_peer.clear();
     m_local.clear();

@@ -100,6 +100,7 @@ private:
     // False when the system refused to watch it; a connection then fails with an event of its own.
     bool Watch();
     void Release();
+    // Closes the descriptor; a connection with bytes still queued hands them to a drain first.
     void CloseDescriptor();
     void Incoming(qintptr handle);
     void AcceptWaiting();
@@ -112,8 +113,9 @@ private:
     void Established();
     void ReadIn();
     void Flush();
-    // The connection ended by the peer or by the system: Error, then Disconnected, as QTcpSocket reports.
-    void Lost(int code, const QString& why);
+    // The connection ended by the peer (`error` 0, a reset) or by the system: Error, then Disconnected, as
+    // QTcpSocket reports.
+    void Lost(int error);
     void Fail(const QString& why);
 
     const int m_index;
@@ -125,7 +127,9 @@ private:
     std::uint32_t m_watched = 0;
     // Received and not yet read; reading pauses while it holds kMaxUnread.
     QByteArray m_in;
-    bool m_readPaused = false;
+    // Not woken for input: for the bytes of a connection whose buffer is full, for the waiting connections
+    // of a listener that has no descriptor left for them.
+    bool m_inputPaused = false;
     // Whether DataArrival is being handled: it is not reported again from inside its own handler.
     bool m_inArrival = false;
     // Written and not yet taken by the system.
