@@ -1,55 +1,11 @@
 #include "platform/Socket.h"
 
-#include <QAbstractSocket>
 #include <QSignalSpy>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 
-#include <arpa/inet.h>
-#include <cerrno>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 namespace {
-
-// The other end of a connection: a plain system socket the test reads from and writes to when it wants.
-struct Peer
-{
-    int fd = -1;
-    ~Peer()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    bool ConnectTo(quint16 port)
-    {
-        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_port = htons(port);
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        return ::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 &&
-               ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK) == 0;
-    }
-    // What has arrived by now; `eof` once the other end has closed.
-    QByteArray Take(bool* eof = nullptr)
-    {
-        QByteArray got;
-        char buf[65536];
-        for (;;) {
-            const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-            if (n > 0) {
-                got.append(buf, n);
-                continue;
-            }
-            if (eof && (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)))
-                *eof = true;
-            return got;
-        }
-    }
-};
 
 quint16 FreePort()
 {
@@ -58,29 +14,24 @@ quint16 FreePort()
     return probe.serverPort();
 }
 
-QByteArray Pattern(qsizetype size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (qsizetype i = 0; i < size; ++i)
-        bytes[i] = char('a' + i % 23);
-    return bytes;
-}
-
 } // namespace
 
 class TestSocket : public QObject
 {
     Q_OBJECT
 
+    static QByteArray Pattern(int kib) { return QByteArray("abcdefghijklmnopqrstuvw").repeated(kib * 1024 / 23 + 1); }
+
     // A listening Socket on a free loopback port, the connection it accepted from `peer` in `conn`.
-    void Accepted(Socket& listener, Socket& conn, Peer& peer)
+    void Accepted(Socket& listener, Socket& conn, QTcpSocket& peer)
     {
         const quint16 port = FreePort();
         listener.Bind(QStringLiteral("127.0.0.1"), port);
         QVERIFY(listener.Listen());
         connect(&listener, &Socket::ConnectionRequest, &conn, [&conn](int, qintptr handle) { conn.Accept(handle); });
         QSignalSpy up(&conn, &Socket::ConnectedEvent);
-        QVERIFY(peer.ConnectTo(port));
+        peer.connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(peer.waitForConnected(3000));
         QTRY_COMPARE(up.count(), 1);
         QVERIFY(conn.IsConnected());
     }
@@ -124,7 +75,8 @@ private slots:
         other->flush();
         other->close();
         QTRY_VERIFY(events.contains("disconnected"));
-        QCOMPARE(events, (QStringList{"connected", "data", QStringLiteral("error %1").arg(int(QAbstractSocket::RemoteHostClosedError)),
+        QCOMPARE(events, (QStringList{"connected", "data",
+                                      QStringLiteral("error %1").arg(int(QAbstractSocket::RemoteHostClosedError)),
                                       "disconnected"}));
         QCOMPARE(s.PeerAddress(), QStringLiteral("127.0.0.1"));
         QCOMPARE(s.ReadAll(), QByteArray("last words\r\n"));
@@ -135,19 +87,14 @@ private slots:
     void backpressureBothWays()
     {
         Socket listener(0, nullptr), conn(1, nullptr);
-        Peer peer;
+        QTcpSocket peer;
         Accepted(listener, conn, peer);
 
-        const QByteArray flood = Pattern(3 * 1024 * 1024);
+        const QByteArray flood = Pattern(3 * 1024);
+        peer.write(flood);
         QByteArray received;
-        qsizetype written = 0;
         qint64 most = 0;
         for (int round = 0; round < 20000 && received.size() < flood.size(); ++round) {
-            if (written < flood.size()) {
-                const ssize_t n = ::send(peer.fd, flood.constData() + written, size_t(flood.size() - written),
-                                         MSG_DONTWAIT | MSG_NOSIGNAL);
-                written += n > 0 ? n : 0;
-            }
             QTest::qWait(1);
             most = qMax(most, conn.BytesAvailable());
             // Read only every other round, so the buffer fills up and reading has to pause and go on.
@@ -158,7 +105,7 @@ private slots:
         QVERIFY(received == flood);
 
         QSignalSpy overflow(&conn, &Socket::WriteOverflow);
-        const QByteArray chunk = Pattern(64 * 1024);
+        const QByteArray chunk = Pattern(64);
         int accepted = 0;
         while (accepted < 2000 && conn.Write(chunk))
             ++accepted;
@@ -172,7 +119,7 @@ private slots:
     void handlerRunningTheLoopHearsAll()
     {
         Socket listener(0, nullptr), a(1, nullptr), b(2, nullptr);
-        Peer peerA, peerB;
+        QTcpSocket peerA, peerB;
         Accepted(listener, a, peerA);
         disconnect(&listener, &Socket::ConnectionRequest, &a, nullptr);
         Accepted(listener, b, peerB);
@@ -182,11 +129,11 @@ private slots:
         connect(&a, &Socket::DataArrival, this, [&] {
             if (++arrivalsA > 1)
                 return;
-            QVERIFY(::send(peerB.fd, "b\r\n", 3, 0) == 3);
-            QVERIFY(::send(peerA.fd, "more\r\n", 6, 0) == 6);
+            peerB.write("b\r\n");
+            peerA.write("more\r\n");
             QTRY_VERIFY(heardB && a.BytesAvailable() == 9);
         });
-        QVERIFY(::send(peerA.fd, "a\r\n", 3, 0) == 3);
+        peerA.write("a\r\n");
         QTRY_VERIFY(heardB);
         QCOMPARE(arrivalsA, 1);
         QCOMPARE(a.ReadAll(), QByteArray("a\r\nmore\r\n"));
@@ -196,9 +143,9 @@ private slots:
     void closeSendsWhatIsQueued()
     {
         Socket listener(0, nullptr), conn(1, nullptr);
-        Peer peer;
+        QTcpSocket peer;
         Accepted(listener, conn, peer);
-        const QByteArray chunk = Pattern(16 * 1024);
+        const QByteArray chunk = Pattern(16);
         QByteArray sent;
         while (conn.BytesToWrite() == 0) {
             QVERIFY(conn.Write(chunk));
@@ -207,8 +154,7 @@ private slots:
         conn.Close();
         QVERIFY(!conn.IsConnected());
         QByteArray got;
-        bool eof = false;
-        QTRY_VERIFY_WITH_TIMEOUT((got += peer.Take(&eof), eof), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT((got += peer.readAll(), peer.state() == QAbstractSocket::UnconnectedState), 10000);
         QCOMPARE(got.size(), sent.size());
         QVERIFY(got == sent);
     }
