@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <algorithm>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -31,12 +32,7 @@ void WriteText(const QString& path, const QByteArray& text)
 class FakeTree
 {
 public:
-    ~FakeTree()
-    {
-        for (int fd : m_masters)
-            if (fd >= 0)
-                close(fd);
-    }
+    ~FakeTree() { std::for_each(m_masters.begin(), m_masters.end(), ::close); }
     QString dev() const { return m_dir.path() + QStringLiteral("/dev"); }
     QString sys() const { return m_dir.path() + QStringLiteral("/sys"); }
 
@@ -44,11 +40,9 @@ public:
     int Add(int minor, quint32 product, int ifNum, int usbPort)
     {
         const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
-            return -1;
         m_masters << master;
         // Raw, so that bytes pass untouched. The node's settings are made on its first open: set them then.
-        const int pts = open(ptsname(master), O_RDWR | O_NOCTTY);
+        const int pts = grantpt(master) == 0 && unlockpt(master) == 0 ? open(ptsname(master), O_RDWR | O_NOCTTY) : -1;
         if (pts < 0)
             return -1;
         termios raw{};
@@ -70,12 +64,7 @@ public:
         QFile::link(iface, cls + QStringLiteral("/device"));
         return master;
     }
-    void Vanish(int master)
-    {
-        const int i = int(m_masters.indexOf(master));
-        close(master);
-        m_masters[i] = -1;
-    }
+    void Vanish(int master) { close(m_masters.takeAt(m_masters.indexOf(master))); }
 
 private:
     QTemporaryDir m_dir;

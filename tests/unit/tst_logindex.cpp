@@ -13,12 +13,10 @@ class tst_LogIndex : public QObject
 
     QString Write(const QByteArray& bytes)
     {
-        const QString path = m_dir.filePath(QStringLiteral("log.csv"));
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            qFatal("cannot write %s", qPrintable(path));
-        f.write(bytes);
-        return path;
+        QFile f(m_dir.filePath(QStringLiteral("log.csv")));
+        if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            f.write(bytes);
+        return f.fileName();
     }
 
     static QStringList Rows(LogIndex& index)
