@@ -112,17 +112,13 @@ private slots:
                  QStringLiteral("001: |PC9\r\n05.12.2026;00:00:00;X;ALARM aufgehoben|1|0|10.0.0.9"));
         QCOMPARE(folder.readFile(QStringLiteral("Log/log.csv")).sliced(expected.size()),
                  at + "10.0.0.9 (PC9  05.12.2026;00:00:00;X;ALARM aufgehoben);004:ALARM von Client ausgel\xF6st\r\n");
-    }
 
-    // An installation below a folder named outside Windows-1252 whose settings hold the default as an earlier
-    // version stored it ("?" for each such character) writes its log to the default path.
-    void writesBelowAnyFolderName()
-    {
-        TestFolder folder;
+        // An installation below a folder named outside Windows-1252 whose settings hold the default as an earlier
+        // version stored it ("?" for each such character) writes its log to the default path.
         const QString program = folder.file(QStringLiteral("Łódź-Дом"));
         QVERIFY(QDir(program).mkpath(QStringLiteral("Log")));
-        const QByteArray stored = Cp1252::Encode(program + QStringLiteral("/Log/log.csv"));
-        folder.writeFile(QStringLiteral("Łódź-Дом/tavinor.ini"), Logfile(stored));
+        folder.writeFile(QStringLiteral("Łódź-Дом/tavinor.ini"),
+                         Logfile(Cp1252::Encode(program + QStringLiteral("/Log/log.csv"))));
         ProgramFolder::SetForTests(program);
         WriteLog(QStringLiteral("PC1"), QStringLiteral("ALARM ausgelöst"));
         QVERIFY(folder.readFile(QStringLiteral("Łódź-Дом/Log/log.csv")).endsWith(";PC1;ALARM ausgel\xF6st\r\n"));
@@ -151,8 +147,7 @@ private slots:
         struct rlimit old;
         QCOMPARE(::getrlimit(RLIMIT_FSIZE, &old), 0);
         const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        struct rlimit tight = old;
-        tight.rlim_cur = static_cast<rlim_t>(before.size() + 10);
+        const struct rlimit tight = {rlim_t(before.size() + 10), old.rlim_max};
         QCOMPARE(::setrlimit(RLIMIT_FSIZE, &tight), 0);
         WriteLog(QStringLiteral("PC1"), QStringLiteral("eine Zeile, die nicht mehr ganz hineinpasst"));
         ::setrlimit(RLIMIT_FSIZE, &old);

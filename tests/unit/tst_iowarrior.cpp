@@ -86,10 +86,9 @@ class tst_iowarrior : public QObject
     static QList<XPMsgBox*> OpenBoxes()
     {
         QList<XPMsgBox*> boxes;
-        for (QWidget* w : Forms::Loaded()) {
+        for (QWidget* w : Forms::Loaded())
             if (auto* box = qobject_cast<XPMsgBox*>(w); box && box->isVisible())
                 boxes << box;
-        }
         return boxes;
     }
 
@@ -266,10 +265,7 @@ private slots:
         QVERIFY(ioWarrior::OpenEmergencyButton(true) > 0);
         QVERIFY(OpenBoxes().isEmpty());
         ioWarrior::PollEmergencyButton();
-        QFile in(m_folder->file(QStringLiteral("iowsim/in-1")));
-        QVERIFY(in.open(QIODevice::Append));
-        in.write("press\n");
-        in.flush();
+        m_folder->writeFile(QStringLiteral("iowsim/in-1"), "press\n");
         QTRY_COMPARE(m_alarms, 1);
         QVERIFY(!m_timer.isActive()); // the simulator wakes the program: no polling
         ioWarrior::CloseEmergencyButton();
