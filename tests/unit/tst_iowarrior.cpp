@@ -21,46 +21,37 @@ namespace {
 class FakeDevices final : public IowDevices
 {
 public:
-    struct Read
-    {
-        QByteArray data; // copied into the caller's buffer
-        int result = -1; // what the call returns; -1: the size of `data`
-    };
-    struct Dev // device k (from 0) has the handle 11 + k
-    {
-        quint32 product = 0;
-        QList<Read> reads;
-    };
+    using Read = std::pair<QByteArray, int>; // copied into the caller's buffer; returned, -1: the bytes' size
 
-    QList<Dev> devs;
+    QList<quint32> products; // device k (from 0) has the handle 11 + k
+    QList<Read> reads;       // what the first device's reads find
     QStringList calls;
     // The read end of a pipe standing in for the library's read descriptor; -1: the library has none.
     int wakeFd = -1;
     bool drainWake = true; // false: it stays readable without reports, as a broken one would
 
-    Dev* Find(quint32 handle) { return handle - 11 < quint32(devs.size()) ? &devs[int(handle - 11)] : nullptr; }
+    bool Has(quint32 handle) const { return handle - 11 < quint32(products.size()); }
     int ReadsOf(quint32 handle) const { return int(calls.count(QStringLiteral("read %1").arg(handle))); }
 
-    quint32 OpenDevice() override { return devs.isEmpty() ? 0 : 11; }
-    quint32 GetNumDevs() override { return quint32(devs.size()); }
+    quint32 OpenDevice() override { return products.isEmpty() ? 0 : 11; }
+    quint32 GetNumDevs() override { return quint32(products.size()); }
     quint32 GetDeviceHandle(quint32 n) override
     {
         calls << QStringLiteral("handle %1").arg(n);
-        return n >= 1 && n <= quint32(devs.size()) ? 10 + n : 0;
+        return Has(10 + n) ? 10 + n : 0;
     }
-    quint32 GetProductId(quint32 handle) override { return Find(handle) ? Find(handle)->product : 0; }
+    quint32 GetProductId(quint32 handle) override { return Has(handle) ? products[handle - 11] : 0; }
     quint32 ReadNonBlocking(quint32 handle, quint32 pipe, char* buffer, quint32 length) override
     {
         calls << QStringLiteral("read %1").arg(handle);
         char pending[64];
         while (drainWake && wakeFd >= 0 && ::read(wakeFd, pending, sizeof pending) > 0) {
         }
-        Dev* d = Find(handle);
-        if (!d || pipe != 0 || d->reads.isEmpty())
+        if (handle != 11 || pipe != 0 || reads.isEmpty())
             return 0;
-        const Read r = d->reads.takeFirst();
-        std::memcpy(buffer, r.data.constData(), qMin(quint32(r.data.size()), length));
-        return quint32(r.result < 0 ? r.data.size() : r.result);
+        const auto [data, result] = reads.takeFirst();
+        std::memcpy(buffer, data.constData(), qMin(quint32(data.size()), length));
+        return quint32(result < 0 ? data.size() : result);
     }
     quint32 Write(quint32 handle, quint32 pipe, const char* buffer, quint32 length) override
     {
@@ -76,23 +67,8 @@ public:
         return true;
     }
     void CloseDevice(quint32 handle) override { calls << QStringLiteral("close %1").arg(handle); }
-    int ReadFd(quint32 handle, quint32 pipe) override { return Find(handle) && pipe == 0 ? wakeFd : -1; }
+    int ReadFd(quint32 handle, quint32 pipe) override { return Has(handle) && pipe == 0 ? wakeFd : -1; }
 };
-
-QByteArray Hex(const char* text)
-{
-    return QByteArray::fromHex(text);
-}
-
-QList<XPMsgBox*> OpenBoxes()
-{
-    QList<XPMsgBox*> boxes;
-    for (QWidget* w : Forms::Loaded()) {
-        if (auto* box = qobject_cast<XPMsgBox*>(w); box && box->isVisible())
-            boxes << box;
-    }
-    return boxes;
-}
 
 } // namespace
 
@@ -104,28 +80,31 @@ class tst_iowarrior : public QObject
     QTimer m_timer;
     int m_alarms = 0;
     std::unique_ptr<TestFolder> m_folder;
-    int m_wake[2] = {-1, -1};
+    int m_wake[2] = {-1, -1}; // a pipe standing in for the library's read descriptor
 
-    // The first device's library wakes the program; `reports` arrive at once.
-    void WakeOnReports()
+    static QByteArray Hex(const char* text) { return QByteArray::fromHex(text); }
+    static QList<XPMsgBox*> OpenBoxes()
     {
-        QCOMPARE(::pipe2(m_wake, O_NONBLOCK | O_CLOEXEC), 0);
-        m_fake.wakeFd = m_wake[0];
+        QList<XPMsgBox*> boxes;
+        for (QWidget* w : Forms::Loaded())
+            if (auto* box = qobject_cast<XPMsgBox*>(w); box && box->isVisible())
+                boxes << box;
+        return boxes;
     }
-    void Arrive(const QList<QByteArray>& reports)
+
+    // Reports arriving at the first device, whose library wakes the program.
+    void Arrive(std::initializer_list<const char*> reports)
     {
-        for (const QByteArray& r : reports)
-            m_fake.devs[0].reads.append({r});
+        for (const char* r : reports)
+            m_fake.reads.append({Hex(r), -1});
         QCOMPARE(::write(m_wake[1], "x", 1), 1);
     }
 
     // Devices with these product ids, handles 11, 12, ...; opened as the start does.
     void Use(std::initializer_list<quint32> products)
     {
-        for (quint32 p : products)
-            m_fake.devs.append(FakeDevices::Dev{p, {}});
+        m_fake.products = products;
         Globals::UsbButtonHandle = ioWarrior::OpenEmergencyButton(true);
-        m_fake.calls.clear(); // the switch-off at opening; outputsPerProductId checks it
     }
 
 private slots:
@@ -133,12 +112,12 @@ private slots:
     {
         m_fake = FakeDevices();
         m_alarms = 0;
-        m_timer.stop();
         m_timer.setInterval(15);
         m_folder = std::make_unique<TestFolder>();
         ioWarrior::SetDevicesForTests(&m_fake);
         ioWarrior::SetTimerForTests(&m_timer);
         ioWarrior::SetAlertForTests([this] { ++m_alarms; });
+        QCOMPARE(::pipe2(m_wake, O_NONBLOCK | O_CLOEXEC), 0);
     }
 
     void cleanup()
@@ -147,11 +126,8 @@ private slots:
         ioWarrior::SetDevicesForTests(nullptr);
         ioWarrior::SetAlertForTests({});
         m_timer.stop();
-        for (int& fd : m_wake) {
-            if (fd >= 0)
-                ::close(fd);
-            fd = -1;
-        }
+        ::close(m_wake[0]);
+        ::close(m_wake[1]);
         for (XPMsgBox* box : OpenBoxes())
             Forms::Unload(box);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -165,8 +141,7 @@ private slots:
             const char* name;
             quint32 product;
             const char* report;
-            int result; // what the read returns; -1: the report's size
-            int alarms;
+            int result, alarms; // what the read returns, -1: the report's size; alarms raised
         } rows[] = {
             {"IOW40 pressed", 0x1500, "00dfffffff", -1, 1},
             {"IOW40 released", 0x1500, "00ffffffff", -1, 0},
@@ -183,11 +158,10 @@ private slots:
             cleanup();
             init();
             Use({r.product});
-            m_fake.devs[0].reads = {{Hex(r.report), r.result}};
+            m_fake.reads = {{Hex(r.report), r.result}};
             ioWarrior::PollEmergencyButton();
-            QVERIFY2(m_alarms == r.alarms, r.name);
-            QVERIFY2(m_timer.isActive(), r.name);
-            QVERIFY2(r.product != 0x1502 || m_fake.ReadsOf(11) == 0, r.name);
+            QVERIFY2(m_alarms == r.alarms && m_timer.isActive() && (r.product != 0x1502 || m_fake.ReadsOf(11) == 0),
+                     r.name);
         }
     }
 
@@ -196,27 +170,27 @@ private slots:
     void deviceWakesTheProgram()
     {
         Use({0x1500});
-        WakeOnReports();
+        m_fake.wakeFd = m_wake[0];
         ioWarrior::PollEmergencyButton(); // the link's first look
         QVERIFY(!m_timer.isActive());
         // Several reports behind one wake-up, then one more: every press counts, no timer tick needed.
-        Arrive({Hex("00dfffffff"), Hex("00ffffffff"), Hex("00dfffffff"), Hex("00ffffffff")});
+        Arrive({"00dfffffff", "00ffffffff", "00dfffffff", "00ffffffff"});
         QTRY_COMPARE(m_alarms, 2);
-        Arrive({Hex("00dfffffff")});
+        Arrive({"00dfffffff"});
         QTRY_COMPARE(m_alarms, 3);
         QVERIFY(!m_timer.isActive());
 
         m_fake.drainWake = false;
         Arrive({});
         QTRY_VERIFY(m_timer.isActive());
-        m_fake.devs[0].reads = {{Hex("00dfffffff")}};
+        m_fake.reads = {{Hex("00dfffffff"), -1}};
         QTRY_COMPARE(m_alarms, 4);
     }
 
     void tickArrivingDuringAlarmDoesNotReadAgain()
     {
         Use({0x1500});
-        m_fake.devs[0].reads = {{Hex("00dfffffff")}, {Hex("00dfffffff")}};
+        m_fake.reads = {{Hex("00dfffffff"), -1}, {Hex("00dfffffff"), -1}};
         int readsDuringAlarm = -1;
         // Raising the alarm lets events run; a tick then must not read into the buffer being handled.
         ioWarrior::SetAlertForTests([&] {
@@ -236,8 +210,7 @@ private slots:
     // is closed (the receiver window's switch-off would come too late).
     void outputsPerProductId()
     {
-        m_fake.devs = {{0x1500, {}}, {0x1501, {}}, {0x1503, {}}, {0x1502, {}}};
-        Globals::UsbButtonHandle = ioWarrior::OpenEmergencyButton(true);
+        Use({0x1500, 0x1501, 0x1503, 0x1502});
         QCOMPARE(Globals::UsbButtonHandle, 11L);
         const QStringList off = {"write 11 00ffffffff", "write 12 00ffff", "write 13 00ffffffffffffff"};
         QCOMPARE(m_fake.calls, QStringList({"handle 2", "handle 3", "handle 4"}) + off);
@@ -260,8 +233,7 @@ private slots:
         const struct
         {
             const char* value; // nullptr: no settings file
-            bool warn;
-            bool shown;
+            bool warn, shown;
         } rows[] = {
             {"0", true, false}, {"ja", true, false}, {"1", false, false}, {"  ", true, true}, {nullptr, true, true}};
         for (const auto& r : rows) {
@@ -293,10 +265,7 @@ private slots:
         QVERIFY(ioWarrior::OpenEmergencyButton(true) > 0);
         QVERIFY(OpenBoxes().isEmpty());
         ioWarrior::PollEmergencyButton();
-        QFile in(m_folder->file(QStringLiteral("iowsim/in-1")));
-        QVERIFY(in.open(QIODevice::Append));
-        in.write("press\n");
-        in.flush();
+        m_folder->writeFile(QStringLiteral("iowsim/in-1"), "press\n");
         QTRY_COMPARE(m_alarms, 1);
         QVERIFY(!m_timer.isActive()); // the simulator wakes the program: no polling
         ioWarrior::CloseEmergencyButton();

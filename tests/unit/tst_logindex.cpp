@@ -13,12 +13,10 @@ class tst_LogIndex : public QObject
 
     QString Write(const QByteArray& bytes)
     {
-        const QString path = m_dir.filePath(QStringLiteral("log.csv"));
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            qFatal("cannot write %s", qPrintable(path));
-        f.write(bytes);
-        return path;
+        QFile f(m_dir.filePath(QStringLiteral("log.csv")));
+        if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            f.write(bytes);
+        return f.fileName();
     }
 
     static QStringList Rows(LogIndex& index)
@@ -100,11 +98,8 @@ private slots:
     void oddAndChangingFiles()
     {
         LogIndex index;
-        QVERIFY(!index.Open(m_dir.filePath(QStringLiteral("nicht-da.csv"))));
-        QVERIFY(index.Scan(1 << 20));
-        QCOMPARE(index.RowCount(), 0);
-        for (const QByteArray& bytes : {QByteArray(), QByteArray("\r\n\r\n\n"), QByteArray("a;b;c")}) {
-            QVERIFY(index.Open(Write(bytes)));
+        for (const char* bytes : {static_cast<const char*>(nullptr), "", "\r\n\r\n\n", "a;b;c"}) { // nullptr: no file
+            QCOMPARE(index.Open(bytes ? Write(bytes) : m_dir.filePath(QStringLiteral("nicht-da.csv"))), bool(bytes));
             QVERIFY(index.Scan(1 << 20));
             QCOMPARE(index.RowCount(), 0);
         }
