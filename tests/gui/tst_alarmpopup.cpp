@@ -174,7 +174,6 @@ private slots:
         QTest::addColumn<bool>("repeat");
         QTest::addColumn<bool>("acknowledges");
         QTest::newRow("Return at once") << 0 << int(Qt::Key_Return) << false << false;
-        QTest::newRow("Space at once") << 0 << int(Qt::Key_Space) << false << false;
         QTest::newRow("Return at 1.4 s") << 1400 << int(Qt::Key_Return) << false << false;
         QTest::newRow("Return at 1.5 s") << 1500 << int(Qt::Key_Return) << false << true;
         QTest::newRow("keypad Enter at 2 s") << 2000 << int(Qt::Key_Enter) << false << true;
