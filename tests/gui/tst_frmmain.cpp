@@ -36,8 +36,9 @@ class tst_frmMain : public QObject
 private slots:
     void initTestCase()
     {
-        // Stay off the program's real ports, which a running copy on this machine may hold.
-        Network::SetPortsForTests(47161, 47162, QStringLiteral("127.0.0.1"));
+        // Off the program's real ports, and a pair per process, as copies of this test may run at once.
+        m_port = quint16(10000 + 2 * (QCoreApplication::applicationPid() % 10000));
+        Network::SetPortsForTests(m_port, m_port + 1, QStringLiteral("127.0.0.1"));
     }
 
     void init()
@@ -190,7 +191,7 @@ private slots:
     {
         m_folder->writeIni("[General]\r\nInit=1\r\nCheckBuzzer=0\r\nAutoreconnect=1\r\nServername=127.0.0.1\r\n");
         QTcpServer server;
-        QVERIFY(server.listen(QHostAddress::LocalHost, 47161));
+        QVERIFY(server.listen(QHostAddress::LocalHost, m_port));
         QPointer<QTcpSocket> uplink;
         QTcpSocket downlink;
         bool registered = false;
@@ -204,7 +205,7 @@ private slots:
             connect(uplink, &QTcpSocket::readyRead, this, [&] {
                 const QByteArray data = uplink->readAll();
                 if (data.startsWith("003: "))
-                    downlink.connectToHost(QString::fromLatin1(data.mid(5, data.indexOf('\r') - 5)), 47162);
+                    downlink.connectToHost(QString::fromLatin1(data.mid(5, data.indexOf('\r') - 5)), m_port + 1);
                 if (data.contains("001: ")) {
                     registered = true;
                     answer();
@@ -235,6 +236,7 @@ private:
 
     std::unique_ptr<TestFolder> m_folder;
     QPointer<frmMain> m_main;
+    quint16 m_port = 0;
 };
 
 QTEST_MAIN(tst_frmMain)
