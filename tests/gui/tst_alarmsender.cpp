@@ -2,8 +2,8 @@
 
 #include "alarm/SendAlert.h"
 #include "app/frmMain.h"
-#include "ui/Forms.h"
 #include "platform/Desktop.h"
+#include "ui/Forms.h"
 #include "windows/AlarmIO.h"
 #include "windows/frmAlarmPopup.h"
 #include "windows/frmAlarmSenderPopup.h"
@@ -19,7 +19,7 @@
 
 namespace {
 
-// A desktop that records what was asked of it; "no window manager" by default.
+// A desktop without a window manager that records what was asked of it.
 class FakeDesktop final : public Desktop
 {
 public:
@@ -27,27 +27,21 @@ public:
     bool MinimizeAll() override
     {
         ++minimized;
-        if (sentSoFar)
-            sentBeforeMinimizing = int(sentSoFar->size());
-        return canMinimize;
+        sentBeforeMinimizing = sentSoFar ? int(sentSoFar->size()) : -1;
+        return false;
     }
-    quint64 ActiveWindow() override { return active; }
+    quint64 ActiveWindow() override { return 0; }
     bool RequestActivation(QWidget* w) override
     {
         activations << w;
-        return canActivate;
+        return false;
     }
     void SetTopmost(QWidget*) override {}
     void RestoreMinimized() override { ++restored; }
 
-    int minimized = 0;
-    int restored = 0;
-    bool canMinimize = false;
-    bool canActivate = false;
-    quint64 active = 0;
+    int minimized = 0, restored = 0, sentBeforeMinimizing = -1;
     QList<QWidget*> activations;
     const QStringList* sentSoFar = nullptr;
-    int sentBeforeMinimizing = -1;
 };
 
 QStringList Rows(QWidget* w)
@@ -99,9 +93,9 @@ private slots:
         writeIni("Stationname=Empfang\r\n");
         m_sent.clear();
         m_now = QDateTime(QDate(2024, 3, 1), QTime(9, 15, 30));
+        m_online = true;
         AlarmIO::Seams seams;
         seams.now = [this] { return m_now; };
-        m_online = true;
         seams.send = [this](const QString& l) {
             if (m_online)
                 m_sent << l;
@@ -124,47 +118,9 @@ private slots:
         m_folder.reset();
     }
 
-    // Each step once per alarm, by key or button; logged and listed with its time; F4 also cancels.
-    void stepsAreRecordedOnce()
-    {
-        frmAlarmSenderPopup* w = frmAlarmSenderPopup::Load();
-        w->ResetForm();
-        w->show();
-        QTest::keyClick(Button(w, "btnClose"), Qt::Key_F1); // whichever control has the focus
-        m_now = m_now.addSecs(5);
-        QTest::keyClick(w, Qt::Key_F1);
-        Button(w, "btnHelpArrived")->click();
-        QTest::keyClick(w, Qt::Key_F2);
-        m_now = m_now.addSecs(5);
-        Button(w, "btnShock")->click();
-        QTest::keyClick(w, Qt::Key_F3);
-        QVERIFY(m_sent.isEmpty());
-        QTest::keyClick(w, Qt::Key_F4);
-        QTest::keyClick(w, Qt::Key_F4);
-        Button(w, "btnEnde")->click();
-        QCOMPARE(m_sent, QStringList{"008: "});
-        QCOMPARE(Rows(w), (QStringList{"Empfang hat Notruf ausgelöst \t09:15:30", "Hilfe eingetroffen\t09:15:30",
-                                       "Notfallausrüstung eingetroffen\t09:15:35", "ersten Schock gegeben\t09:15:40",
-                                       "ALARM aufgehoben\t09:15:40"}));
-        QVERIFY(w->isVisible()); // ending the alarm leaves the window open
-        const QByteArray log = m_folder->readFile("log.csv");
-        QCOMPARE(log.count(";Empfang;Hilfe eingetroffen\r\n"), 1);
-        QCOMPARE(log.count(";Empfang;Notfallausr\xfc" "stung eingetroffen\r\n"), 1); // Windows-1252
-
-        // Closing (the title bar's too) cancels once more; the program unloading the window does not.
-        Button(w, "btnClose")->click();
-        QCOMPARE(m_sent, (QStringList{"008: ", "008: "}));
-        frmAlarmSenderPopup::Load()->ResetForm();
-        frmAlarmSenderPopup::Loaded()->close();
-        QCOMPARE(m_sent.size(), 3);
-        frmAlarmSenderPopup::Load()->ResetForm();
-        Forms::UnloadFormsExcept("frmMain");
-        QCOMPARE(m_sent.size(), 3);
-    }
-
-    // An incident with two acknowledgements and all four steps: the window shows that it is over, and the
-    // report beside the log holds the facts; a second alarm in the same second never overwrites it.
-    void endedStateAndIncidentReport()
+    // One incident: two acknowledgements, each step once however often it is pressed (key or button, F4 also
+    // cancels). The window shows that it is over; the log and the report beside it hold the facts.
+    void incidentStepsAndReport()
     {
         frmAlarmSenderPopup* w = frmAlarmSenderPopup::Load();
         w->ResetForm();
@@ -176,18 +132,37 @@ private slots:
         };
         step(12, [&] { w->addTextMessage("007: 10.0.0.2|001: |Station B|1|0|10.0.0.2"); });
         step(3, [&] { w->addTextMessage("007: 10.0.0.3|001: |Labor|1|1|10.0.0.3"); });
-        step(15, [&] { QTest::keyClick(w, Qt::Key_F1); });
-        step(10, [&] { QTest::keyClick(w, Qt::Key_F2); });
-        step(10, [&] { QTest::keyClick(w, Qt::Key_F3); });
-        step(10, [&] { QTest::keyClick(w, Qt::Key_F4); });
-        QVERIFY(w->IsEnded() && label("lblEnded")->isVisible());
+        step(15, [&] { QTest::keyClick(Button(w, "btnClose"), Qt::Key_F1); }); // whichever control has the focus
+        step(10, [&] {
+            QTest::keyClick(w, Qt::Key_F1);
+            Button(w, "btnHelpArrived")->click();
+            QTest::keyClick(w, Qt::Key_F2);
+        });
+        step(10, [&] {
+            Button(w, "btnShock")->click();
+            QTest::keyClick(w, Qt::Key_F3);
+        });
+        QVERIFY(m_sent.isEmpty());
+        step(10, [&] {
+            QTest::keyClick(w, Qt::Key_F4);
+            QTest::keyClick(w, Qt::Key_F4);
+            Button(w, "btnEnde")->click();
+        });
+        QCOMPARE(m_sent, QStringList{"008: "});
+        QCOMPARE(Rows(w),
+                 (QStringList{"Empfang hat Notruf ausgelöst \t09:15:30", "Station B hat Notruf gehört\t09:15:42",
+                              "Labor hat Notruf gehört\t09:15:45", "Hilfe eingetroffen\t09:16:00",
+                              "Notfallausrüstung eingetroffen\t09:16:10", "ersten Schock gegeben\t09:16:20",
+                              "ALARM aufgehoben\t09:16:30"}));
+        QVERIFY(w->isVisible() && w->IsEnded() && label("lblEnded")->isVisible()); // the window stays open
         QCOMPARE(label("lblEnded")->text(), QStringLiteral("Der NOTRUF ist beendet (09:16:30)."));
         step(25, [&] { w->alertTimer_Timer(); });
         QCOMPARE(label("lblTimeCounter")->text(), QStringLiteral("00:01:00")); // stands at the end
+        const QByteArray log = m_folder->readFile("log.csv");
+        QCOMPARE(log.count(";Empfang;Hilfe eingetroffen\r\n"), 1);
+        QCOMPARE(log.count(";Empfang;Notfallausr\xfc" "stung eingetroffen\r\n"), 1); // Windows-1252
 
-        const QString html = m_folder->file("Einsätze/2024-03-01_09-15-30.html");
-        QCOMPARE(w->ReportPath(), html);
-        QFile file(html);
+        QFile file(m_folder->file("Einsätze/2024-03-01_09-15-30.html"));
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QMap<QString, QStringList> facts = ReportFacts(file.readAll());
         file.close();
@@ -201,22 +176,28 @@ private slots:
                  (QStringList{"Schritt\tZeitpunkt", "Hilfe eingetroffen\t09:16:00",
                               "Notfallausrüstung eingetroffen\t09:16:10", "ersten Schock gegeben\t09:16:20"}));
         QFile pdf(m_folder->file("Einsätze/2024-03-01_09-15-30.pdf"));
-        QVERIFY(pdf.open(QIODevice::ReadOnly));
-        QVERIFY(pdf.read(5) == "%PDF-");
+        QVERIFY(pdf.open(QIODevice::ReadOnly) && pdf.read(5) == "%PDF-");
 
-        // Closing after the end writes no second report; the desktop gets its windows back.
+        // Closing cancels once more but writes no second report; the desktop gets its windows back.
         Button(w, "btnClose")->click();
+        QCOMPARE(m_sent, (QStringList{"008: ", "008: "}));
         QCOMPARE(m_desktop.restored, 1);
         QCOMPARE(QDir(m_folder->file("Einsätze")).entryList({"*.html"}).size(), 1);
 
-        // Same second again, ended by closing: a report of its own beside the first.
+        // Same second again, ended by the title bar: cancelled, and a report of its own beside the first.
         m_now = QDateTime(QDate(2024, 3, 1), QTime(9, 15, 30));
         frmAlarmSenderPopup::Load()->ResetForm();
         frmAlarmSenderPopup::Loaded()->close();
+        QCOMPARE(m_sent.size(), 3);
         QFile second(m_folder->file("Einsätze/2024-03-01_09-15-30_2.html"));
         QVERIFY(second.open(QIODevice::ReadOnly));
         QVERIFY(ReportFacts(second.readAll()).value("summary").contains("Ende\t09:15:30 (Fenster geschlossen)"));
         QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll().contains("Station B"));
+
+        // The program unloading the window cancels nothing.
+        frmAlarmSenderPopup::Load()->ResetForm();
+        Forms::UnloadFormsExcept("frmMain");
+        QCOMPARE(m_sent.size(), 3);
     }
 
     // Without a window manager nothing can be minimised or brought forward: the alarm goes out all the same.
@@ -240,7 +221,8 @@ private slots:
         QCOMPARE(m_desktop.minimized, 1);
         QCOMPARE(m_sent, QStringList{"004: "});
         QCOMPARE(m_desktop.sentBeforeMinimizing, 1); // the alarm does not wait for the desktop
-        QVERIFY(m_folder->readFile("log.csv").endsWith(";Empfang;ALARM ausgel\xf6" "st\r\n"));
+        QVERIFY(m_folder->readFile("log.csv").endsWith(";Empfang;ALARM ausgel\xf6"
+                                                       "st\r\n"));
         frmAlarmSenderPopup* w = frmAlarmSenderPopup::Loaded();
         QVERIFY(w == ahead && w->isVisible() && w->windowTitle() == "tavinor - ALARM-Sender");
         QCOMPARE(m_desktop.activations, QList<QWidget*>{w});
@@ -265,10 +247,7 @@ private slots:
         SendAlert();
         QCOMPARE(Rows(w).size(), 1);
         QVERIFY(Button(w, "btnHelpArrived")->isEnabled());
-        for (QWidget* f : Forms::Loaded())
-            if (f != &main)
-                Forms::Unload(f);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        Forms::Unload(w);
     }
 
     // Raised while the server is unreachable: the window and log say so; it goes out once the link is back.

@@ -40,10 +40,7 @@ class tst_frmLog : public QObject
     {
         frmLog::ShowLog(nullptr, false);
         auto* form = qobject_cast<frmLog*>(Forms::Find(QStringLiteral("frmLog")));
-        if (!form)
-            return nullptr;
-        QSignalSpy shown(form, &frmLog::LogShown);
-        return shown.wait(10000) ? form : nullptr;
+        return form && QSignalSpy(form, &frmLog::LogShown).wait(10000) ? form : nullptr;
     }
 
 private slots:
@@ -106,8 +103,7 @@ private slots:
         form->Model()->SetSliceLimits(0, 16 * 1024);
         form->show();
         QSignalSpy shown(form, &frmLog::LogShown);
-        int ticksWhileLoading = 0;
-        int rowsSeenWhileLoading = 0;
+        int ticksWhileLoading = 0, rowsSeenWhileLoading = 0;
         QTimer tick;
         connect(&tick, &QTimer::timeout, this, [&] {
             if (form->Model()->IsLoading()) {
@@ -196,9 +192,9 @@ private slots:
         QVERIFY(form);
         form->Filter()->SetSliceLimits(0, 7);
         QSignalSpy done(form, &frmLog::FilterDone);
-        if (control.startsWith("chkFrom") || control.startsWith("chkTo")) {
-            const QString edit = control == "chkFrom" ? "dtpFrom" : "dtpTo";
-            form->findChild<QDateEdit*>(edit)->setDate(QDate::fromString(value, "dd.MM.yyyy"));
+        if (control == "chkFrom" || control == "chkTo") {
+            const QDate date = QDate::fromString(value, "dd.MM.yyyy");
+            form->findChild<QDateEdit*>(control == "chkFrom" ? "dtpFrom" : "dtpTo")->setDate(date);
             form->findChild<QCheckBox*>(control)->setChecked(true);
         } else if (control.startsWith("chk")) {
             form->findChild<QCheckBox*>(control)->setChecked(value == "1");

@@ -23,14 +23,9 @@
 
 namespace {
 
-QStringList LogLines(const TestFolder& folder)
+QString LastLogLine(const TestFolder& folder)
 {
-    QStringList out;
-    for (const QByteArray& line : folder.readFile(QStringLiteral("Log/log.csv")).split('\n')) {
-        if (!line.isEmpty())
-            out << QString::fromLatin1(line).trimmed();
-    }
-    return out;
+    return QString::fromLatin1(folder.readFile(QStringLiteral("Log/log.csv")).trimmed().split('\n').constLast());
 }
 
 } // namespace
@@ -41,8 +36,9 @@ class tst_frmMain : public QObject
 private slots:
     void initTestCase()
     {
-        // Stay off the program's real ports, which a running copy on this machine may hold.
-        Network::SetPortsForTests(47161, 47162, QStringLiteral("127.0.0.1"));
+        // Off the program's real ports, and a pair per process, as copies of this test may run at once.
+        m_port = quint16(10000 + 2 * (QCoreApplication::applicationPid() % 10000));
+        Network::SetPortsForTests(m_port, m_port + 1, QStringLiteral("127.0.0.1"));
     }
 
     void init()
@@ -152,9 +148,8 @@ private slots:
         }
         // The server's question and the station's differ; the box shows CR LF as a plain line break.
         QCOMPARE(text, QString(frmMain::ExitQuestion(server)).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
-        const QString endLine = server ? QStringLiteral(";Server beendet") : QStringLiteral(";Client beendet");
         QCOMPARE(Globals::IsEnding, ends);
-        QCOMPARE(LogLines(*m_folder).constLast().endsWith(endLine), ends);
+        QCOMPARE(LastLogLine(*m_folder).trimmed().endsWith(server ? ";Server beendet" : ";Client beendet"), ends);
         // Ending may have unloaded the window already.
         QCOMPARE(m_main && m_main->connectTimer()->isActive(), !ends);
         if (ends) {
@@ -188,7 +183,7 @@ private slots:
         QTRY_VERIFY(Globals::IsEnding);
         QCOMPARE(notice, QStringLiteral("Die Verbindung zum tavinor-Server ging verloren!\n"
                                         "Das Programm wird beendet. Bitte starten Sie es erneut!"));
-        QVERIFY(LogLines(*m_folder).constLast().endsWith(QStringLiteral(";Client beendet")));
+        QVERIFY(LastLogLine(*m_folder).trimmed().endsWith(";Client beendet"));
     }
 
     // The tray follows the link to a fake server that opens the downlink back and answers the registration.
@@ -196,7 +191,7 @@ private slots:
     {
         m_folder->writeIni("[General]\r\nInit=1\r\nCheckBuzzer=0\r\nAutoreconnect=1\r\nServername=127.0.0.1\r\n");
         QTcpServer server;
-        QVERIFY(server.listen(QHostAddress::LocalHost, 47161));
+        QVERIFY(server.listen(QHostAddress::LocalHost, m_port));
         QPointer<QTcpSocket> uplink;
         QTcpSocket downlink;
         bool registered = false;
@@ -210,7 +205,7 @@ private slots:
             connect(uplink, &QTcpSocket::readyRead, this, [&] {
                 const QByteArray data = uplink->readAll();
                 if (data.startsWith("003: "))
-                    downlink.connectToHost(QString::fromLatin1(data.mid(5, data.indexOf('\r') - 5)), 47162);
+                    downlink.connectToHost(QString::fromLatin1(data.mid(5, data.indexOf('\r') - 5)), m_port + 1);
                 if (data.contains("001: ")) {
                     registered = true;
                     answer();
@@ -241,6 +236,7 @@ private:
 
     std::unique_ptr<TestFolder> m_folder;
     QPointer<frmMain> m_main;
+    quint16 m_port = 0;
 };
 
 QTEST_MAIN(tst_frmMain)

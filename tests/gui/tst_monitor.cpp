@@ -187,24 +187,24 @@ private:
         return m_uplinks.back().get();
     }
 
-    static int Connected(auto* sockets, int highest)
-    {
-        int n = 0;
-        for (int i = 1; i <= highest; ++i)
-            n += sockets->At(i)->IsConnected() ? 1 : 0;
-        return n;
-    }
     // Each announcement makes the server open one more downlink to the sink.
     void Announce(Uplink* station, int downlinks)
     {
         for (int i = 1; i <= downlinks; ++i) {
             station->Line(QStringLiteral("003: 127.0.0.1"));
-            QTRY_COMPARE(ConnectedDownlinks(), i);
+            QTRY_COMPARE(ConnectedSlots(true), i);
         }
     }
 
-    int ConnectedSlots() const { return Connected(m_server->WS_Listener(), m_server->HighestListenerSlot()); }
-    int ConnectedDownlinks() const { return Connected(m_server->WS_Writer(), m_server->HighestWriterSlot()); }
+    // Connected uplinks (listener slots), or with `writers` downlinks.
+    int ConnectedSlots(bool writers = false) const
+    {
+        SocketArray* sockets = writers ? m_server->WS_Writer() : m_server->WS_Listener();
+        int n = 0;
+        for (int i = 1; i <= (writers ? m_server->HighestWriterSlot() : m_server->HighestListenerSlot()); ++i)
+            n += sockets->At(i)->IsConnected() ? 1 : 0;
+        return n;
+    }
 
     std::unique_ptr<TestFolder> m_folder;
     std::unique_ptr<AlarmNet> m_server;

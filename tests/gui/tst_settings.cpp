@@ -120,23 +120,6 @@ private slots:
         QVERIFY(m_main->connectTimer()->isActive());
     }
 
-    // A configured station switched to the server: the server column is written and the program ends.
-    void clientToServerEnds()
-    {
-        frmSettings* f = open("Servername=127.0.0.1\r\nStationname=Empfang\r\nVisuell=1\r\nAkustisch=1\r\n"
-                              "Alertkey=CTRL+F5\r\nAlertkeyCode=116\r\nCheckBuzzer=0\r\n");
-        QVERIFY(f);
-        Child<QRadioButton>(f, "optProgramType(1)")->click();
-        Child<QPushButton>(f, "cmdOK")->click();
-        QCOMPARE(m_messages.size(), 1);
-        QTRY_VERIFY(m_main.isNull());
-        const QByteArray file = m_folder->readFile(QStringLiteral("tavinor.ini"));
-        for (const char* line : {"Server=1\r\n", "Servername=\r\n", "Visuell=0\r\n", "Akustisch=0\r\n", "Alertkey=\r\n",
-                                 "AlertkeyCode=\r\n", "Init=1\r\n", "Stationname=Empfang\r\n", "CheckBuzzer=0\r\n"})
-            QVERIFY2(file.contains(line), line);
-        QVERIFY(log().endsWith(QStringLiteral(";Client beendet")));
-    }
-
     // The key field captures combinations; "Zuweisen" makes the key active at once.
     void alertKeyCaptureAndApply()
     {
@@ -180,35 +163,48 @@ private slots:
         QCOMPARE(Hooklib::GetAlertKeyCode(), qint16(118));
     }
 
-    // What the file cannot hold, or a key that cannot be armed, is refused: nothing written, the dialog stays.
-    void refusesWhatCannotBeStored_data()
+    // OK in a configured station's dialog: what the file cannot hold, or a key that cannot be armed, is refused
+    // (nothing written, the dialog stays); switched to the server, the server column is written and it ends.
+    void okInTheDialog_data()
     {
         QTest::addColumn<QString>("control");
         QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("message");
-        QTest::newRow("station name") << "txtStationname"
-                                      << "Łódź Empfang" << frmSettings::StationNameText();
-        QTest::newRow("log folder") << "txtLogfile"
-                                    << "/srv/Журнал/log.csv" << frmSettings::LogfileText();
-        QTest::newRow("key code 0") << "tag"
-                                    << "0" << frmSettings::KeyRefusedText();
+        // clang-format off
+        QTest::newRow("station name") << "txtStationname" << "Łódź Empfang" << frmSettings::StationNameText();
+        QTest::newRow("log folder") << "txtLogfile" << "/srv/Журнал/log.csv" << frmSettings::LogfileText();
+        QTest::newRow("key code 0") << "tag" << "0" << frmSettings::KeyRefusedText();
+        QTest::newRow("to server") << "optProgramType(1)" << "" << frmSettings::RestartText();
+        // clang-format on
     }
-    void refusesWhatCannotBeStored()
+    void okInTheDialog()
     {
         QFETCH(QString, control);
         QFETCH(QString, value);
         QFETCH(QString, message);
-        frmSettings* f = open("Stationname=Empfang\r\n");
+        frmSettings* f = open("Servername=127.0.0.1\r\nStationname=Empfang\r\nVisuell=1\r\nAkustisch=1\r\n"
+                              "Alertkey=CTRL+F5\r\nAlertkeyCode=116\r\nCheckBuzzer=0\r\n");
         QVERIFY(f);
         const QByteArray before = m_folder->readFile(QStringLiteral("tavinor.ini"));
         if (control == QLatin1String("tag"))
             Child(f, "txtAlertkey")->setProperty("tag", value);
+        else if (value.isEmpty())
+            Child<QRadioButton>(f, control)->click();
         else
             Child<QLineEdit>(f, control)->setText(value);
         Child<QPushButton>(f, "cmdOK")->click();
         QCOMPARE(m_messages, QStringList{message.replace(QStringLiteral("\r\n"), QStringLiteral("\n"))});
-        QCOMPARE(m_folder->readFile(QStringLiteral("tavinor.ini")), before);
-        QVERIFY(OpenDialog());
+        if (!value.isEmpty()) {
+            QCOMPARE(m_folder->readFile(QStringLiteral("tavinor.ini")), before);
+            QVERIFY(OpenDialog());
+            return;
+        }
+        QTRY_VERIFY(m_main.isNull());
+        const QByteArray file = m_folder->readFile(QStringLiteral("tavinor.ini"));
+        for (const char* line : {"Server=1\r\n", "Servername=\r\n", "Visuell=0\r\n", "Akustisch=0\r\n", "Alertkey=\r\n",
+                                 "AlertkeyCode=\r\n", "Init=1\r\n", "Stationname=Empfang\r\n", "CheckBuzzer=0\r\n"})
+            QVERIFY2(file.contains(line), line);
+        QVERIFY(log().endsWith(QStringLiteral(";Client beendet")));
     }
 
 private:
