@@ -37,7 +37,7 @@ private slots:
     void initTestCase()
     {
         // Off the program's real ports, and a pair per process, as copies of this test may run at once.
-        m_port = quint16(10000 + 2 * (QCoreApplication::applicationPid() % 10000));
+        m_port = quint16(20000 + 2 * (QCoreApplication::applicationPid() % 5000));
         Network::SetPortsForTests(m_port, m_port + 1, QStringLiteral("127.0.0.1"));
     }
 
