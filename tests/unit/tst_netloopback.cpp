@@ -221,6 +221,18 @@ private slots:
         QTRY_VERIFY(a.lines.contains(QStringLiteral("005: 127.0.0.4|001: |B|1|1|127.0.0.4")));
     }
 
+    // Stations that announce themselves in the same moment each keep a downlink of their own.
+    void stationsAnnouncingAtOnceKeepTheirDownlinks()
+    {
+        FakeStation a(QStringLiteral("127.0.0.3"), m_serverPort, m_stationPort);
+        FakeStation b(QStringLiteral("127.0.0.4"), m_serverPort, m_stationPort);
+        QVERIFY(a.Connect(QStringLiteral("A")) && b.Connect(QStringLiteral("B")));
+        QTRY_VERIFY(a.HasDownlink() && b.HasDownlink());
+        QCOMPARE(m_server->HighestWriterSlot(), 2);
+        b.Line(QStringLiteral("004: "));
+        QTRY_VERIFY(a.lines.contains(QStringLiteral("005: 127.0.0.4|001: |B|1|1|127.0.0.4")));
+    }
+
     void badInputAndResetKeepServerServing()
     {
         FakeStation a(QStringLiteral("127.0.0.3"), m_serverPort, m_stationPort);
