@@ -55,7 +55,6 @@ private slots:
         QVERIFY(SingleInstance::Acquire(a.path()));
         auto probe = [&](const QString& folder) {
             QProcess p;
-            p.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
             p.start(self, {QStringLiteral("-probe-lock"), folder});
             p.waitForFinished(20000);
             return p.exitCode();

@@ -12,34 +12,18 @@ private slots:
 
     void namesAndKeysyms()
     {
+        // Keys that exist twice are named after their keypad twin, as Windows names them; the Windows key has no name.
         const std::pair<int, const char*> names[] = {
-            {0x11, "Ctrl"},
-            {0x14, "Caps Lock"},
-            // Keys that exist twice are named after their keypad twin, as Windows names them this way.
-            {0x26, "Num 8"},
-            {0x2E, "Num Del"},
-            {0x22, "Num 3"},
-            {0x65, "Num 5"},
-            {0x6F, "/"},
-            {0x2C, "Sys Req"},
-            {0xE2, "\\"},
-            {0x5B, ""}, // the Windows key has no name
-            {0xFF, ""},
+            {0x11, "Ctrl"}, {0x14, "Caps Lock"}, {0x26, "Num 8"}, {0x2E, "Num Del"}, {0x22, "Num 3"}, {0x65, "Num 5"},
+            {0x6F, "/"},    {0x2C, "Sys Req"},   {0xE2, "\\"},    {0x5B, ""},        {0xFF, ""},
         };
         for (const auto& [vk, name] : names)
             QVERIFY2(KeyCodes::KeyName(vk) == QLatin1String(name), qPrintable(QString::number(vk, 16)));
 
+        // x, F12, F24, KP_Enter, KP_End, Control_R, ISO_Left_Tab, German odiaeresis, dead_circumflex, Greek alpha
         const std::pair<uint, int> keysyms[] = {
-            {0x78, 0x58},   // x
-            {0xffc9, 0x7B}, // F12
-            {0xffd5, 0x87}, // F24
-            {0xff8d, 0x0D}, // KP_Enter
-            {0xff9c, 0x23}, // KP_End
-            {0xffe4, 0x11}, // Control_R
-            {0xfe20, 0x09}, // ISO_Left_Tab
-            {0xf6, 0xC0},   // odiaeresis (German)
-            {0xfe52, 0xDC}, // dead_circumflex
-            {0x7e1, 0},     // Greek alpha
+            {0x78, 0x58},   {0xffc9, 0x7B}, {0xffd5, 0x87}, {0xff8d, 0x0D}, {0xff9c, 0x23},
+            {0xffe4, 0x11}, {0xfe20, 0x09}, {0xf6, 0xC0},   {0xfe52, 0xDC}, {0x7e1, 0},
         };
         for (const auto& [keysym, vk] : keysyms)
             QVERIFY2(KeyCodes::FromKeysym(keysym) == vk, qPrintable(QString::number(keysym, 16)));
@@ -48,22 +32,17 @@ private slots:
     // A key's code comes from its unshifted level, as Windows codes the key whatever Shift puts on it.
     void levels()
     {
+        // KP_End / KP_1 gives both codes, so the key is caught with and without NumLock. A shifted character on a
+        // plain key is another key's code and does not count: comma / less, a / A, US 1 / exclam, German 7 / slash,
+        // AZERTY ampersand / 1, German ssharp / question. Greek letters have a code on neither level.
         const struct
         {
             uint first;
             uint second;
             std::vector<int> codes;
         } rows[] = {
-            // KP_End / KP_1: both codes, so the key is caught with and without NumLock.
-            {0xff9c, 0xffb1, {0x23, 0x61}},
-            // A shifted character on a plain key is another key's code and does not count.
-            {0x2c, 0x3c, {0xBC}}, // comma / less
-            {0x61, 0x41, {0x41}}, // a / A
-            {0x31, 0x21, {0x31}}, // US 1 / exclam
-            {0x37, 0x2f, {0x37}}, // German 7 / slash
-            {0x26, 0x31, {0x31}}, // AZERTY ampersand / 1
-            {0xdf, 0x3f, {0xDB}}, // German ssharp / question
-            {0x7e1, 0x7c1, {}},   // no code on either level
+            {0xff9c, 0xffb1, {0x23, 0x61}}, {0x2c, 0x3c, {0xBC}}, {0x61, 0x41, {0x41}}, {0x31, 0x21, {0x31}},
+            {0x37, 0x2f, {0x37}},           {0x26, 0x31, {0x31}}, {0xdf, 0x3f, {0xDB}}, {0x7e1, 0x7c1, {}},
         };
         for (const auto& r : rows)
             QVERIFY2(KeySyms::VirtualKeysOfLevels(r.first, r.second) == r.codes,
