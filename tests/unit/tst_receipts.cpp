@@ -17,8 +17,11 @@ Collector::Target T(int slot, State state = State::Waiting)
 // The states of a collection's targets as one text, "S2=shown S3=missing".
 QString States(const Collector& c, const QString& raiser)
 {
+    const Collector::Alarm* a = c.Find(raiser);
+    if (!a)
+        return QStringLiteral("none");
     QStringList parts;
-    for (const Collector::Target& t : c.Find(raiser)->targets)
+    for (const Collector::Target& t : a->targets)
         parts << t.entry.name + QLatin1Char('=') + Receipts::StateLine(1, t.entry.state, {}, {}).section('|', 1, 1);
     return parts.join(QLatin1Char(' '));
 }
