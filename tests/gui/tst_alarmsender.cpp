@@ -163,6 +163,7 @@ private slots:
         QCOMPARE(log.count(";Empfang;Notfallausr\xfc" "stung eingetroffen\r\n"), 1); // Windows-1252
 
         QFile file(m_folder->file("Einsätze/2024-03-01_09-15-30.html"));
+        QCOMPARE(w->ReportPath(), file.fileName());
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QMap<QString, QStringList> facts = ReportFacts(file.readAll());
         file.close();

@@ -14,8 +14,9 @@ class tst_LogIndex : public QObject
     QString Write(const QByteArray& bytes)
     {
         QFile f(m_dir.filePath(QStringLiteral("log.csv")));
-        if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            f.write(bytes);
+        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            qFatal("cannot write %s", qPrintable(f.fileName()));
+        f.write(bytes);
         return f.fileName();
     }
 
